@@ -1,0 +1,107 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QString>
+
+#include <cstdint>
+#include <set>
+
+#include "comms.h"
+#include "settings_types.h"
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+QT_END_NAMESPACE
+
+// Turns every Qt message into one line on standard error with its level, text
+// and source context, flushed at once; a fatal message aborts the process.
+void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
+
+// Stores the unit's settings in its non-volatile memory under crc: the store
+// command, then the erase status and the acknowledgement. 0 when confirmed, -1
+// for every failure.
+int store_settings(CommsManager *comms, uint32_t crc);
+
+// The application's one settings record, and the checksum the unit reported for
+// its stored record on the last load.
+extern Settings_t user_config;
+extern uint32_t user_config_chk;
+
+class MainWindowTestPeer;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    void updateFirmwareProgress(uint32_t current, uint32_t total, int phase);
+
+    // Fields edited since the last load, update or save, in ascending order.
+    const std::set<settings_struct_index> &changedValues() const { return changed_values; }
+
+private slots:
+    void onSaveClicked();
+    void onLoadClicked();
+    void onBrowseClicked();
+    void onStartUpdateClicked();
+    void onSkyColorPickerClicked();
+    void onSkyColor1PickerClicked();
+    void onGroundColorPickerClicked();
+    void onGroundColor1PickerClicked();
+    void onApproachIndiColorPickerClicked();
+    void onAirplaneColorPickerClicked();
+    void onGreenArcColorPickerClicked();
+    void onYellowArcColorPickerClicked();
+    void onRedArcColorPickerClicked();
+    void onGearIndiColorPickerClicked();
+    void onUnitsChanged();
+    void onVminChanged(int value);
+    void onVs0Changed(int value);
+    void onVs1Changed(int value);
+    void onVfeChanged(int value);
+    void onVn0Changed(int value);
+    void onVneChanged(int value);
+    void onVrefChanged(int value);
+    void onVloChanged(int value);
+    void onMinVoltChanged(double value);
+    void onMaxVoltChanged(double value);
+    void onMinVoltAlertChanged(double value);
+    void onMaxVoltAlertChanged(double value);
+    void onRegistrationChanged();
+    void onSkyColor0Changed();
+    void onSkyColor1Changed();
+    void onGroundColor0Changed();
+    void onGroundColor1Changed();
+    void onApproachIndiColorChanged();
+    void onAirplaneColorChanged();
+    void onGreenArcColorChanged();
+    void onYellowArcColorChanged();
+    void onRedArcColorChanged();
+    void onGearIndiColorChanged();
+    void onBacklightBrightnessChanged(int value);
+    void onTextBgAlphaChanged(int value);
+    void onRollCorrectionChanged(double value);
+    void onPitchCorrectionChanged(double value);
+    void onUpdateClicked();
+    void onRebootClicked();
+
+private:
+    friend class MainWindowTestPeer; // the window tests reach the private steps
+
+    void updateUIFromConfig();
+    void updateConfigFromUI();
+    void loadConfigFromDevice();
+    void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+
+    Ui::MainWindow *ui;
+    QString firmwareFilePath;
+    CommsManager *comms;
+    std::set<settings_struct_index> changed_values;
+};
+
+#endif // MAINWINDOW_H

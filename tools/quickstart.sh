@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine for the tool and then does one job:
+#   tools/quickstart.sh demo   build and start the demo (the window over a simulated unit)
+#   tools/quickstart.sh run    build and start efis-config with a real unit
+#   tools/quickstart.sh test   build everything and run every test suite
+# Missing packages are installed with apt-get (through sudo when not root).
+set -euo pipefail
+
+job="${1:-}"
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${EFIS_BUILD_DIR:-$top/build}"
+
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libhidapi-dev
+          libgtest-dev clang-format)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+configure_and_build() {
+    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j"$(nproc)" "$@"
+}
+
+case "$job" in
+demo)
+    install_missing
+    configure_and_build --target efis-config-demo
+    exec "$build/efis-config-demo"
+    ;;
+run)
+    install_missing
+    configure_and_build --target efis-config
+    exec "$build/efis-config"
+    ;;
+test)
+    install_missing
+    configure_and_build
+    cd "$build"
+    exec ctest --output-on-failure -j"$(nproc)"
+    ;;
+*)
+    echo "usage: $0 demo|run|test" >&2
+    exit 2
+    ;;
+esac
