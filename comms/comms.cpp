@@ -1,0 +1,384 @@
+#include "comms.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char *const CANFD_INTERFACE_NAME = "can0";
+
+uint32_t le32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void putLe32(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Identifiers of the request family of a target; false for a target the unit has not.
+struct TargetIds {
+    uint32_t request;
+    uint32_t set;
+    uint32_t save;
+};
+
+bool targetIds(target_comms_t src, TargetIds *ids) {
+    switch (src) {
+    case SETTINGS_COMMS:
+        *ids = {CANMSG_REQUEST_USER_SETTING, CANMSG_SET_USER_SETTING, CANMSG_SAVE_USER_SETTINGS};
+        return true;
+    case SENSOR_COMMS:
+        *ids = {CANMSG_REQUEST_SENSOR_CALIB, CANMSG_SET_SENSOR_CALIB, CANMSG_SAVE_SENSOR_CALIB};
+        return true;
+    }
+    return false;
+}
+
+COMMS_MSG_t newMessage(uint32_t can_id, uint8_t msg_len) {
+    COMMS_MSG_t msg;
+    std::memset(&msg, 0, sizeof(msg));
+    msg.can_ID = can_id;
+    msg.msg_len = msg_len;
+    return msg;
+}
+
+} // namespace
+
+// ---- CommsManager -----------------------------------------------------------
+
+CommsManager::CommsManager() : usbHid(new USBHID()), canFd(new CANFD()) {}
+
+CommsManager::~CommsManager() {
+    delete usbHid;
+    usbHid = nullptr;
+    delete canFd;
+    canFd = nullptr;
+}
+
+bool CommsManager::connectUSB(uint16_t vendor_id, uint16_t product_id) {
+    return usbHid != nullptr && usbHid->connect(vendor_id, product_id);
+}
+
+bool CommsManager::connectCANFD(const std::string &interface_name) {
+    return canFd != nullptr && canFd->connect(interface_name);
+}
+
+bool CommsManager::establish_connection() {
+    bool usb_confirmed = false;
+    bool canfd_confirmed = false;
+
+    std::printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", vendor_id, product_id);
+    if (connectUSB(vendor_id, product_id)) {
+        std::printf("USB HID device connected, verifying with serial number request...\n");
+        const uint32_t serial = get_serialnumber(this, USB_HID);
+        if (serial == 0xFFFFFFFFu) {
+            std::printf("Failed to get serial number from USB HID device - disconnecting\n");
+            usbHid->disconnect();
+        } else {
+            usb_confirmed = true;
+            std::printf("Successfully connected to USB HID device! Serial number: 0x%08X\n",
+                        static_cast<unsigned>(serial));
+        }
+    } else {
+        std::printf("Failed to connect to USB HID device\n");
+    }
+
+    const std::string interface_name = CANFD_INTERFACE_NAME;
+    std::printf("Attempting to connect to CAN FD interface: %s\n", interface_name.c_str());
+    if (connectCANFD(interface_name)) {
+        std::printf("CAN FD interface connected, verifying with serial number request...\n");
+        const uint32_t serial = get_serialnumber(this, CAN_FD);
+        if (serial == 0xFFFFFFFFu) {
+            std::printf("Failed to get serial number from CAN FD interface - disconnecting\n");
+            canFd->disconnect();
+        } else {
+            canfd_confirmed = true;
+            std::printf("Successfully connected to CAN FD interface! Serial number: 0x%08X\n",
+                        static_cast<unsigned>(serial));
+        }
+    } else {
+        std::printf("Failed to connect to CAN FD interface\n");
+    }
+
+    if (!usb_confirmed && !canfd_confirmed) {
+        std::printf("Failed to connect via both USB HID and CAN FD\n");
+        return false;
+    }
+    if (usb_confirmed && canfd_confirmed) {
+        std::printf("Connected via both USB HID and CAN FD\n");
+    } else if (usb_confirmed) {
+        std::printf("Connected via USB HID\n");
+    } else {
+        std::printf("Connected via CAN FD\n");
+    }
+    return true;
+}
+
+void CommsManager::discardStaleMessages() {
+    // A reply that arrived after its exchange timed out would otherwise be taken
+    // as the answer to the request about to be sent.
+    for (int i = 0; i < MAX_STALE_DISCARDS; ++i) {
+        COMMS_MSG_t stale;
+        std::memset(&stale, 0, sizeof(stale));
+        if (usbHid->read(&stale, 0) <= 0) {
+            return;
+        }
+        std::printf("Discarded stale message (canID=0x%08X, len=%d)\n",
+                    static_cast<unsigned>(stale.can_ID), stale.msg_len);
+    }
+}
+
+int CommsManager::write(const COMMS_MSG_t &msg) {
+    COMMS_MSG_t copy = msg;
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        discardStaleMessages();
+        copy.iface = USB_HID;
+        return usbHid->write(copy);
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        copy.iface = CAN_FD;
+        return canFd->write(copy);
+    }
+    std::printf("No interface connected.\n");
+    return -1;
+}
+
+int CommsManager::read(COMMS_MSG_t *msg) {
+    if (msg == nullptr) {
+        return -1;
+    }
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return usbHid->read(msg);
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        return canFd->read(msg);
+    }
+    return -1;
+}
+
+bool CommsManager::isConnected() const {
+    return (usbHid != nullptr && usbHid->isConnected()) ||
+           (canFd != nullptr && canFd->isConnected());
+}
+
+COMM_INTERFACE_t CommsManager::getActiveInterface() const {
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return USB_HID;
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        return CAN_FD;
+    }
+    return USB_HID;
+}
+
+// ---- serial number ------------------------------------------------------------
+
+uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
+    if (comms == nullptr) {
+        return 0xFFFFFFFFu;
+    }
+    COMMS_MSG_t request = newMessage(CANMSG_WHOAMI, 2);
+    request.iface = iface;
+    request.data[0] = COMMS_MARKER_0;
+    request.data[1] = COMMS_MARKER_1;
+
+    // The exchange confirms one particular transport, so it bypasses the routing.
+    USBHID *usb = comms->getUSBHID();
+    CANFD *can = comms->getCANFD();
+    int written;
+    if (iface == CAN_FD) {
+        if (can == nullptr || !can->isConnected()) {
+            return 0xFFFFFFFFu;
+        }
+        written = can->write(request);
+    } else if (iface == USB_HID) {
+        if (usb == nullptr || !usb->isConnected()) {
+            return 0xFFFFFFFFu;
+        }
+        written = usb->write(request);
+    } else {
+        return 0xFFFFFFFFu;
+    }
+    if (written <= 0) {
+        std::printf("get_serialnumber: Failed to send message to device.\n");
+        return 0xFFFFFFFFu;
+    }
+
+    COMMS_MSG_t reply;
+    std::memset(&reply, 0, sizeof(reply));
+    const int received = iface == CAN_FD ? can->read(&reply) : usb->read(&reply);
+    if (received == 0) {
+        std::printf("get_serialnumber: No response received from device (timeout or no data).\n");
+        return 0xFFFFFFFFu;
+    }
+    if (received < 0) {
+        std::printf("get_serialnumber: Error reading response from device.\n");
+        return 0xFFFFFFFFu;
+    }
+    if (reply.can_ID != CANMSG_WHOAMI || reply.msg_len != 8) {
+        std::printf("get_serialnumber: Invalid response format (canID=0x%08X, len=%d)\n",
+                    static_cast<unsigned>(reply.can_ID), reply.msg_len);
+        return 0xFFFFFFFFu;
+    }
+    if (reply.data[0] != COMMS_MARKER_0 || reply.data[1] != COMMS_MARKER_1 || reply.data[2] != 0 ||
+        reply.data[3] != 0) {
+        std::printf("get_serialnumber: Invalid header bytes in response.\n");
+        return 0xFFFFFFFFu;
+    }
+    // Sent most significant byte first, unlike the other values on the link.
+    return static_cast<uint32_t>(reply.data[4]) << 24 | static_cast<uint32_t>(reply.data[5]) << 16 |
+           static_cast<uint32_t>(reply.data[6]) << 8 | static_cast<uint32_t>(reply.data[7]);
+}
+
+// ---- settings protocol --------------------------------------------------------
+
+bool get_value_checked(CommsManager *comms, target_comms_t src, uint8_t index, uint32_t *value) {
+    if (comms == nullptr || !comms->isConnected()) {
+        std::printf("CommsManager not connected.\n");
+        return false;
+    }
+    TargetIds ids;
+    if (!targetIds(src, &ids)) {
+        return false;
+    }
+    COMMS_MSG_t request = newMessage(ids.request, 1);
+    request.data[0] = index;
+    if (comms->write(request) <= 0) {
+        std::printf("Failed to send COMMS_MSG_t to device.\n");
+        return false;
+    }
+    COMMS_MSG_t reply;
+    std::memset(&reply, 0, sizeof(reply));
+    const int received = comms->read(&reply);
+    if (received == 0) {
+        std::printf("No response received from device (timeout or no data).\n");
+        return false;
+    }
+    if (received < 0) {
+        std::printf("Error reading response from device.\n");
+        return false;
+    }
+    if (reply.msg_len > 3 && reply.can_ID == CANMSG_SEND_USER_SETTING) {
+        if (value != nullptr) {
+            *value = le32(reply.data);
+        }
+        return true;
+    }
+    return false;
+}
+
+uint32_t get_value(CommsManager *comms, target_comms_t src, uint8_t index) {
+    uint32_t value = 0;
+    return get_value_checked(comms, src, index, &value) ? value : 0xFFFFFFFFu;
+}
+
+namespace {
+
+// Sends one request of a target's family and waits for its acknowledgement.
+int sendAcknowledged(CommsManager *comms, const COMMS_MSG_t &request) {
+    if (comms->write(request) <= 0) {
+        return -1;
+    }
+    return wait_for_ack(comms, request.can_ID) ? 0 : -1;
+}
+
+} // namespace
+
+int set_value(CommsManager *comms, target_comms_t src, uint8_t index, uint32_t value) {
+    TargetIds ids;
+    if (comms == nullptr || !comms->isConnected() || !targetIds(src, &ids)) {
+        return -1;
+    }
+    COMMS_MSG_t request = newMessage(ids.set, 5);
+    request.data[0] = index;
+    putLe32(&request.data[1], value);
+    return sendAcknowledged(comms, request);
+}
+
+int store_value(CommsManager *comms, target_comms_t src, uint32_t crc) {
+    TargetIds ids;
+    if (comms == nullptr || !comms->isConnected() || !targetIds(src, &ids)) {
+        return -1;
+    }
+    COMMS_MSG_t request = newMessage(ids.save, 4);
+    putLe32(request.data, crc);
+    return sendAcknowledged(comms, request);
+}
+
+bool wait_for_ack(CommsManager *comms, uint32_t expected_can_id) {
+    if (comms == nullptr || !comms->isConnected()) {
+        return false;
+    }
+    COMMS_MSG_t ack;
+    std::memset(&ack, 0, sizeof(ack));
+    const int received = comms->read(&ack);
+    if (received == 0) {
+        std::printf("No ACK received from device (timeout or no data).\n");
+        return false;
+    }
+    if (received < 0) {
+        std::printf("Error reading ACK from device.\n");
+        return false;
+    }
+    if (ack.can_ID != CANMSG_ACK) {
+        std::printf("ACK validation failed: can_ID mismatch (expected 0x255, got 0x%08X)\n",
+                    static_cast<unsigned>(ack.can_ID));
+        return false;
+    }
+    if (ack.msg_len != 6) {
+        std::printf("ACK validation failed: msg_len mismatch (expected 0x06, got 0x%02X)\n",
+                    ack.msg_len);
+        return false;
+    }
+    const uint32_t acked = le32(ack.data);
+    if (acked != expected_can_id) {
+        std::printf(
+            "ACK validation failed: data can_ID mismatch (expected 0x%08X, got 0x%08X)\n",
+            static_cast<unsigned>(expected_can_id), static_cast<unsigned>(acked));
+        return false;
+    }
+    if (ack.data[4] != COMMS_MARKER_0 || ack.data[5] != COMMS_MARKER_1) {
+        std::printf(
+            "ACK validation failed: data[4-5] mismatch (expected 0x15 0xEF, got 0x%02X 0x%02X)\n",
+            ack.data[4], ack.data[5]);
+        return false;
+    }
+    return true;
+}
+
+bool wait_for_mx25_ack(CommsManager *comms, uint8_t *op_type_out, uint32_t *address_out) {
+    if (comms == nullptr || !comms->isConnected()) {
+        return false;
+    }
+    COMMS_MSG_t status;
+    std::memset(&status, 0, sizeof(status));
+    const int received = comms->read(&status);
+    if (received == 0) {
+        std::printf("wait_for_mx25_ack: No response received (timeout or no data).\n");
+        return false;
+    }
+    if (received < 0) {
+        std::printf("wait_for_mx25_ack: Error reading response from device.\n");
+        return false;
+    }
+    if (status.can_ID == CANMSG_MX25_ACK) {
+        if (op_type_out != nullptr) {
+            *op_type_out = status.data[0];
+        }
+        if (address_out != nullptr && status.msg_len > 4) {
+            *address_out = le32(&status.data[1]);
+        }
+        return true;
+    }
+    if (status.can_ID == CANMSG_MX25_NACK) {
+        std::printf("wait_for_mx25_ack: Operation failed (CAN ID 0x257)\n");
+        return false;
+    }
+    std::printf("wait_for_mx25_ack: Unexpected CAN ID (got=0x%08X, expected=0x256 or 0x257)\n",
+                static_cast<unsigned>(status.can_ID));
+    return false;
+}

@@ -1,0 +1,119 @@
+#include "USBHID.h"
+
+#include <cstring>
+#include <vector>
+
+USBHID::USBHID() : device_handle(nullptr), connected(false), report_ID(5) {
+    hid_init();
+}
+
+USBHID::~USBHID() {
+    disconnect();
+    hid_exit();
+}
+
+bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
+    if (connected) {
+        disconnect();
+    }
+    hid_device_info *list = hid_enumerate(vendor_id, product_id);
+    if (list == nullptr) {
+        connected = false;
+        return false;
+    }
+    // The unit's interface is the first one on the vendor-defined usage page;
+    // the unit may list others (keyboard, consumer control) first.
+    const char *path = nullptr;
+    for (hid_device_info *dev = list; dev != nullptr; dev = dev->next) {
+        if (dev->vendor_id == vendor_id && dev->product_id == product_id &&
+            dev->usage_page == COMMS_VENDOR_USAGE_PAGE) {
+            path = dev->path;
+            break;
+        }
+    }
+    if (path == nullptr) {
+        hid_free_enumeration(list);
+        connected = false;
+        return false;
+    }
+    device_handle = hid_open_path(path);
+    hid_free_enumeration(list);
+    connected = device_handle != nullptr;
+    return connected;
+}
+
+void USBHID::disconnect() {
+    if (device_handle != nullptr) {
+        hid_close(device_handle);
+        device_handle = nullptr;
+    }
+    connected = false;
+}
+
+int USBHID::read(COMMS_MSG_t *msg) { return read(msg, READ_TIMEOUT_MS); }
+
+int USBHID::read(COMMS_MSG_t *msg, int timeout_ms) {
+    if (!connected || device_handle == nullptr || msg == nullptr) {
+        return -1;
+    }
+    uint8_t buffer[INPUT_REPORT_SIZE] = {};
+    const int received = hid_read_timeout(device_handle, buffer, sizeof(buffer), timeout_ms);
+    if (received <= 0) {
+        return received;
+    }
+    // Report number, interface, identifier (4), length: anything shorter is no message.
+    constexpr int header = 7;
+    if (received < header) {
+        return -1;
+    }
+    const int in_buffer = received < static_cast<int>(sizeof(buffer))
+                              ? received
+                              : static_cast<int>(sizeof(buffer));
+    std::memset(msg, 0, sizeof(*msg));
+    msg->iface = buffer[1];
+    msg->can_ID = static_cast<uint32_t>(buffer[2]) | static_cast<uint32_t>(buffer[3]) << 8 |
+                  static_cast<uint32_t>(buffer[4]) << 16 | static_cast<uint32_t>(buffer[5]) << 24;
+    msg->msg_len = buffer[6];
+    // Copy no more than was carried, was announced, or fits the record.
+    int payload = in_buffer - header;
+    if (payload > msg->msg_len) {
+        payload = msg->msg_len;
+    }
+    if (payload > COMMS_MSG_DATA_LEN) {
+        payload = COMMS_MSG_DATA_LEN;
+    }
+    if (payload > 0) {
+        std::memcpy(msg->data, buffer + header, static_cast<std::size_t>(payload));
+    }
+    return received;
+}
+
+int USBHID::write(const uint8_t *data, std::size_t length) {
+    if (!connected || device_handle == nullptr) {
+        return -1;
+    }
+    std::vector<uint8_t> report(length + 1);
+    report[0] = report_ID;
+    if (length > 0) {
+        std::memcpy(report.data() + 1, data, length);
+    }
+    return hid_write(device_handle, report.data(), report.size());
+}
+
+int USBHID::write(const COMMS_MSG_t &msg) {
+    if (!connected || device_handle == nullptr) {
+        return -1;
+    }
+    // A length beyond the record's data would send bytes that belong to no message.
+    if (msg.msg_len > COMMS_MSG_DATA_LEN) {
+        return -1;
+    }
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(msg.msg_len) + 5);
+    bytes[0] = static_cast<uint8_t>(msg.can_ID);
+    bytes[1] = static_cast<uint8_t>(msg.can_ID >> 8);
+    bytes[2] = static_cast<uint8_t>(msg.can_ID >> 16);
+    bytes[3] = static_cast<uint8_t>(msg.can_ID >> 24);
+    bytes[4] = msg.msg_len;
+    std::memcpy(bytes.data() + 5, msg.data, msg.msg_len);
+    return write(bytes.data(), bytes.size());
+}

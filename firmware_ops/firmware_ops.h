@@ -1,0 +1,29 @@
+#ifndef FIRMWARE_OPS_H
+#define FIRMWARE_OPS_H
+
+#include <cstdint>
+
+#include "comms.h"
+#include "firmware.h"
+#include "mem_layout.h"
+
+// Progress of a firmware transfer: phase 0 after each confirmed block erase
+// (current = blocks done, total = blocks to erase), phase 1 after each confirmed
+// payload packet (current = payload bytes confirmed, total = encrypted_size).
+typedef void (*fw_progress_callback_t)(uint32_t current, uint32_t total, int phase,
+                                       void *user_data);
+
+// Erases one sector, one block or the chip; true when the unit confirmed it.
+bool mx25_erase(CommsManager *comms, FlashOpType op_type, uint16_t block_or_sector,
+                fw_progress_callback_t progress_cb, void *user_data, uint32_t current_block,
+                uint32_t total_blocks);
+// Sets the address of the unit's next flash write; true when the unit confirmed it.
+bool set_mx25_addr(CommsManager *comms, uint32_t address);
+// partition_1, partition_2, or partition_none for every failure or unusable report.
+mx25_partition get_mx25_partition(CommsManager *comms);
+// Writes one image file into the partition the unit names; true only when the
+// header and every payload byte were confirmed by the unit.
+bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
+             fw_progress_callback_t progress_cb, void *user_data);
+
+#endif // FIRMWARE_OPS_H
