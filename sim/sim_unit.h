@@ -1,0 +1,204 @@
+#ifndef SIM_UNIT_H
+#define SIM_UNIT_H
+
+// A simulated EFIS display unit, reached through the project's own hidapi
+// backend (sim_hidapi.cpp), which tests and the demo link in place of the system
+// hidapi library. The unit answers every request the tool makes as the real unit
+// does, records everything it received, and can be told to misbehave.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "comms_types.h"
+#include "firmware.h"
+#include "mem_layout.h"
+#include "settings_types.h"
+#include "sim_flash.h"
+
+namespace sim {
+
+// A message as it crossed the link. `data` holds the payload bytes actually
+// carried, which for a malformed report can differ from `msg_len`.
+struct Message {
+    uint8_t iface = 0;
+    uint32_t can_id = 0;
+    uint8_t msg_len = 0;
+    std::vector<uint8_t> data;
+};
+
+enum class FaultKind {
+    NoReply,          // the unit falls silent from the affected reply on: that reply and
+                      // every later one of the request are never sent; the request takes
+                      // effect; the tool's read times out
+    LateReply,        // the affected reply and every later one of the request are held back;
+                      // they arrive at the first read that finds nothing pending (after the
+                      // tool's read timed out) or, at the latest, ahead of the replies to the
+                      // next request; the request takes effect
+    Nack,             // the unit refuses: the affected reply (the first for -1) becomes
+                      // CANMSG_NACK (msg_len 6: the request's identifier, then EF 15) in place
+                      // of any reply but a status, CANMSG_MX25_NACK (msg_len 0) in place of a
+                      // status reply (CANMSG_MX25_ACK); later replies are dropped; no effect,
+                      // even when the index reaches no reply (the reboot has none)
+    Replace,          // the reply is replaced by `replacement` (unexpected identifier, wrong
+                      // op type, wrong address ...); the request takes effect
+    Raw,              // the reply is replaced by the raw input report `raw` (malformed);
+                      // the request takes effect
+    Unplug,           // the request is taken, then the unit vanishes: no reply, no effect,
+                      // every later hidapi call fails as for a vanished device
+    UnplugBeforeWrite // the unit vanishes before the request: its hid_write fails
+};
+
+// A fault applies to every request that matches all the given criteria. Several
+// faults may match one request: Unplug and UnplugBeforeWrite win over all others,
+// Nack is applied before the reply faults, Replace and Raw change a reply's bytes
+// (the last one added wins), NoReply and LateReply decide when it is delivered.
+struct Fault {
+    FaultKind kind = FaultKind::NoReply;
+    std::optional<uint32_t> can_id;         // request identifier; unset matches any
+    std::optional<unsigned> occurrence;     // 0-based among requests with can_id (among all
+                                            // requests when can_id is unset); unset: all
+    std::optional<unsigned> request_number; // 0-based among all requests (the well-formed
+                                            // output reports; see received()); unset: any
+    int reply = -1;           // which reply of the request (0-based) is affected; -1: all.
+                              // Replies before it go out normally; for NoReply and Nack later
+                              // ones are dropped, for LateReply they are held back too. An index
+                              // beyond the request's replies changes no reply.
+    Message replacement;      // for Replace
+    std::vector<uint8_t> raw; // for Raw: the whole input report, report number first
+
+    static Fault on(FaultKind kind, uint32_t can_id, std::optional<unsigned> occurrence = {},
+                    int reply = -1);
+    static Fault atRequest(FaultKind kind, unsigned request_number, int reply = -1);
+};
+
+// One entry of the HID device list that hid_enumerate hands out.
+struct EnumEntry {
+    uint16_t vendor_id = 0;
+    uint16_t product_id = 0;
+    uint16_t usage_page = 0;
+    std::string path;
+    bool is_unit = false; // opening this path reaches the simulated unit; another
+                          // path opens a device that takes every report and sends none
+};
+
+// A store as the unit performed it: the checksum it was given and the record it
+// kept (for a good store crc32 already holds the given checksum).
+struct StoreEvent {
+    uint32_t crc = 0;
+    Settings_t record{};
+    bool corrupt = false; // crc differs from SimUnit::storeChecksum of the record held
+};
+
+class SimUnit {
+public:
+    static constexpr uint8_t OUTPUT_REPORT_ID = 5; // the only output report the unit takes
+    static constexpr uint8_t INPUT_REPORT_ID = 5;  // put in front of every reply
+    static constexpr uint32_t DEFAULT_SERIAL = 0x12345678u;
+    static constexpr uint8_t STORE_ERASE_OP = OP_SECTOR_ERASE; // the 0x256 of a store:
+    static constexpr uint32_t STORE_ERASE_ADDRESS = 0;         // the settings sector erased
+
+    SimUnit();
+
+    // ---- configuration -------------------------------------------------
+    // A plausibly configured record: units chosen, V-speeds, voltages,
+    // registration, colours, brightness, magic 0x5F57565A, num_elements 26 and a
+    // valid checksum. settings() may be changed freely afterwards.
+    static Settings_t defaultSettings();
+    // The checksum a store must carry for the record held: settings_CalcCRC of a
+    // copy whose crc32 is 0, i.e. EFIS_crc over the record's num_elements words
+    // (at most 26) from magic on, as the tool computes it before a store.
+    static uint32_t storeChecksum(const Settings_t &record);
+    Settings_t &settings() { return settings_; }
+    void setSerialNumber(uint32_t serial) { serial_ = serial; }
+    uint32_t serialNumber() const { return serial_; }
+    void addFault(const Fault &fault) { faults_.push_back(fault); }
+    void clearFaults() { faults_.clear(); }
+    // The device list; by default the unit alone, on the vendor usage page.
+    std::vector<EnumEntry> &enumeration() { return enumeration_; }
+    // hid_open_path fails for every path.
+    void setOpenFails(bool fails) { open_fails_ = fails; }
+    bool openFails() const { return open_fails_; }
+    // Pause before each reply is delivered (the demo uses it; tests keep 0).
+    void setReplyDelayMicros(unsigned us) { reply_delay_us_ = us; }
+    // Pull the plug now: every later hidapi call fails.
+    void unplug() { unplugged_ = true; }
+    // Queue an input report the unit sends unasked (tests of the stale-message discard);
+    // it is read after the replies already pending.
+    void injectInputReport(const std::vector<uint8_t> &report) { pending_.push_back(report); }
+    SimFlash &flash() { return flash_; }
+    const SimFlash &flash() const { return flash_; }
+
+    // ---- observation ---------------------------------------------------
+    // The requests: output reports with report number 5, a full header and
+    // msg_len (at most 64) bytes of payload; `data` holds those msg_len bytes.
+    const std::vector<Message> &received() const { return received_; }
+    // Every output report that reached the unit, malformed ones included.
+    const std::vector<std::vector<uint8_t>> &outputReports() const { return output_reports_; }
+    const std::vector<StoreEvent> &stores() const { return stores_; }
+    bool corruptStoreSeen() const;
+    bool unplugged() const { return unplugged_; }
+    bool rebootRequested() const { return reboot_requested_; }
+    int lastReadTimeout() const { return last_read_timeout_; }
+    std::size_t pendingReports() const { return pending_.size(); }
+    std::size_t heldBackReports() const { return held_back_.size(); }
+
+    // ---- transport side, used by the hidapi backend ---------------------
+    // An output report as handed to hid_write; returns what hid_write returns:
+    // length once taken, -1 once unplugged (or for no bytes at all).
+    int onOutputReport(const uint8_t *data, std::size_t length);
+    // Fills buf with the next input report (cut to length, as hidapi does) and
+    // returns the bytes stored; 0 when none is pending (at once, whatever the
+    // time-out: the held-back replies become pending then), -1 once unplugged.
+    int readInputReport(uint8_t *buf, std::size_t length, int timeout_ms);
+
+private:
+    // Answers one decoded request: the replies it would send, in order, and, when
+    // apply is true, its effect.
+    std::vector<Message> handle(const Message &request, bool apply);
+    std::vector<Fault> matchingFaults(const Message &request) const;
+    static std::vector<uint8_t> encode(const Message &reply);
+
+    Settings_t settings_;
+    uint32_t serial_;
+    SimFlash flash_;
+    std::vector<Fault> faults_;
+    std::vector<EnumEntry> enumeration_;
+    bool open_fails_ = false;
+    unsigned reply_delay_us_ = 0;
+    bool unplugged_ = false;
+    bool reboot_requested_ = false;
+    int last_read_timeout_ = -2;
+    std::vector<Message> received_;
+    std::map<uint32_t, unsigned> received_per_id_; // requests received, by identifier
+    std::vector<std::vector<uint8_t>> output_reports_;
+    std::vector<StoreEvent> stores_;
+    std::deque<std::vector<uint8_t>> pending_;   // input reports ready to be read
+    std::deque<std::vector<uint8_t>> held_back_; // late replies not yet arrived
+};
+
+// The unit that the hidapi backend talks to.
+SimUnit &unit();
+// A fresh unit with the default configuration and zeroed hidapi call counts (call
+// at the start of every test). Handles opened before stay valid and reach the new unit.
+void reset();
+
+// Calls the backend saw, for tests of the transport's use of hidapi. The list and
+// handle counts pair up: every list handed out must be freed, every handle closed.
+struct HidCalls {
+    int init = 0;
+    int exit = 0;
+    int enumerate = 0;        // device lists handed out (an empty result is null: not counted)
+    int free_enumeration = 0; // hid_free_enumeration calls with a list
+    int open = 0;             // handles handed out by hid_open_path
+    int close = 0;            // hid_close calls with an open handle
+};
+HidCalls &hidCalls();
+
+} // namespace sim
+
+#endif // SIM_UNIT_H
