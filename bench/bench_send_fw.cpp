@@ -1,0 +1,177 @@
+// Sends a full 4 MiB image to the simulated unit, with no link latency, and
+// prints what the transfer costs: the exchanges the unit received, the wall
+// time, the CPU time per exchange and the share of the wall time spent in the
+// pause after each payload packet. Then checks that the unit's flash holds the
+// image. The transfer's own lines go to /dev/null; the figures to stdout.
+//   bench_send_fw
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "comms.h"
+#include "firmware_ops.h"
+#include "sim_unit.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// CPU time of this process (user and system), in seconds. The simulated unit
+// runs in the same process, so its share is included.
+double cpuSeconds() {
+    rusage usage;
+    std::memset(&usage, 0, sizeof(usage));
+    if (getrusage(RUSAGE_SELF, &usage) != 0) {
+        return 0.0;
+    }
+    const auto seconds = [](const timeval &t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The mean real duration of the transfer's 100 µs pause on this machine.
+double meanPauseSeconds(int samples) {
+    const auto start = Clock::now();
+    for (int i = 0; i < samples; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count() / samples;
+}
+
+void putLe32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+
+// A 64-block image: header, then a payload that fills the rest of the blocks.
+std::vector<uint8_t> makeImage() {
+    const uint32_t total_size = FW_PARTITION_BLOCKS * MX25_BLOCK_SIZE;
+    const uint32_t encrypted_size = total_size - FW_HEADER_SIZE;
+    std::vector<uint8_t> image(FW_HEADER_SIZE + encrypted_size);
+    putLe32(&image[0], 0x57464D45u);
+    putLe32(&image[4], 0x00010002u);
+    putLe32(&image[8], total_size);
+    putLe32(&image[12], encrypted_size);
+    putLe32(&image[16], encrypted_size);
+    putLe32(&image[44], FW_HEADER_SIZE);
+    uint32_t state = 0x9E3779B9u;
+    for (std::size_t i = 20; i < image.size(); ++i) {
+        if (i >= 44 && i < 48) {
+            continue;
+        }
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        image[i] = static_cast<uint8_t>(state);
+    }
+    return image;
+}
+
+bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+unsigned long packets = 0;
+void countPackets(uint32_t, uint32_t, int phase, void *) {
+    if (phase == 1) {
+        ++packets;
+    }
+}
+
+} // namespace
+
+int main() {
+    char dir_template[] = "/tmp/bench_send_fw.XXXXXX";
+    if (mkdtemp(dir_template) == nullptr) {
+        std::fprintf(stderr, "bench_send_fw: cannot create a temporary directory\n");
+        return 1;
+    }
+    const std::string path = std::string(dir_template) + "/image.bin";
+    const std::vector<uint8_t> image = makeImage();
+    if (!writeFile(path, image)) {
+        std::fprintf(stderr, "bench_send_fw: cannot write %s\n", path.c_str());
+        return 1;
+    }
+
+    sim::reset();
+    sim::unit().setReplyDelayMicros(0);
+    sim::unit().flash().setPartition(partition_1);
+
+    // The transfer's lines (some 65,000) would bury the figures.
+    std::fflush(stdout);
+    const int saved_stdout = dup(fileno(stdout));
+    if (saved_stdout < 0 || std::freopen("/dev/null", "w", stdout) == nullptr) {
+        std::fprintf(stderr, "bench_send_fw: cannot silence the standard output\n");
+        return 1;
+    }
+
+    bool connected = false;
+    bool ok = false;
+    std::size_t requests_before = 0;
+    double wall = 0.0;
+    double cpu = 0.0;
+    {
+        CommsManager comms;
+        connected = comms.establish_connection();
+        if (connected) {
+            requests_before = sim::unit().received().size();
+            const auto transfer_start = Clock::now();
+            const double transfer_cpu_start = cpuSeconds();
+            ok = send_fw(&comms, path.c_str(), countPackets, nullptr);
+            cpu = cpuSeconds() - transfer_cpu_start;
+            wall = std::chrono::duration<double>(Clock::now() - transfer_start).count();
+        }
+    }
+
+    std::fflush(stdout);
+    dup2(saved_stdout, fileno(stdout));
+    close(saved_stdout);
+    std::clearerr(stdout);
+
+    if (!connected) {
+        std::printf("bench_send_fw: the simulated unit could not be connected\n");
+        return 1;
+    }
+
+    const std::size_t exchanges = sim::unit().received().size() - requests_before;
+    const double pause = meanPauseSeconds(2000);
+    const double paused = pause * static_cast<double>(packets);
+
+    const uint32_t base = FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE;
+    const std::vector<uint8_t> flash = sim::unit().flash().read(base, image.size());
+    const bool flash_holds_image = flash == image;
+    const bool clean = sim::unit().flash().violations().empty();
+
+    std::printf("image:                 %zu bytes (total_size %u, encrypted_size %zu)\n",
+                image.size(), FW_PARTITION_BLOCKS * MX25_BLOCK_SIZE, image.size() - FW_HEADER_SIZE);
+    std::printf("send_fw result:        %s\n", ok ? "true" : "false");
+    std::printf("exchanges:             %zu requests received by the unit\n", exchanges);
+    std::printf("payload packets:       %lu\n", packets);
+    std::printf("wall time:             %.3f s\n", wall);
+    std::printf("CPU time:              %.3f s (tool and simulated unit, one process)\n", cpu);
+    std::printf("CPU time per exchange: %.2f us\n",
+                exchanges != 0 ? cpu * 1e6 / static_cast<double>(exchanges) : 0.0);
+    std::printf("mean 100 us pause:     %.1f us (measured over 2000 pauses)\n", pause * 1e6);
+    std::printf("time in pauses:        %.3f s = %.1f%% of the wall time\n", paused,
+                wall > 0.0 ? paused * 100.0 / wall : 0.0);
+    std::printf("flash holds the image: %s\n", flash_holds_image ? "yes" : "NO");
+    std::printf("flash violations:      %zu\n", sim::unit().flash().violations().size());
+
+    std::remove(path.c_str());
+    rmdir(dir_template);
+    return ok && flash_holds_image && clean ? 0 : 1;
+}
