@@ -1,0 +1,193 @@
+// The firmware tab (file choice, update with progress, its widget states) and the reboot
+// command; and screenshots of both tabs after a load from the simulated unit.
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include "gui_window.h"
+
+using namespace gui_test;
+using sim::Fault;
+using sim::FaultKind;
+
+namespace {
+
+// A 64-byte header over `payload` bytes, erasing two blocks.
+std::vector<uint8_t> makeImage(std::size_t payload) {
+    firmware_header_t header;
+    std::memset(&header, 0, sizeof(header));
+    header.magic = 0x57464D45u;
+    header.total_size = 70000;
+    header.plaintext_size = static_cast<uint32_t>(payload);
+    header.encrypted_size = static_cast<uint32_t>(payload);
+    header.offset = FW_HEADER_SIZE;
+    std::vector<uint8_t> image(sizeof(header) + payload);
+    std::memcpy(image.data(), &header, sizeof(header));
+    for (std::size_t i = 0; i < payload; ++i) {
+        image[sizeof(header) + i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    return image;
+}
+
+} // namespace
+
+class FirmwareTabTest : public WindowTest {
+protected:
+    // Writes the image file and chooses it in the file dialog, checking the dialog's set-up.
+    void chooseImage(const std::vector<uint8_t> &image) {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath("efis-image.bin");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char *>(image.data()), static_cast<qint64>(image.size()));
+        file.close();
+        QString title;
+        QStringList filters;
+        whenModal<QFileDialog>([&](QFileDialog *d) {
+            title = d->windowTitle();
+            filters = d->nameFilters();
+            d->selectFile(path);
+            static_cast<QDialog *>(d)->accept(); // QFileDialog's own accept checks the file
+        });
+        w<QPushButton>("pushButton_browse")->click();
+        EXPECT_EQ(title, "Select Firmware File");
+        EXPECT_EQ(filters, QStringList({"Firmware Files (*.bin)", "All Files (*)"}));
+    }
+
+    // Enabled states of browse, file box, start, progress bar and reboot.
+    std::vector<bool> states() {
+        return {w<QPushButton>("pushButton_browse")->isEnabled(),
+                w<QTextEdit>("text_firmware_file")->isEnabled(),
+                w<QPushButton>("pushButton_start_update")->isEnabled(),
+                w<QProgressBar>("progressBar_firmware")->isEnabled(),
+                w<QPushButton>("pushButton_reboot")->isEnabled()};
+    }
+
+    QTemporaryDir dir;
+    QString path;
+};
+
+TEST_F(FirmwareTabTest, ProgressSetsTheBarAndThePhaseText) {
+    open(false);
+    struct Case {
+        uint32_t current, total;
+        int phase;
+        int percent;
+        const char *status;
+    };
+    const Case cases[] = {
+        {3, 4, 0, 75, "Erasing: 3 / 4 blocks"},
+        {100, 300, 1, 33, "Uploading: 100 / 300 bytes"},
+        {0, 0, 0, 0, "Erasing: 0 / 0 blocks"},
+        {4000000000u, 4000000000u, 1, 100, "Uploading: 4000000000 / 4000000000 bytes"},
+        {5, 10, 2, 50, "Uploading: 4000000000 / 4000000000 bytes"}, // other phase: text kept
+    };
+    for (const Case &c : cases) {
+        window->updateFirmwareProgress(c.current, c.total, c.phase);
+        EXPECT_EQ(w<QProgressBar>("progressBar_firmware")->value(), c.percent) << c.status;
+        EXPECT_EQ(status(), c.status);
+    }
+}
+
+TEST_F(FirmwareTabTest, UpdateWritesTheChosenImageAndFollowsItsProgress) {
+    open();
+    EXPECT_EQ(states(), (std::vector<bool>{true, false, false, false, true}));
+
+    // Without a file the update refuses.
+    peer().startUpdate();
+    EXPECT_EQ(status(), "No firmware file selected");
+
+    const std::vector<uint8_t> image = makeImage(200);
+    chooseImage(image);
+    EXPECT_EQ(peer().firmwareFilePath(), path);
+    EXPECT_EQ(w<QTextEdit>("text_firmware_file")->toPlainText(), "efis-image.bin");
+    EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true, true}));
+
+    // A cancelled dialog keeps the choice.
+    whenModal<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    w<QPushButton>("pushButton_browse")->click();
+    EXPECT_EQ(peer().firmwareFilePath(), path);
+    EXPECT_EQ(w<QTextEdit>("text_firmware_file")->toPlainText(), "efis-image.bin");
+
+    QStringList messages;
+    std::vector<bool> while_updating;
+    QObject::connect(window->statusBar(), &QStatusBar::messageChanged, [&](const QString &m) {
+        messages << m;
+        if (m == "Starting firmware update...") {
+            while_updating = states();
+        }
+    });
+    const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+
+    EXPECT_EQ(while_updating, (std::vector<bool>{false, false, false, true, true}));
+    EXPECT_EQ(messages, QStringList({"Starting firmware update...", "Erasing: 1 / 2 blocks",
+                                     "Erasing: 2 / 2 blocks", "Uploading: 64 / 200 bytes",
+                                     "Uploading: 128 / 200 bytes", "Uploading: 192 / 200 bytes",
+                                     "Uploading: 200 / 200 bytes", "Firmware update completed"}));
+    EXPECT_EQ(logTexts(o.log, kStartUpdate),
+              (std::vector<std::string>{"Starting firmware update with file: \"" +
+                                            path.toStdString() + "\"",
+                                        "Firmware update process finished"}));
+    EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true, true}));
+    EXPECT_EQ(w<QProgressBar>("progressBar_firmware")->value(), 100);
+
+    // The full path reached the transfer: the unit's partition holds the file.
+    const uint32_t start = FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE;
+    EXPECT_EQ(sim::unit().flash().read(start, image.size()), image);
+    EXPECT_TRUE(sim::unit().flash().violations().empty());
+}
+
+TEST_F(FirmwareTabTest, FailedUpdateSaysSoAndGivesTheTabBack) {
+    open();
+    chooseImage(makeImage(200));
+    sim::unit().flash().setPartitionNack(true);
+    const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_EQ(status(), "Error: Firmware update failed (see log)");
+    EXPECT_EQ(logTexts(o.log, kStartUpdate),
+              (std::vector<std::string>{
+                  "Starting firmware update with file: \"" + path.toStdString() + "\"",
+                  "Firmware update failed", "Firmware update process finished"}));
+    EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true, true}));
+    EXPECT_EQ(w<QProgressBar>("progressBar_firmware")->value(), 0);
+    EXPECT_EQ(sim::unit().flash().writeCount(), 0u);
+}
+
+TEST_F(FirmwareTabTest, RebootSendsTheBootloaderCommandOnce) {
+    open();
+    std::size_t from = requestCount();
+    Output o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+    ASSERT_EQ(requestCount(), from + 1);
+    const sim::Message &msg = sim::unit().received().back();
+    EXPECT_EQ(msg.can_id, 0x399u);
+    EXPECT_EQ(msg.msg_len, 1);
+    EXPECT_EQ(msg.data, std::vector<uint8_t>{0x48});
+    EXPECT_TRUE(sim::unit().rebootRequested());
+    EXPECT_EQ(logTexts(o.log, kReboot),
+              std::vector<std::string>{"Reboot command sent successfully"});
+    EXPECT_EQ(status(), "Reboot command sent to device");
+
+    sim::unit().addFault(Fault::on(FaultKind::UnplugBeforeWrite, CANMSG_ENTER_BL));
+    o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+    EXPECT_EQ(logTexts(o.log, kReboot), std::vector<std::string>{"Failed to send reboot command"});
+    EXPECT_EQ(status(), "Error: Failed to send reboot command");
+}
+
+TEST_F(FirmwareTabTest, ScreenshotsOfBothTabsAfterALoad) {
+    open();
+    ASSERT_EQ(status(), "Configuration successfully loaded from device");
+    window->show();
+    QApplication::processEvents();
+    const QPixmap settings = window->grab();
+    EXPECT_EQ(settings.size(), window->size());
+    EXPECT_TRUE(settings.save("gui_settings_tab.png"));
+    w<QTabWidget>("tabWidget")->setCurrentIndex(1);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->grab().save("gui_firmware_tab.png"));
+    EXPECT_TRUE(QFileInfo("gui_settings_tab.png").size() > 0);
+}

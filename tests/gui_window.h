@@ -1,0 +1,237 @@
+// Helpers of the window tests: a fixture that builds the real MainWindow over the simulated
+// unit (or over no unit), reaches its private steps, captures what it writes, records its
+// status-bar messages and drives its modal dialogs.
+#ifndef TESTS_GUI_WINDOW_H
+#define TESTS_GUI_WINDOW_H
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture.h"
+#include "get_set.h"
+#include "mainwindow.h"
+#include "sim_unit.h"
+
+// Reaches the window's private steps and state.
+class MainWindowTestPeer {
+public:
+    explicit MainWindowTestPeer(MainWindow *w) : w_(w) {}
+    void updateUIFromConfig() { w_->updateUIFromConfig(); }
+    void updateConfigFromUI() { w_->updateConfigFromUI(); }
+    void loadConfigFromDevice() { w_->loadConfigFromDevice(); }
+    void updateConfigValueLocal(settings_struct_index index, uint32_t value) {
+        w_->updateConfigValueLocal(index, value);
+    }
+    std::set<settings_struct_index> &changed() { return w_->changed_values; }
+    QString &firmwareFilePath() { return w_->firmwareFilePath; }
+    CommsManager *comms() { return w_->comms; }
+    void startUpdate() { w_->onStartUpdateClicked(); }
+    void skyColor0Changed() { w_->onSkyColor0Changed(); }
+
+private:
+    MainWindow *w_;
+};
+
+namespace gui_test {
+
+// What one action wrote to the standard output and, through the log handler, to standard error.
+struct Output {
+    std::string out;
+    std::string log;
+};
+
+inline Output run(const std::function<void()> &body) {
+    Output o;
+    o.log = captureStderr([&] { o.out = captureStdout(body); });
+    return o;
+}
+
+// One log-handler line taken apart: "Debug: <text> (<file>:<line>, <function>)".
+struct LogLine {
+    std::string text;
+    std::string file;
+    std::string function;
+};
+
+inline std::vector<LogLine> logLines(const std::string &log) {
+    static const std::regex line_re(R"(^Debug: (.*) \(([^():,]*):([0-9]+), (.*)\)$)");
+    std::vector<LogLine> lines;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos) {
+            end = log.size();
+        }
+        const std::string line = log.substr(start, end - start);
+        std::smatch m;
+        if (std::regex_match(line, m, line_re)) {
+            lines.push_back({m[1], m[2], m[4]});
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The texts of the log lines written by `function`, in order.
+inline std::vector<std::string> logTexts(const std::string &log, const std::string &function) {
+    std::vector<std::string> texts;
+    for (const LogLine &l : logLines(log)) {
+        if (l.function == function && l.file.find("mainwindow.cpp") != std::string::npos) {
+            texts.push_back(l.text);
+        }
+    }
+    return texts;
+}
+
+inline bool hasLog(const std::string &log, const std::string &text, const std::string &function) {
+    for (const std::string &t : logTexts(log, function)) {
+        if (t == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+inline bool hasLogText(const std::string &log, const std::string &text) {
+    for (const LogLine &l : logLines(log)) {
+        if (l.text == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Function texts of the window's log contexts.
+inline const std::string kCtor = "MainWindow::MainWindow(QWidget*)";
+inline const std::string kLoad = "void MainWindow::loadConfigFromDevice()";
+inline const std::string kUpdate = "void MainWindow::onUpdateClicked()";
+inline const std::string kSave = "void MainWindow::onSaveClicked()";
+inline const std::string kStore = "int store_settings(CommsManager*, uint32_t)";
+inline const std::string kUiFromConfig = "void MainWindow::updateUIFromConfig()";
+inline const std::string kValueLocal =
+    "void MainWindow::updateConfigValueLocal(settings_struct_index, uint32_t)";
+inline const std::string kStartUpdate = "void MainWindow::onStartUpdateClicked()";
+inline const std::string kReboot = "void MainWindow::onRebootClicked()";
+
+// Records every status-bar message of the windows built while it lives, from the first one on:
+// it attaches to a window's status bar at the first event the window receives once its form
+// holds the bar (the window title change of the form's set-up comes before any message).
+class StatusRecorder : public QObject {
+public:
+    StatusRecorder() { qApp->installEventFilter(this); }
+    ~StatusRecorder() override { qApp->removeEventFilter(this); }
+    QStringList messages;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *) override {
+        auto *window = qobject_cast<QMainWindow *>(watched);
+        if (window == nullptr) {
+            return false;
+        }
+        auto *bar = window->findChild<QStatusBar *>("statusbar", Qt::FindDirectChildrenOnly);
+        if (bar != nullptr && !attached_.contains(bar)) {
+            attached_.push_back(bar);
+            connect(bar, &QStatusBar::messageChanged, this,
+                    [this](const QString &m) { messages << m; });
+        }
+        return false;
+    }
+
+private:
+    QList<QPointer<QStatusBar>> attached_;
+};
+
+// Runs `act` on the modal dialog of type T as soon as it is open (inside its event loop). The
+// check is repeated on the next event-loop pass while the dialog is not open yet.
+template <class T> void whenModal(std::function<void(T *)> act, int passes = 1000) {
+    QTimer::singleShot(0, qApp, [act, passes] {
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            act(dialog);
+        } else if (passes > 0) {
+            whenModal<T>(act, passes - 1);
+        } else {
+            ADD_FAILURE() << "no modal " << T::staticMetaObject.className() << " opened";
+        }
+    });
+}
+
+// A record the simulated unit holds consistently: its checksum matches its content.
+inline void sealUnitRecord() {
+    Settings_t &s = sim::unit().settings();
+    s.crc32 = 0;
+    s.crc32 = settings_CalcCRC(&s);
+}
+
+// The window tests' fixture. Every test starts from a fresh unit and a zero-filled record, as
+// a new run of the tool does; no test may lead the unit to store a record under a wrong checksum.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::reset();
+        std::memset(&user_config, 0, sizeof(user_config));
+        user_config_chk = 0;
+    }
+    void TearDown() override {
+        window.reset();
+        qInstallMessageHandler(nullptr);
+        EXPECT_FALSE(sim::unit().corruptStoreSeen());
+    }
+
+    // Builds the window over the simulated unit, or with no unit attached.
+    MainWindow &open(bool with_unit = true) {
+        if (!with_unit) {
+            sim::unit().enumeration().clear();
+        }
+        startup = run([this] { window = std::make_unique<MainWindow>(); });
+        return *window;
+    }
+
+    template <class T> T *w(const char *name) {
+        T *found = window->findChild<T *>(QString::fromLatin1(name));
+        if (found == nullptr) {
+            std::fprintf(stderr, "the form has no %s \"%s\"\n", T::staticMetaObject.className(),
+                         name);
+            std::abort();
+        }
+        return found;
+    }
+
+    QString status() const { return window->statusBar()->currentMessage(); }
+    MainWindowTestPeer peer() { return MainWindowTestPeer(window.get()); }
+
+    // The requests the unit received from position `from` on, with identifier `can_id`.
+    static std::vector<sim::Message> requests(uint32_t can_id, std::size_t from = 0) {
+        std::vector<sim::Message> found;
+        const auto &all = sim::unit().received();
+        for (std::size_t i = from; i < all.size(); ++i) {
+            if (all[i].can_id == can_id) {
+                found.push_back(all[i]);
+            }
+        }
+        return found;
+    }
+    static std::size_t requestCount() { return sim::unit().received().size(); }
+
+    std::unique_ptr<MainWindow> window;
+    Output startup;
+};
+
+} // namespace gui_test
+
+#endif // TESTS_GUI_WINDOW_H
