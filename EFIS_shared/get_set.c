@@ -167,8 +167,8 @@ uint32_t settings_get_value(const Settings_t *src, settings_struct_index index) 
     }
     if (settings_is_registration(i)) {
         const uint8_t *group = (const uint8_t *)&s.registration[4u * (i - REGISTRATION_1_INDEX)];
-        return ((uint32_t)group[0] << 24) | ((uint32_t)group[1] << 16) |
-               ((uint32_t)group[2] << 8) | (uint32_t)group[3];
+        return ((uint32_t)group[0] << 24) | ((uint32_t)group[1] << 16) | ((uint32_t)group[2] << 8) |
+               (uint32_t)group[3];
     }
     if ((f = settings_float(&s, i)) != NULL) {
         uint32_t bits;

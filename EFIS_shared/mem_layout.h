@@ -10,9 +10,9 @@
 #include "efis_types.h"
 #include "firmware.h"
 
-#define MX25_SECTOR_SIZE 4096u   /* sector n starts at n << 12 */
-#define MX25_BLOCK_SIZE 65536u   /* block n starts at n << 16; the update calls it a page */
-#define FW_PARTITION_BLOCKS 64u  /* 4,194,304 bytes per firmware partition */
+#define MX25_SECTOR_SIZE 4096u          /* sector n starts at n << 12 */
+#define MX25_BLOCK_SIZE 65536u          /* block n starts at n << 16; the update calls it a page */
+#define FW_PARTITION_BLOCKS 64u         /* 4,194,304 bytes per firmware partition */
 #define FW_PARTITION_1_START_BLOCK 832u /* 0x03400000 to 0x037FFFFF */
 #define FW_PARTITION_2_START_BLOCK 896u /* 0x03800000 to 0x03BFFFFF */
 #define FW_HEADER_SIZE 64u

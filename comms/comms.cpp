@@ -336,9 +336,8 @@ bool wait_for_ack(CommsManager *comms, uint32_t expected_can_id) {
     }
     const uint32_t acked = le32(ack.data);
     if (acked != expected_can_id) {
-        std::printf(
-            "ACK validation failed: data can_ID mismatch (expected 0x%08X, got 0x%08X)\n",
-            static_cast<unsigned>(expected_can_id), static_cast<unsigned>(acked));
+        std::printf("ACK validation failed: data can_ID mismatch (expected 0x%08X, got 0x%08X)\n",
+                    static_cast<unsigned>(expected_can_id), static_cast<unsigned>(acked));
         return false;
     }
     if (ack.data[4] != COMMS_MARKER_0 || ack.data[5] != COMMS_MARKER_1) {

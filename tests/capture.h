@@ -36,7 +36,11 @@ inline std::string captureFd(int fd, const std::function<void()> &body) {
     return out;
 }
 
-inline std::string captureStdout(const std::function<void()> &body) { return captureFd(1, body); }
-inline std::string captureStderr(const std::function<void()> &body) { return captureFd(2, body); }
+inline std::string captureStdout(const std::function<void()> &body) {
+    return captureFd(1, body);
+}
+inline std::string captureStderr(const std::function<void()> &body) {
+    return captureFd(2, body);
+}
 
 #endif // TESTS_CAPTURE_H

@@ -32,8 +32,9 @@ TEST_F(Protocol, RoadOfOneEdit) {
 }
 
 TEST_F(Protocol, GetValueRequestAndReply) {
-    sim::unit().addFault(replaceReply(CANMSG_REQUEST_USER_SETTING,
-                                      simMessage(CANMSG_SEND_USER_SETTING, {0x78, 0x56, 0x34, 0x12})));
+    sim::unit().addFault(
+        replaceReply(CANMSG_REQUEST_USER_SETTING,
+                     simMessage(CANMSG_SEND_USER_SETTING, {0x78, 0x56, 0x34, 0x12})));
     EXPECT_EQ(get_value(&comms, SETTINGS_COMMS, SETTINGS_CHECKSUM_INDEX), 0x12345678u);
     EXPECT_EQ(lastReport(), "05 76 03 00 00 01 FC");
     EXPECT_EQ(sim::unit().lastReadTimeout(), 1000);
@@ -80,19 +81,23 @@ TEST_F(Protocol, GetValueFailures) {
     };
     const Case cases[] = {
         {"three bytes",
-         {replaceReply(CANMSG_REQUEST_USER_SETTING, simMessage(CANMSG_SEND_USER_SETTING, {1, 2, 3}))},
+         {replaceReply(CANMSG_REQUEST_USER_SETTING,
+                       simMessage(CANMSG_SEND_USER_SETTING, {1, 2, 3}))},
          ""},
         {"other identifier",
          {replaceReply(CANMSG_REQUEST_USER_SETTING, simMessage(CANMSG_ACK, {1, 2, 3, 4}))},
          ""},
-        {"short report", {rawReply(CANMSG_REQUEST_USER_SETTING, {5, 0, 0x77})},
+        {"short report",
+         {rawReply(CANMSG_REQUEST_USER_SETTING, {5, 0, 0x77})},
          "Error reading response from device.\n"},
-        {"time-out", {sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING)},
+        {"time-out",
+         {sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING)},
          "No response received from device (timeout or no data).\n"},
         {"unplugged mid-exchange",
          {sim::Fault::on(sim::FaultKind::Unplug, CANMSG_REQUEST_USER_SETTING)},
          "Error reading response from device.\n"},
-        {"unplugged before", {sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, 0x376)},
+        {"unplugged before",
+         {sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, 0x376)},
          "Failed to send COMMS_MSG_t to device.\n"},
     };
     for (const Case &c : cases) {
@@ -134,12 +139,10 @@ TEST_F(Protocol, AcknowledgementChecksInOrder) {
          rawReply(CANMSG_SET_USER_SETTING, {5, 0, 0x55, 2, 0, 0, 0x90, 0x78, 3, 0, 0, 0xEF, 0x15}),
          "ACK validation failed: msg_len mismatch (expected 0x06, got 0x90)\n"},
         {"other request acknowledged",
-         replaceReply(CANMSG_SET_USER_SETTING,
-                      simMessage(CANMSG_ACK, {0x76, 3, 0, 0, 0xEF, 0x15})),
+         replaceReply(CANMSG_SET_USER_SETTING, simMessage(CANMSG_ACK, {0x76, 3, 0, 0, 0xEF, 0x15})),
          "ACK validation failed: data can_ID mismatch (expected 0x00000378, got 0x00000376)\n"},
         {"swapped markers",
-         replaceReply(CANMSG_SET_USER_SETTING,
-                      simMessage(CANMSG_ACK, {0x78, 3, 0, 0, 0x15, 0xEF})),
+         replaceReply(CANMSG_SET_USER_SETTING, simMessage(CANMSG_ACK, {0x78, 3, 0, 0, 0x15, 0xEF})),
          "ACK validation failed: data[4-5] mismatch (expected 0x15 0xEF, got 0x15 0xEF)\n"},
         {"markers announced but not carried",
          rawReply(CANMSG_SET_USER_SETTING, {5, 0, 0x55, 2, 0, 0, 6, 0x78, 3, 0, 0}),
@@ -239,15 +242,35 @@ TEST_F(Protocol, MxStatusReply) {
         const char *line;
     };
     const Case cases[] = {
-        {"ack with address", {5, 0, 0x56, 2, 0, 0, 5, 0xBE, 0, 0, 0x40, 3}, true, 0xBE, 0x03400000u,
+        {"ack with address",
+         {5, 0, 0x56, 2, 0, 0, 5, 0xBE, 0, 0, 0x40, 3},
+         true,
+         0xBE,
+         0x03400000u,
          ""},
-        {"ack without address", {5, 0, 0x56, 2, 0, 0, 4, 0xAA, 1, 2, 3}, true, 0xAA, 0xDEADBEEFu,
+        {"ack without address",
+         {5, 0, 0x56, 2, 0, 0, 4, 0xAA, 1, 2, 3},
+         true,
+         0xAA,
+         0xDEADBEEFu,
          ""},
-        {"nack", {5, 0, 0x57, 2, 0, 0, 5, 0xBE, 0, 0, 0, 0}, false, 0x11, 0xDEADBEEFu,
+        {"nack",
+         {5, 0, 0x57, 2, 0, 0, 5, 0xBE, 0, 0, 0, 0},
+         false,
+         0x11,
+         0xDEADBEEFu,
          "wait_for_mx25_ack: Operation failed (CAN ID 0x257)\n"},
-        {"other", {5, 0, 0x55, 2, 0, 0, 6, 0x16, 4, 0, 0, 0xEF, 0x15}, false, 0x11, 0xDEADBEEFu,
+        {"other",
+         {5, 0, 0x55, 2, 0, 0, 6, 0x16, 4, 0, 0, 0xEF, 0x15},
+         false,
+         0x11,
+         0xDEADBEEFu,
          "wait_for_mx25_ack: Unexpected CAN ID (got=0x00000255, expected=0x256 or 0x257)\n"},
-        {"short", {5, 0, 0x56}, false, 0x11, 0xDEADBEEFu,
+        {"short",
+         {5, 0, 0x56},
+         false,
+         0x11,
+         0xDEADBEEFu,
          "wait_for_mx25_ack: Error reading response from device.\n"},
     };
     for (const Case &c : cases) {

@@ -70,14 +70,25 @@ TEST_F(UsbTransport, InputReportParsing) {
     full128[5] = 0;
     full128[6] = 0xFF; // announces 255 bytes: no more than 64 may land in the record
     const Case cases[] = {
-        {"ack", {5, 0, 0x55, 2, 0, 0, 6, 0x78, 3, 0, 0, 0xEF, 0x15}, 13, 0x255, 6,
+        {"ack",
+         {5, 0, 0x55, 2, 0, 0, 6, 0x78, 3, 0, 0, 0xEF, 0x15},
+         13,
+         0x255,
+         6,
          {0x78, 3, 0, 0, 0xEF, 0x15}},
-        {"fewer carried than announced", {5, 0, 0x77, 3, 0, 0, 8, 1, 2, 3, 4}, 11, 0x377, 8,
+        {"fewer carried than announced",
+         {5, 0, 0x77, 3, 0, 0, 8, 1, 2, 3, 4},
+         11,
+         0x377,
+         8,
          {1, 2, 3, 4}},
-        {"more carried than announced", {5, 0, 0x77, 3, 0, 0, 2, 1, 2, 3, 4}, 11, 0x377, 2,
-         {1, 2}},
+        {"more carried than announced", {5, 0, 0x77, 3, 0, 0, 2, 1, 2, 3, 4}, 11, 0x377, 2, {1, 2}},
         {"header only", {5, 0, 0x23, 1, 0, 0, 8}, 7, 0x123, 8, {}},
-        {"above 64 announced, few carried", {5, 0, 0x56, 2, 0, 0, 200, 9, 8}, 9, 0x256, 200,
+        {"above 64 announced, few carried",
+         {5, 0, 0x56, 2, 0, 0, 200, 9, 8},
+         9,
+         0x256,
+         200,
          {9, 8}},
         {"128 bytes announcing 255", full128, 128, 0x415, 255, Bytes(64, 0x5A)},
     };
@@ -88,7 +99,7 @@ TEST_F(UsbTransport, InputReportParsing) {
         std::memset(&msg, 0xCC, sizeof(msg));
         ASSERT_EQ(usb.read(&msg), c.result);
         EXPECT_EQ(msg.iface, 0);
-        EXPECT_EQ(msg.can_ID, c.can_id);
+        EXPECT_EQ(uint32_t{msg.can_ID}, c.can_id);
         EXPECT_EQ(msg.msg_len, c.msg_len);
         for (size_t i = 0; i < sizeof(msg.data); ++i) {
             EXPECT_EQ(msg.data[i], i < c.data.size() ? c.data[i] : 0) << i;
@@ -105,7 +116,7 @@ TEST_F(UsbTransport, ShortReportIsAnErrorAndLeavesTheMessageUntouched) {
         COMMS_MSG_t msg;
         std::memset(&msg, 0xCC, sizeof(msg));
         EXPECT_EQ(usb.read(&msg), -1) << len;
-        EXPECT_EQ(msg.can_ID, 0xCCCCCCCCu);
+        EXPECT_EQ(uint32_t{msg.can_ID}, 0xCCCCCCCCu);
     }
     EXPECT_EQ(sim::unit().pendingReports(), 0u); // consumed and dropped
 
@@ -113,7 +124,7 @@ TEST_F(UsbTransport, ShortReportIsAnErrorAndLeavesTheMessageUntouched) {
     COMMS_MSG_t msg;
     std::memset(&msg, 0xCC, sizeof(msg));
     EXPECT_EQ(usb.read(&msg), 0);
-    EXPECT_EQ(msg.can_ID, 0xCCCCCCCCu);
+    EXPECT_EQ(uint32_t{msg.can_ID}, 0xCCCCCCCCu);
     EXPECT_EQ(usb.read(nullptr), -1);
 }
 
@@ -145,7 +156,7 @@ TEST(UsbConnect, TakesTheFirstInterfaceOnTheVendorUsagePage) {
     ASSERT_GT(usb.write(makeMessage(CANMSG_WHOAMI, {0xEF, 0x15})), 0);
     COMMS_MSG_t reply{};
     EXPECT_GT(usb.read(&reply), 0);
-    EXPECT_EQ(reply.can_ID, static_cast<uint32_t>(CANMSG_WHOAMI));
+    EXPECT_EQ(uint32_t{reply.can_ID}, static_cast<uint32_t>(CANMSG_WHOAMI));
     EXPECT_EQ(sim::hidCalls().enumerate, sim::hidCalls().free_enumeration);
 }
 
@@ -255,8 +266,8 @@ TEST(EstablishConnection, UnconfirmedUnitIsDisconnected) {
         {"short report", rawReply(CANMSG_WHOAMI, {5, 0, 0x23, 1}),
          "get_serialnumber: Error reading response from device.\n"},
         {"serial number reads as erased",
-         replaceReply(CANMSG_WHOAMI, simMessage(CANMSG_WHOAMI, {0xEF, 0x15, 0, 0, 0xFF, 0xFF,
-                                                                0xFF, 0xFF})),
+         replaceReply(CANMSG_WHOAMI,
+                      simMessage(CANMSG_WHOAMI, {0xEF, 0x15, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})),
          ""},
     };
     for (const Case &c : cases) {
@@ -314,7 +325,7 @@ TEST(Routing, EveryMessageGoesOutOnTheLiveInterface) {
     EXPECT_EQ(msg.iface, CAN_FD); // and its message is not changed
     EXPECT_EQ(lastReport(), "05 76 03 00 00 01 01");
     EXPECT_GT(comms.read(&reply), 0);
-    EXPECT_EQ(reply.can_ID, static_cast<uint32_t>(CANMSG_SEND_USER_SETTING));
+    EXPECT_EQ(uint32_t{reply.can_ID}, static_cast<uint32_t>(CANMSG_SEND_USER_SETTING));
     EXPECT_EQ(comms.read(nullptr), -1);
     EXPECT_FALSE(comms.connectCANFD("can0"));
 }

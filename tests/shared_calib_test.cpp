@@ -135,9 +135,9 @@ TEST(CalibAccessors, TruncatingAndBitPassingReads) {
         float value;
         uint32_t truncated;
     };
-    const Case cases[] = {{1.5f, 1u},          {-1.5f, 0xFFFFFFFFu},   {0.75f, 0u},
-                          {-0.75f, 0u},        {1e10f, 0x7FFFFFFFu},   {-1e10f, 0x80000000u},
-                          {100.9f, 100u},      {-2147483648.0f, 0x80000000u}};
+    const Case cases[] = {{1.5f, 1u},     {-1.5f, 0xFFFFFFFFu},         {0.75f, 0u},
+                          {-0.75f, 0u},   {1e10f, 0x7FFFFFFFu},         {-1e10f, 0x80000000u},
+                          {100.9f, 100u}, {-2147483648.0f, 0x80000000u}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.value);
         ASSERT_TRUE(set(c, LSM_ACC_OFFSET_Y_INDEX, bitsOf(k.value)));

@@ -20,8 +20,14 @@ void CANFD::disconnect() {
     interface_name.clear();
 }
 
-int CANFD::read(COMMS_MSG_t *) { return -1; }
+int CANFD::read(COMMS_MSG_t *) {
+    return -1;
+}
 
-int CANFD::write(const uint8_t *, std::size_t) { return -1; }
+int CANFD::write(const uint8_t *, std::size_t) {
+    return -1;
+}
 
-int CANFD::write(const COMMS_MSG_t &) { return -1; }
+int CANFD::write(const COMMS_MSG_t &) {
+    return -1;
+}

@@ -50,7 +50,9 @@ void USBHID::disconnect() {
     connected = false;
 }
 
-int USBHID::read(COMMS_MSG_t *msg) { return read(msg, READ_TIMEOUT_MS); }
+int USBHID::read(COMMS_MSG_t *msg) {
+    return read(msg, READ_TIMEOUT_MS);
+}
 
 int USBHID::read(COMMS_MSG_t *msg, int timeout_ms) {
     if (!connected || device_handle == nullptr || msg == nullptr) {
@@ -66,9 +68,8 @@ int USBHID::read(COMMS_MSG_t *msg, int timeout_ms) {
     if (received < header) {
         return -1;
     }
-    const int in_buffer = received < static_cast<int>(sizeof(buffer))
-                              ? received
-                              : static_cast<int>(sizeof(buffer));
+    const int in_buffer =
+        received < static_cast<int>(sizeof(buffer)) ? received : static_cast<int>(sizeof(buffer));
     std::memset(msg, 0, sizeof(*msg));
     msg->iface = buffer[1];
     msg->can_ID = static_cast<uint32_t>(buffer[2]) | static_cast<uint32_t>(buffer[3]) << 8 |
