@@ -1,23 +1,16 @@
 #include "comms.h"
+#include "wire.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
+using wire::le32;
+using wire::newMessage;
+using wire::putLe32;
+
 const char *const CANFD_INTERFACE_NAME = "can0";
-
-uint32_t le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void putLe32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // Identifiers of the request family of a target; false for a target the unit has not.
 struct TargetIds {
@@ -36,14 +29,6 @@ bool targetIds(target_comms_t src, TargetIds *ids) {
         return true;
     }
     return false;
-}
-
-COMMS_MSG_t newMessage(uint32_t can_id, uint8_t msg_len) {
-    COMMS_MSG_t msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.can_ID = can_id;
-    msg.msg_len = msg_len;
-    return msg;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "firmware_ops.h"
+#include "wire.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -9,30 +10,14 @@
 
 namespace {
 
+using wire::le32;
+using wire::newMessage;
+using wire::putLe32;
+
 // Payload bytes in one write message: the data limit of a COMMS_MSG_t.
 constexpr uint32_t CHUNK_SIZE = COMMS_MSG_DATA_LEN;
 // Pause after each confirmed payload packet.
 constexpr auto PACKET_PAUSE = std::chrono::microseconds(100);
-
-uint32_t le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void putLe32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-COMMS_MSG_t newMessage(uint32_t can_id, uint8_t msg_len) {
-    COMMS_MSG_t msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.can_ID = can_id;
-    msg.msg_len = msg_len;
-    return msg;
-}
 
 // What the address of a status reply holds before the reply is read. A reply
 // whose msg_len is 4 or less carries no address and leaves it untouched, so it

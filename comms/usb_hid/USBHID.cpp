@@ -1,5 +1,7 @@
 #include "USBHID.h"
 
+#include "wire.h"
+
 #include <cstring>
 #include <vector>
 
@@ -72,8 +74,7 @@ int USBHID::read(COMMS_MSG_t *msg, int timeout_ms) {
         received < static_cast<int>(sizeof(buffer)) ? received : static_cast<int>(sizeof(buffer));
     std::memset(msg, 0, sizeof(*msg));
     msg->iface = buffer[1];
-    msg->can_ID = static_cast<uint32_t>(buffer[2]) | static_cast<uint32_t>(buffer[3]) << 8 |
-                  static_cast<uint32_t>(buffer[4]) << 16 | static_cast<uint32_t>(buffer[5]) << 24;
+    msg->can_ID = wire::le32(buffer + 2);
     msg->msg_len = buffer[6];
     // Copy no more than was carried, was announced, or fits the record.
     int payload = in_buffer - header;
@@ -110,10 +111,7 @@ int USBHID::write(const COMMS_MSG_t &msg) {
         return -1;
     }
     std::vector<uint8_t> bytes(static_cast<std::size_t>(msg.msg_len) + 5);
-    bytes[0] = static_cast<uint8_t>(msg.can_ID);
-    bytes[1] = static_cast<uint8_t>(msg.can_ID >> 8);
-    bytes[2] = static_cast<uint8_t>(msg.can_ID >> 16);
-    bytes[3] = static_cast<uint8_t>(msg.can_ID >> 24);
+    wire::putLe32(bytes.data(), msg.can_ID);
     bytes[4] = msg.msg_len;
     std::memcpy(bytes.data() + 5, msg.data, msg.msg_len);
     return write(bytes.data(), bytes.size());
