@@ -19,6 +19,7 @@
 #include "firmware_ops.h"
 #include "get_set.h"
 #include "registration_prefix.h"
+#include "wire.h"
 
 Settings_t user_config = {};
 uint32_t user_config_chk = 0;
@@ -641,14 +642,8 @@ int store_settings(CommsManager *comms, uint32_t crc) {
         return -1;
     }
 
-    COMMS_MSG_t store_msg;
-    std::memset(&store_msg, 0, sizeof(store_msg));
-    store_msg.can_ID = CANMSG_SAVE_USER_SETTINGS;
-    store_msg.msg_len = 4;
-    store_msg.data[0] = static_cast<uint8_t>(crc);
-    store_msg.data[1] = static_cast<uint8_t>(crc >> 8);
-    store_msg.data[2] = static_cast<uint8_t>(crc >> 16);
-    store_msg.data[3] = static_cast<uint8_t>(crc >> 24);
+    COMMS_MSG_t store_msg = wire::newMessage(CANMSG_SAVE_USER_SETTINGS, 4);
+    wire::putLe32(store_msg.data, crc);
 
     const int bytes_written = comms->write(store_msg);
     if (bytes_written <= 0) {
@@ -825,65 +820,41 @@ void MainWindow::onGearIndiColorPickerClicked() {
 }
 
 // The colour handlers read the chosen colour back from the button's style sheet.
-void MainWindow::onSkyColor0Changed() {
+void MainWindow::takeColourFrom(const QPushButton *button, settings_struct_index index) {
     uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_sky0->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(SKY_COLOR_0_INDEX, colorValue);
+    if (colourFromStyleSheet(button->styleSheet(), &colorValue)) {
+        updateConfigValueLocal(index, colorValue);
     }
+}
+void MainWindow::onSkyColor0Changed() {
+    takeColourFrom(ui->color_picker_sky0, SKY_COLOR_0_INDEX);
 }
 void MainWindow::onSkyColor1Changed() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_sky1->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(SKY_COLOR_1_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_sky1, SKY_COLOR_1_INDEX);
 }
 void MainWindow::onGroundColor0Changed() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_ground0->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(GROUND_COLOR_0_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_ground0, GROUND_COLOR_0_INDEX);
 }
 void MainWindow::onGroundColor1Changed() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_ground1->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(GROUND_COLOR_1_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_ground1, GROUND_COLOR_1_INDEX);
 }
 void MainWindow::onApproachIndiColorChanged() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_app_indi->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(APPROACH_COLOR_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_app_indi, APPROACH_COLOR_INDEX);
 }
 void MainWindow::onAirplaneColorChanged() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_airplane->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(AIRPLANE_COLOR_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_airplane, AIRPLANE_COLOR_INDEX);
 }
 void MainWindow::onGreenArcColorChanged() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_green->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(GREEN_ARC_COLOR_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_green, GREEN_ARC_COLOR_INDEX);
 }
 void MainWindow::onYellowArcColorChanged() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_yellow->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(YELLOW_ARC_COLOR_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_yellow, YELLOW_ARC_COLOR_INDEX);
 }
 void MainWindow::onRedArcColorChanged() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_red->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(RED_ARC_COLOR_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_red, RED_ARC_COLOR_INDEX);
 }
 void MainWindow::onGearIndiColorChanged() {
-    uint32_t colorValue = 0;
-    if (colourFromStyleSheet(ui->color_picker_gear->styleSheet(), &colorValue)) {
-        updateConfigValueLocal(GEAR_INDI_COLOR_INDEX, colorValue);
-    }
+    takeColourFrom(ui->color_picker_gear, GEAR_INDI_COLOR_INDEX);
 }
 
 // ---- firmware tab and reboot ------------------------------------------------
@@ -952,10 +923,7 @@ void MainWindow::onRebootClicked() {
         return;
     }
 
-    COMMS_MSG_t reboot_msg;
-    std::memset(&reboot_msg, 0, sizeof(reboot_msg));
-    reboot_msg.can_ID = CANMSG_ENTER_BL;
-    reboot_msg.msg_len = 1;
+    COMMS_MSG_t reboot_msg = wire::newMessage(CANMSG_ENTER_BL, 1);
     reboot_msg.data[0] = 0x48;
 
     if (comms->write(reboot_msg) <= 0) {

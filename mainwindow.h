@@ -11,6 +11,8 @@
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
+class QPushButton;
+
 namespace Ui {
 class MainWindow;
 }
@@ -97,6 +99,8 @@ private:
     void updateConfigFromUI();
     void loadConfigFromDevice();
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+    // Sets the colour field at `index` from the colour the button's style sheet shows.
+    void takeColourFrom(const QPushButton *button, settings_struct_index index);
 
     Ui::MainWindow *ui;
     QString firmwareFilePath;
