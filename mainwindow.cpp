@@ -76,6 +76,15 @@ QString colourStyleSheet(uint32_t word) {
     return QString(STYLE_SHEET_FORMAT).arg(colour.name());
 }
 
+// Every field index of the record, 0 to 30.
+std::set<settings_struct_index> allFields() {
+    std::set<settings_struct_index> all;
+    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
+        all.insert(static_cast<settings_struct_index>(i));
+    }
+    return all;
+}
+
 // The colour word (0xFFRRGGBB) a button's style sheet shows; false when it shows none.
 bool colourFromStyleSheet(const QString &styleSheet, uint32_t *word) {
     static const QRegularExpression expression(STYLE_SHEET_COLOUR);
@@ -153,7 +162,7 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void *use
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr),
-      changed_values() {
+      changed_values(), unknown_on_unit(allFields()) {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
     ui->statusbar->showMessage("Initializing...", 0);
@@ -465,6 +474,7 @@ void MainWindow::loadConfigFromDevice() {
 
     changed_values.clear();
     std::memset(&user_config, 0, sizeof(user_config));
+    unknown_on_unit = allFields();
 
     // The header words: an unreadable one ends the load, the form keeps what it shows.
     struct HeaderWord {
@@ -502,6 +512,8 @@ void MainWindow::loadConfigFromDevice() {
         if (!get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)) {
             qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
             value = 0;
+        } else {
+            unknown_on_unit.erase(index);
         }
         if (!settings_set_value(&user_config, index, &value)) {
             qDebug() << "Error setting value for index" << i;
@@ -552,6 +564,7 @@ void MainWindow::onUpdateClicked() {
         const uint32_t value = settings_get_value(&user_config, index);
         if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
             ++success_count;
+            unknown_on_unit.erase(index);
         } else {
             ++fail_count;
             qDebug() << "Failed to send value for index" << static_cast<int>(index);
@@ -580,12 +593,39 @@ void MainWindow::onSaveClicked() {
     const Settings_t before = user_config;
     updateConfigFromUI();
 
-    // The unit must hold what the checksum is computed over: send every edit not sent yet and
-    // every field that copying the form changed.
+    // The unit must hold what the checksum is computed over. A field whose value on the unit is
+    // not known (the last load could not read it) and that the user has not edited is read
+    // again and taken as the unit holds it: the form shows no value of the unit's for it, so
+    // sending the form's would overwrite a setting that nobody changed.
+    std::set<settings_struct_index> reread;
+    int unread_count = 0;
+    for (const settings_struct_index index : std::set<settings_struct_index>(unknown_on_unit)) {
+        if (changed_values.count(index) != 0) {
+            continue;
+        }
+        uint32_t value = 0;
+        if (get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), &value) &&
+            settings_set_value(&user_config, index, &value)) {
+            unknown_on_unit.erase(index);
+            reread.insert(index);
+        } else {
+            qDebug() << "Failed to read value for index" << static_cast<int>(index);
+            ++unread_count;
+        }
+    }
+    if (unread_count > 0) {
+        ui->statusbar->showMessage(
+            QString("Error: %1 value(s) could not be read; settings not saved").arg(unread_count),
+            0);
+        return;
+    }
+
+    // Then every edit not sent yet and every other field that copying the form changed.
     std::set<settings_struct_index> to_send = changed_values;
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);
-        if (settings_get_value(&before, index) != settings_get_value(&user_config, index)) {
+        if (reread.count(index) == 0 &&
+            settings_get_value(&before, index) != settings_get_value(&user_config, index)) {
             to_send.insert(index);
         }
     }
@@ -595,10 +635,12 @@ void MainWindow::onSaveClicked() {
         if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) != 0) {
             qDebug() << "Failed to send value for index" << static_cast<int>(index);
             failed.insert(index);
+        } else {
+            unknown_on_unit.erase(index);
         }
     }
-    changed_values = failed;
     if (!failed.empty()) {
+        changed_values = failed;
         ui->statusbar->showMessage(
             QString("Error: %1 value(s) could not be sent; settings not saved").arg(failed.size()),
             0);

@@ -106,6 +106,10 @@ private:
     QString firmwareFilePath;
     CommsManager *comms;
     std::set<settings_struct_index> changed_values;
+    // Fields whose value on the unit is not known to be the tool's: every field until a load
+    // reads it or a send of it is acknowledged. A save reads again those the user has not
+    // edited before it stores.
+    std::set<settings_struct_index> unknown_on_unit;
 };
 
 #endif // MAINWINDOW_H

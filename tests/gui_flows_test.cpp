@@ -313,8 +313,91 @@ TEST_F(WindowTest, SaveStoresNothingWhileAFieldCannotBeSent) {
     EXPECT_EQ(sim::unit().stores().size(), 1u);
 }
 
+// A field the last load could not read is not known to match the unit, whatever the form shows:
+// the save reads it again and keeps the unit's value, so that the unit stores what the checksum
+// is computed over and no setting that nobody edited is overwritten.
+TEST_F(WindowTest, SaveReadsAgainTheFieldsTheLoadCouldNotRead) {
+    sim::unit().settings().roll_correction = 1.5f; // the form shows 0.0 after a failed read
+    sim::unit().settings().use_mag_heading = 1;    // no widget shows it
+    sealUnitRecord();
+    const Settings_t unit_before = sim::unit().settings();
+    open();
+    const auto loadFailingAt = [&](unsigned request) {
+        sim::unit().addFault(
+            Fault::atRequest(FaultKind::NoReply, static_cast<unsigned>(requestCount()) + request));
+        run([&] { w<QPushButton>("pushButton_load")->click(); });
+    };
+    loadFailingAt(4 + ROLL_CORRECTION_INDEX);
+    ASSERT_EQ(user_config.roll_correction, 0.0f);
+    ASSERT_TRUE(window->changedValues().empty());
+
+    // One field unknown, one edited.
+    w<QSpinBox>("spinBox_vne")->setValue(180);
+    std::size_t from = requestCount();
+    Output o = run([&] { w<QPushButton>("pushButton_save")->click(); });
+    EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
+    const auto &received = sim::unit().received();
+    ASSERT_GE(received.size(), from + 2);
+    EXPECT_EQ(received[from].can_id, static_cast<uint32_t>(CANMSG_REQUEST_USER_SETTING));
+    EXPECT_EQ(received[from].data, std::vector<uint8_t>{ROLL_CORRECTION_INDEX});
+    EXPECT_EQ(setIndices(requests(CANMSG_SET_USER_SETTING, from)), Indices{VNE_INDEX});
+    EXPECT_EQ(sim::unit().settings().roll_correction, 1.5f);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 180);
+    EXPECT_EQ(w<QDoubleSpinBox>("roll_corr_spinbox")->value(), 1.5);
+    ASSERT_EQ(sim::unit().stores().size(), 1u);
+    EXPECT_FALSE(sim::unit().stores()[0].corrupt);
+    EXPECT_TRUE(logTexts(o.log, kSave).empty());
+
+    // Read once, it is known: the next save neither reads nor sends a field.
+    from = requestCount();
+    run([&] { w<QPushButton>("pushButton_save")->click(); });
+    EXPECT_TRUE(requests(CANMSG_SET_USER_SETTING, from).empty());
+    EXPECT_EQ(requests(CANMSG_REQUEST_USER_SETTING, from).size(), 2u) << "version, element count";
+    EXPECT_EQ(sim::unit().stores().size(), 2u);
+
+    // A load that ends at a header word leaves every field unknown, and the form shows what the
+    // unit no longer holds: the save keeps the unit's values of every field but the edited one.
+    sim::unit().settings().vspeeds.Vlo = 77;
+    sealUnitRecord();
+    loadFailingAt(2);
+    ASSERT_EQ(status(), "Error: Failed to read memory version from device");
+    w<QSpinBox>("spinBox_vs0")->setValue(44);
+    from = requestCount();
+    run([&] { w<QPushButton>("pushButton_save")->click(); });
+    EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
+    EXPECT_EQ(requests(CANMSG_REQUEST_USER_SETTING, from).size(), 30u + 2u);
+    EXPECT_EQ(setIndices(requests(CANMSG_SET_USER_SETTING, from)), Indices{VS0_INDEX});
+    Settings_t expected = unit_before;
+    expected.vspeeds.Vne = 180;
+    expected.vspeeds.Vlo = 77;
+    expected.vspeeds.Vs0 = 44;
+    const Settings_t &unit = sim::unit().settings();
+    EXPECT_EQ(
+        std::memcmp(&unit.units, &expected.units, sizeof(Settings_t) - offsetof(Settings_t, units)),
+        0);
+    EXPECT_EQ(w<QSpinBox>("spinBox_vlo")->value(), 77);
+    ASSERT_EQ(sim::unit().stores().size(), 3u);
+    EXPECT_FALSE(sim::unit().stores()[2].corrupt);
+
+    // Without the unit's value of such a field nothing is sent and nothing is stored.
+    loadFailingAt(4 + PITCH_CORRECTION_INDEX);
+    w<QSpinBox>("spinBox_vs0")->setValue(46);
+    sim::unit().addFault(
+        Fault::atRequest(FaultKind::NoReply, static_cast<unsigned>(requestCount())));
+    from = requestCount();
+    o = run([&] { w<QPushButton>("pushButton_save")->click(); });
+    EXPECT_EQ(status(), "Error: 1 value(s) could not be read; settings not saved");
+    EXPECT_EQ(logTexts(o.log, kSave),
+              std::vector<std::string>{"Failed to read value for index 26"});
+    EXPECT_EQ(requestCount(), from + 1);
+    EXPECT_EQ(window->changedValues(), std::set<settings_struct_index>{VS0_INDEX});
+    EXPECT_EQ(sim::unit().stores().size(), 3u);
+}
+
 TEST_F(WindowTest, SaveReportsEveryFailureOfItsReadsAndOfTheStoreExchange) {
     open();
+    // An edit is sent before the reads of every save; a save that fails after it keeps the edit.
+    w<QSpinBox>("spinBox_vne")->setValue(180);
     struct Case {
         const char *what;
         std::function<Fault(unsigned next_request)> fault;
@@ -331,12 +414,12 @@ TEST_F(WindowTest, SaveReportsEveryFailureOfItsReadsAndOfTheStoreExchange) {
     const char *const eeprom = "Error: Failed to store configuration to EEPROM";
     const Case cases[] = {
         {"version unreadable",
-         [](unsigned n) { return Fault::atRequest(FaultKind::NoReply, n); },
+         [](unsigned n) { return Fault::atRequest(FaultKind::NoReply, n + 1); },
          {},
          {"Error reading memory version value"},
          "Error: Failed to read memory version from device"},
         {"element count unreadable",
-         [](unsigned n) { return Fault::atRequest(FaultKind::NoReply, n + 1); },
+         [](unsigned n) { return Fault::atRequest(FaultKind::NoReply, n + 2); },
          {},
          {"Error reading num_elements value"},
          "Error: Failed to read num_elements from device"},
@@ -373,10 +456,13 @@ TEST_F(WindowTest, SaveReportsEveryFailureOfItsReadsAndOfTheStoreExchange) {
         EXPECT_EQ(logTexts(o.log, kStore), c.store_log) << c.what;
         EXPECT_EQ(logTexts(o.log, kSave), c.save_log) << c.what;
         EXPECT_EQ(status(), c.status) << c.what;
+        EXPECT_EQ(window->changedValues(), std::set<settings_struct_index>{VNE_INDEX}) << c.what;
     }
     sim::unit().clearFaults();
     w<QPushButton>("pushButton_save")->click();
     EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
+    EXPECT_TRUE(window->changedValues().empty());
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 180);
 }
 
 TEST_F(WindowTest, StoreSettingsNeedsAConnectionAndOnlyTheReplyIdentifiers) {
