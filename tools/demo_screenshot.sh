@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Drives the demo under a virtual X display through a firmware update with the
+# demo image and takes a screenshot of the window when the update is done:
+#   tools/demo_screenshot.sh [output.png]   (default: docs/demo-after-firmware-update.png)
+# Needs Xvfb, xdotool and ImageMagick (apt-get install xvfb xdotool imagemagick)
+# and a built demo (tools/quickstart.sh demo, or cmake --build build).
+# The clicks go to the form's fixed geometry, relative to the window.
+set -euo pipefail
+
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${EFIS_BUILD_DIR:-$top/build}"
+out="${1:-$top/docs/demo-after-firmware-update.png}"
+display=":${EFIS_DEMO_DISPLAY:-97}"
+work="$(mktemp -d)"
+
+for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
+done
+[ -x "$build/efis-config-demo" ] && [ -f "$build/demo-firmware.bin" ] ||
+    { echo "build the demo first: tools/quickstart.sh demo" >&2; exit 1; }
+
+Xvfb "$display" -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+demo=""
+cleanup() {
+    [ -n "$demo" ] && kill "$demo" 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export DISPLAY="$display"
+
+# Waits up to $2 seconds for the demo's output to hold the text $1.
+wait_for_line() {
+    for _ in $(seq $(( $2 * 10 ))); do
+        grep -qF "$1" "$work/demo.log" && return 0
+        sleep 0.1
+    done
+    echo "the demo did not print \"$1\"; its output:" >&2
+    cat "$work/demo.log" >&2
+    return 1
+}
+
+sleep 1
+stdbuf -o0 "$build/efis-config-demo" >"$work/demo.log" 2>&1 &
+demo=$!
+wait_for_line "CRC Check Passed." 20
+window="$(xdotool search --sync --name '^RK_62 EFIS Config$' | head -n 1)"
+sleep 1
+
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.5; }
+click 147 22   # the "Firmware Update" tab
+click 392 181  # "Select Firmware File"
+sleep 1
+xdotool type --delay 10 "$build/demo-firmware.bin"
+xdotool key Return
+sleep 0.5
+click 392 301  # "Start Update"
+wait_for_line "Firmware update process finished" 120
+grep -qF "send_fw: Firmware transmission completed successfully" "$work/demo.log" ||
+    { echo "the firmware update did not complete:" >&2; cat "$work/demo.log" >&2; exit 1; }
+sleep 0.5
+
+mkdir -p "$(dirname "$out")"
+import -window "$window" "$out"
+echo "screenshot: $out"
