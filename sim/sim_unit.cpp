@@ -233,6 +233,9 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
         unplugged_ = true;
         return -1;
     }
+    if (hasKind(faults, FaultKind::WriteNothing)) {
+        return 0;
+    }
     output_reports_.push_back(std::move(report));
 
     // Late replies of an earlier request arrive at the latest now, ahead of this one's.

@@ -32,29 +32,32 @@ struct Message {
 };
 
 enum class FaultKind {
-    NoReply,          // the unit falls silent from the affected reply on: that reply and
-                      // every later one of the request are never sent; the request takes
-                      // effect; the tool's read times out
-    LateReply,        // the affected reply and every later one of the request are held back;
-                      // they arrive at the first read that finds nothing pending (after the
-                      // tool's read timed out) or, at the latest, ahead of the replies to the
-                      // next request; the request takes effect
-    Nack,             // the unit refuses: the affected reply (the first for -1) becomes
-                      // CANMSG_NACK (msg_len 6: the request's identifier, then EF 15) in place
-                      // of any reply but a status, CANMSG_MX25_NACK (msg_len 0) in place of a
-                      // status reply (CANMSG_MX25_ACK); later replies are dropped; no effect,
-                      // even when the index reaches no reply (the reboot has none)
-    Replace,          // the reply is replaced by `replacement` (unexpected identifier, wrong
-                      // op type, wrong address ...); the request takes effect
-    Raw,              // the reply is replaced by the raw input report `raw` (malformed);
-                      // the request takes effect
-    Unplug,           // the request is taken, then the unit vanishes: no reply, no effect,
-                      // every later hidapi call fails as for a vanished device
-    UnplugBeforeWrite // the unit vanishes before the request: its hid_write fails
+    NoReply,           // the unit falls silent from the affected reply on: that reply and
+                       // every later one of the request are never sent; the request takes
+                       // effect; the tool's read times out
+    LateReply,         // the affected reply and every later one of the request are held back;
+                       // they arrive at the first read that finds nothing pending (after the
+                       // tool's read timed out) or, at the latest, ahead of the replies to the
+                       // next request; the request takes effect
+    Nack,              // the unit refuses: the affected reply (the first for -1) becomes
+                       // CANMSG_NACK (msg_len 6: the request's identifier, then EF 15) in place
+                       // of any reply but a status, CANMSG_MX25_NACK (msg_len 0) in place of a
+                       // status reply (CANMSG_MX25_ACK); later replies are dropped; no effect,
+                       // even when the index reaches no reply (the reboot has none)
+    Replace,           // the reply is replaced by `replacement` (unexpected identifier, wrong
+                       // op type, wrong address ...); the request takes effect
+    Raw,               // the reply is replaced by the raw input report `raw` (malformed);
+                       // the request takes effect
+    Unplug,            // the request is taken, then the unit vanishes: no reply, no effect,
+                       // every later hidapi call fails as for a vanished device
+    UnplugBeforeWrite, // the unit vanishes before the request: its hid_write fails
+    WriteNothing       // hid_write transfers nothing and returns 0: the request is not taken
+                       // (not in received(), not counted: a fault limited to an occurrence
+                       // keeps matching), has no effect and no reply
 };
 
 // A fault applies to every request that matches all the given criteria. Several
-// faults may match one request: Unplug and UnplugBeforeWrite win over all others,
+// faults may match one request: Unplug, UnplugBeforeWrite and WriteNothing win over all others,
 // Nack is applied before the reply faults, Replace and Raw change a reply's bytes
 // (the last one added wins), NoReply and LateReply decide when it is delivered.
 struct Fault {

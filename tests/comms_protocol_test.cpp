@@ -289,3 +289,39 @@ TEST_F(Protocol, MxStatusReply) {
     EXPECT_EQ(run([&] { EXPECT_FALSE(wait_for_mx25_ack(&comms, nullptr, nullptr)); }),
               "wait_for_mx25_ack: No response received (timeout or no data).\n");
 }
+
+// A write that transfers nothing (hid_write returns 0) is a failed send for every request of
+// the settings protocol: nothing reaches the unit and nothing is waited for.
+TEST_F(Protocol, AWriteOfNothingIsAFailedSend) {
+    const auto nothing = [](uint32_t can_id) {
+        sim::unit().clearFaults();
+        sim::unit().addFault(sim::Fault::on(sim::FaultKind::WriteNothing, can_id));
+    };
+    const Settings_t before = sim::unit().settings();
+
+    nothing(CANMSG_WHOAMI);
+    uint32_t serial = 0;
+    EXPECT_EQ(run([&] { serial = get_serialnumber(&comms, USB_HID); }),
+              "get_serialnumber: Failed to send message to device.\n");
+    EXPECT_EQ(serial, 0xFFFFFFFFu);
+
+    nothing(CANMSG_REQUEST_USER_SETTING);
+    uint32_t value = 0;
+    EXPECT_EQ(run([&] { value = get_value(&comms, SETTINGS_COMMS, VNE_INDEX); }),
+              "Failed to send COMMS_MSG_t to device.\n");
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+
+    nothing(CANMSG_SET_USER_SETTING);
+    int result = 0;
+    EXPECT_EQ(run([&] { result = set_value(&comms, SETTINGS_COMMS, VNE_INDEX, 180); }), "");
+    EXPECT_EQ(result, -1);
+
+    nothing(CANMSG_SAVE_USER_SETTINGS);
+    result = 0;
+    EXPECT_EQ(run([&] { result = store_value(&comms, SETTINGS_COMMS, 0x12345678u); }), "");
+    EXPECT_EQ(result, -1);
+
+    EXPECT_TRUE(sim::unit().received().empty());
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, before.vspeeds.Vne);
+    EXPECT_TRUE(sim::unit().stores().empty());
+}

@@ -463,3 +463,38 @@ TEST_F(FlashCommands, PartitionFailures) {
     EXPECT_EQ(result, partition_none);
     EXPECT_EQ(out, "get_mx25_partition: CommsManager not connected\n");
 }
+
+// A write that transfers nothing (hid_write returns 0) fails the erase and the set-address,
+// while the get-partition request counts it as sent and goes on to wait for the acknowledgement
+// that cannot come.
+TEST_F(FlashCommands, AWriteOfNothingFailsAllButTheGetPartition) {
+    const auto nothing = [](uint32_t can_id) {
+        sim::unit().clearFaults();
+        sim::unit().addFault(sim::Fault::on(sim::FaultKind::WriteNothing, can_id));
+    };
+
+    nothing(CANMSG_ERASE_MX25);
+    bool done = true;
+    std::string out = captureStdout(
+        [&] { done = mx25_erase(&comms, OP_BLOCK_ERASE, 832, nullptr, nullptr, 0, 1); });
+    EXPECT_FALSE(done);
+    EXPECT_EQ(out, "mx25_erase: Failed to send erase command\n");
+
+    nothing(CANMSG_SET_ADDR_MX25);
+    done = true;
+    out = captureStdout([&] { done = set_mx25_addr(&comms, 0x03400000u); });
+    EXPECT_FALSE(done);
+    EXPECT_EQ(out, "set_mx25_addr: Failed to send address\n");
+
+    nothing(CANMSG_GET_PARTITION);
+    mx25_partition result = partition_unknown;
+    out = captureStdout([&] { result = get_mx25_partition(&comms); });
+    EXPECT_EQ(result, partition_none);
+    EXPECT_EQ(out, "get_mx25_partition: Sending command - CAN_ID=0x00000287, msg_len=0\n"
+                   "get_mx25_partition: write() returned 0 bytes\n"
+                   "get_mx25_partition: Successfully sent get partition command\n"
+                   "No ACK received from device (timeout or no data).\n"
+                   "get_mx25_partition: ACK validation failed\n");
+
+    EXPECT_TRUE(sim::unit().received().empty());
+}

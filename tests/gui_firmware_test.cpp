@@ -172,10 +172,18 @@ TEST_F(FirmwareTabTest, RebootSendsTheBootloaderCommandOnce) {
               std::vector<std::string>{"Reboot command sent successfully"});
     EXPECT_EQ(status(), "Reboot command sent to device");
 
-    sim::unit().addFault(Fault::on(FaultKind::UnplugBeforeWrite, CANMSG_ENTER_BL));
-    o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
-    EXPECT_EQ(logTexts(o.log, kReboot), std::vector<std::string>{"Failed to send reboot command"});
-    EXPECT_EQ(status(), "Error: Failed to send reboot command");
+    // A write that transfers nothing fails as one that fails outright.
+    for (FaultKind kind : {FaultKind::WriteNothing, FaultKind::UnplugBeforeWrite}) {
+        sim::unit().clearFaults();
+        sim::unit().addFault(Fault::on(kind, CANMSG_ENTER_BL));
+        w<QStatusBar>("statusbar")->clearMessage();
+        from = requestCount();
+        o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+        EXPECT_EQ(logTexts(o.log, kReboot),
+                  std::vector<std::string>{"Failed to send reboot command"});
+        EXPECT_EQ(status(), "Error: Failed to send reboot command");
+        EXPECT_EQ(requestCount(), from);
+    }
 }
 
 TEST_F(FirmwareTabTest, ScreenshotsOfBothTabsAfterALoad) {

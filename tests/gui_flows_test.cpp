@@ -488,4 +488,14 @@ TEST_F(WindowTest, StoreSettingsNeedsAConnectionAndOnlyTheReplyIdentifiers) {
               (std::vector<std::string>{"Flash erase succeeded", "Received ACK/NACK frame"}));
     ASSERT_EQ(sim::unit().stores().size(), 1u);
     EXPECT_EQ(sim::unit().stores()[0].crc, crc);
+
+    // A store command that transfers nothing is a failed send; no reply is waited for.
+    sim::unit().clearFaults();
+    sim::unit().addFault(Fault::on(FaultKind::WriteNothing, CANMSG_SAVE_USER_SETTINGS));
+    result = -2;
+    const Output nothing = run([&] { result = store_settings(peer().comms(), crc); });
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(logTexts(nothing.log, kStore),
+              std::vector<std::string>{"Failed to send store command"});
+    EXPECT_EQ(sim::unit().stores().size(), 1u);
 }
