@@ -269,9 +269,16 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     // The 64 header bytes are kept exactly as read: they go to the unit unchanged.
     uint8_t raw_header[FW_HEADER_SIZE];
     errno = 0;
-    if (std::fread(raw_header, 1, sizeof(raw_header), file) != sizeof(raw_header)) {
+    const std::size_t header_read = std::fread(raw_header, 1, sizeof(raw_header), file);
+    if (header_read != sizeof(raw_header)) {
+        // A file that simply ends early is no error of the system, whose text would read
+        // "Success": say how short it is instead.
+        char short_file[64];
+        std::snprintf(short_file, sizeof(short_file), "file ends after %zu of %zu header bytes",
+                      header_read, sizeof(raw_header));
+        const bool system_error = std::ferror(file) != 0 && errno != 0;
         std::printf("send_fw: Failed to read firmware header from %s: %s\n",
-                    encrypted_bin_file_path, std::strerror(errno));
+                    encrypted_bin_file_path, system_error ? std::strerror(errno) : short_file);
         return stop(file);
     }
     const firmware_header_t header = decodeHeader(raw_header);

@@ -93,7 +93,9 @@ public:
         if (f == nullptr) {
             return "";
         }
-        const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        // An empty file has no data to hand to fwrite (whose buffer may not be null).
+        const bool ok =
+            bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
         if (std::fclose(f) != 0 || !ok) {
             return "";
         }

@@ -274,24 +274,28 @@ TEST_F(SendFw, FileProblems) {
     EXPECT_EQ(lines(o.out).back(), "send_fw: Failed to read firmware header from " + dir.path() +
                                        ": " + std::strerror(EISDIR));
 
-    // A header cut short: the end of the file is no error of the system, so the
-    // error text is that of no error.
+    // A header cut short, or an empty file: the end of the file is no error of the system, so
+    // the text says how short the file is (not the "Success" of no error).
     const Bytes image = makeImage({MX25_BLOCK_SIZE, 0});
-    const std::string path = dir.write("short.bin", Bytes(image.begin(), image.begin() + 63));
-    o = sendPath(path.c_str());
-    EXPECT_FALSE(o.ok);
-    EXPECT_EQ(lines(o.out).back(),
-              "send_fw: Failed to read firmware header from " + path + ": " + std::strerror(0));
+    for (std::size_t size : {std::size_t{63}, std::size_t{0}}) {
+        const std::string path =
+            dir.write("short.bin", Bytes(image.begin(), image.begin() + static_cast<long>(size)));
+        o = sendPath(path.c_str());
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(lines(o.out).back(), "send_fw: Failed to read firmware header from " + path +
+                                           ": file ends after " + std::to_string(size) +
+                                           " of 64 header bytes");
+    }
 
     o = sendPath(nullptr);
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.out, "send_fw: Invalid encrypted file path\n");
 
     // Nothing beyond the partition queries reached the unit.
-    EXPECT_EQ(requestIds(), (std::vector<uint32_t>(3, CANMSG_GET_PARTITION)));
+    EXPECT_EQ(requestIds(), (std::vector<uint32_t>(4, CANMSG_GET_PARTITION)));
 
     CommsManager unconnected;
-    o.out = captureStdout([&] { o.ok = send_fw(&unconnected, path.c_str(), nullptr, nullptr); });
+    o.out = captureStdout([&] { o.ok = send_fw(&unconnected, missing.c_str(), nullptr, nullptr); });
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.out, "send_fw: CommsManager not connected\n");
     EXPECT_TRUE(o.progress.empty());
