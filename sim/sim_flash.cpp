@@ -94,6 +94,7 @@ bool SimFlash::eraseSector(uint32_t sector) {
         return false;
     }
     const uint32_t address = static_cast<uint32_t>(start);
+    checkErase(address, MX25_SECTOR_SIZE);
     Block &b = touch(blockOf(address));
     std::memset(b.bytes + offsetIn(address), 0xFF, MX25_SECTOR_SIZE);
     std::fill_n(b.erased + offsetIn(address), MX25_SECTOR_SIZE, true);
@@ -106,6 +107,7 @@ bool SimFlash::eraseBlock(uint32_t block) {
     if (start + MX25_BLOCK_SIZE > SIZE) {
         return false;
     }
+    checkErase(static_cast<uint32_t>(start), MX25_BLOCK_SIZE);
     if (chip_erased_) {
         blocks_.erase(block); // an untouched block of an erased chip reads erased
     } else {
@@ -118,9 +120,23 @@ bool SimFlash::eraseBlock(uint32_t block) {
 }
 
 void SimFlash::eraseChip() {
+    checkErase(0, SIZE);
     blocks_.clear();
     chip_erased_ = true;
     ++erase_count_;
+}
+
+void SimFlash::checkErase(uint32_t address, uint32_t length) {
+    uint32_t part_start = 0;
+    uint32_t part_end = 0;
+    partitionRange(partition_, &part_start, &part_end);
+    const uint64_t end = static_cast<uint64_t>(address) + length;
+    if (part_start < part_end && address >= part_start && end <= part_end) {
+        return;
+    }
+    const bool starts_inside = address >= part_start && address < part_end;
+    violations_.push_back(
+        {starts_inside ? part_end : address, ViolationKind::EraseOutsidePartition});
 }
 
 void SimFlash::partitionRange(mx25_partition p, uint32_t *start, uint32_t *end) {
@@ -153,8 +169,9 @@ bool SimFlash::write(const uint8_t *data, std::size_t length) {
     partitionRange(partition_, &part_start, &part_end);
     const bool inside = part_start < part_end && address_ >= part_start && end <= part_end;
     if (!inside) {
-        const uint32_t first =
-            (part_start < part_end && address_ >= part_start) ? part_end : address_;
+        // The first offending byte: the partition's end for a write that starts inside it.
+        const bool starts_inside = address_ >= part_start && address_ < part_end;
+        const uint32_t first = starts_inside ? part_end : address_;
         violations_.push_back({first, ViolationKind::OutsidePartition});
     }
 

@@ -5,8 +5,9 @@
 // write can only clear bits, erases work by sector, block or chip. Only touched
 // 64 KiB blocks are held in memory. Bytes never touched hold the previous
 // contents of the chip (not erased). The flash flags every write the tool should
-// never cause: into bytes not erased since their last write, or outside the
-// partition the unit reports.
+// never cause (into bytes not erased since their last write, or outside the
+// partition the unit reports) and every erase outside that partition, which
+// would destroy what the unit runs.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,7 @@ class SimFlash {
 public:
     static constexpr uint32_t SIZE = 0x04000000u; // 64 MiB: 1024 blocks
 
-    enum class ViolationKind { NotErased, OutsidePartition, OutOfRange };
+    enum class ViolationKind { NotErased, OutsidePartition, OutOfRange, EraseOutsidePartition };
     struct Violation {
         uint32_t address; // first offending byte
         ViolationKind kind;
@@ -52,8 +53,11 @@ public:
     std::size_t allocatedBlocks() const { return blocks_.size(); }
 
     // ---- operations, as the unit performs them --------------------------
-    bool eraseSector(uint32_t sector); // false outside the chip
-    bool eraseBlock(uint32_t block);   // false outside the chip
+    // False outside the chip. An erase that reaches beyond the reported partition is
+    // performed and flagged (EraseOutsidePartition at its first byte); a chip erase
+    // always is.
+    bool eraseSector(uint32_t sector);
+    bool eraseBlock(uint32_t block);
     void eraseChip();
     void setAddress(uint32_t address) { address_ = address; }
     uint32_t address() const { return address_; }
@@ -78,6 +82,7 @@ private:
         bool erased[MX25_BLOCK_SIZE]; // erased and not written since
     };
     Block &touch(uint32_t block);
+    void checkErase(uint32_t address, uint32_t length);
     const Block *find(uint32_t block) const;
 
     std::map<uint32_t, std::unique_ptr<Block>> blocks_;

@@ -220,7 +220,7 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
         request.can_id = le32(data + 1);
         request.msg_len = data[5];
         well_formed =
-            request.msg_len <= COMMS_MSG_DATA_LEN && OUTPUT_HEADER + request.msg_len <= length;
+            request.msg_len <= COMMS_MSG_DATA_LEN && OUTPUT_HEADER + request.msg_len == length;
     }
     if (!well_formed) {
         output_reports_.push_back(std::move(report)); // taken, not understood, not answered
@@ -327,7 +327,7 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
 
     switch (request.can_id) {
     case CANMSG_WHOAMI:
-        if (len >= 2 && d[0] == COMMS_MARKER_0 && d[1] == COMMS_MARKER_1) {
+        if (len == 2 && d[0] == COMMS_MARKER_0 && d[1] == COMMS_MARKER_1) {
             replies.push_back(
                 message(CANMSG_WHOAMI,
                         {COMMS_MARKER_0, COMMS_MARKER_1, 0x00, 0x00,
@@ -337,7 +337,7 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
         break;
 
     case CANMSG_REQUEST_USER_SETTING:
-        if (len >= 1) {
+        if (len == 1) {
             const uint32_t value =
                 settings_get_value(&settings_, static_cast<settings_struct_index>(d[0]));
             std::vector<uint8_t> data;
@@ -347,7 +347,7 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
         break;
 
     case CANMSG_SET_USER_SETTING:
-        if (len >= 5) {
+        if (len == 5) {
             const uint32_t value = le32(&d[1]);
             Settings_t work = settings_;
             const bool ok =
@@ -361,14 +361,14 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
         break;
 
     case CANMSG_SAVE_USER_SETTINGS:
-        if (len >= 4) {
+        if (len == 4) {
             if (apply) {
                 StoreEvent event;
                 event.crc = le32(&d[0]);
+                // The unit keeps its record under the checksum it is given, matching or not:
+                // a wrong one shows at the next load as a checksum mismatch.
                 event.corrupt = event.crc != storeChecksum(settings_);
-                if (!event.corrupt) {
-                    settings_.crc32 = event.crc; // kept with the record
-                }
+                settings_.crc32 = event.crc;
                 event.record = settings_;
                 stores_.push_back(event);
             }
@@ -378,13 +378,13 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
         break;
 
     case CANMSG_ENTER_BL:
-        if (len >= 1 && d[0] == REBOOT_MAGIC && apply) {
+        if (len == 1 && d[0] == REBOOT_MAGIC && apply) {
             reboot_requested_ = true;
         }
         break;
 
     case CANMSG_ERASE_MX25:
-        if (len >= 3) {
+        if (len == 3) {
             const uint8_t op = d[0];
             const auto number = static_cast<uint16_t>(d[1] | d[2] << 8);
             bool ok = eraseFits(op, number);
@@ -407,7 +407,7 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
         break;
 
     case CANMSG_SET_ADDR_MX25:
-        if (len >= 4) {
+        if (len == 4) {
             const uint32_t address = le32(&d[0]);
             if (address < SimFlash::SIZE) {
                 if (apply) {
@@ -431,6 +431,9 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
     }
 
     case CANMSG_GET_PARTITION:
+        if (len != 0) {
+            break;
+        }
         replies.push_back(acknowledgement(CANMSG_GET_PARTITION));
         replies.push_back(flash_.partitionNack()
                               ? flashRefusal()

@@ -138,7 +138,8 @@ public:
 
     // ---- observation ---------------------------------------------------
     // The requests: output reports with report number 5, a full header and
-    // msg_len (at most 64) bytes of payload; `data` holds those msg_len bytes.
+    // exactly msg_len (at most 64) bytes of payload; `data` holds those bytes.
+    // The unit answers only a request of its own length for the identifier.
     const std::vector<Message> &received() const { return received_; }
     // Every output report that reached the unit, malformed ones included.
     const std::vector<std::vector<uint8_t>> &outputReports() const { return output_reports_; }

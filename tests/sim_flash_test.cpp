@@ -98,6 +98,24 @@ TEST(SimFlash, WritesOutsideTheReportedPartitionAreFlagged) {
         ASSERT_TRUE(f.write(byte, 1));
         EXPECT_EQ(f.violations().size() - before, c.outside ? 1u : 0u) << std::hex << c.address;
     }
+    // The violation names the first byte outside: the partition's end for a write that crosses
+    // it, the write's own address for one that starts beyond it or before it.
+    f.setPartition(partition_1);
+    const uint8_t zeros[4] = {0, 0, 0, 0};
+    struct Crossing {
+        uint32_t address;
+        uint32_t first;
+    };
+    for (const Crossing &c : {Crossing{P2 - 3, P2}, Crossing{P2 + 0x100, P2 + 0x100},
+                              Crossing{P1 - 0x100, P1 - 0x100}}) {
+        f.setAddress(c.address);
+        const std::size_t before = f.violations().size();
+        ASSERT_TRUE(f.write(zeros, sizeof(zeros)));
+        ASSERT_GT(f.violations().size(), before);
+        // The partition is checked before the bytes (one of them may have been written before).
+        EXPECT_EQ(f.violations()[before].kind, SimFlash::ViolationKind::OutsidePartition);
+        EXPECT_EQ(f.violations()[before].address, c.first) << std::hex << c.address;
+    }
     // A write that leaves the chip writes nothing.
     f.setAddress(SimFlash::SIZE - 1);
     const uint8_t two[2] = {0, 0};
@@ -131,13 +149,56 @@ TEST(SimFlash, FlashRequestsAndTheirReplies) {
               Replies{"05 00 56 02 00 00 05 AA 40 00 40 03"});
     EXPECT_EQ(sim::unit().flash().address(), P1 + 67);
     EXPECT_EQ(sim::unit().flash().read(P1 + 63, 5), (Bytes{0x5A, 1, 2, 3, 0xFF}));
-    EXPECT_TRUE(sim::unit().flash().violations().empty());
+    // Only the sector erased outside the partition is flagged.
+    ASSERT_EQ(sim::unit().flash().violations().size(), 1u);
+    EXPECT_EQ(sim::unit().flash().violations()[0].address, 0x01234000u);
+    EXPECT_EQ(sim::unit().flash().violations()[0].kind,
+              SimFlash::ViolationKind::EraseOutsidePartition);
     EXPECT_EQ(link.exchange(CANMSG_SET_ADDR_MX25, {0, 0, 0, 0x04}), Replies{NACK});
     EXPECT_EQ(sim::unit().flash().address(), P1 + 67);
 
     EXPECT_EQ(link.exchange(CANMSG_ERASE_MX25, {OP_CHIP_ERASE, 7, 0}),
               (Replies{ERASE_ACK, "05 00 56 02 00 00 05 CE 00 00 00 00"}));
     EXPECT_EQ(sim::unit().flash().allocatedBlocks(), 0u);
+}
+
+TEST(SimFlash, ErasesOutsideTheReportedPartitionAreFlagged) {
+    SimFlash f;
+    struct Case {
+        mx25_partition partition;
+        bool block; // else a sector
+        uint32_t number;
+        bool outside;
+        uint32_t first; // first offending byte when outside
+    };
+    const Case cases[] = {
+        {partition_1, true, 832, false, 0},
+        {partition_1, true, 895, false, 0},
+        {partition_1, true, 896, true, P2},
+        {partition_1, true, 831, true, P1 - MX25_BLOCK_SIZE},
+        {partition_1, false, P1 / MX25_SECTOR_SIZE, false, 0},
+        {partition_1, false, P2 / MX25_SECTOR_SIZE - 1, false, 0},
+        {partition_1, false, P2 / MX25_SECTOR_SIZE, true, P2},
+        {partition_1, false, 0, true, 0},
+        {partition_2, true, 896, false, 0},
+        {partition_2, true, 832, true, P1},
+        {partition_none, true, 832, true, P1},
+    };
+    for (const Case &c : cases) {
+        f.setPartition(c.partition);
+        const std::size_t before = f.violations().size();
+        ASSERT_TRUE(c.block ? f.eraseBlock(c.number) : f.eraseSector(c.number));
+        ASSERT_EQ(f.violations().size() - before, c.outside ? 1u : 0u) << c.number;
+        if (c.outside) {
+            EXPECT_EQ(f.violations().back().address, c.first) << c.number;
+            EXPECT_EQ(f.violations().back().kind, SimFlash::ViolationKind::EraseOutsidePartition);
+        }
+    }
+    // A chip erase takes what the unit runs with it.
+    f.setPartition(partition_1);
+    f.eraseChip();
+    EXPECT_EQ(kinds(f).back(), SimFlash::ViolationKind::EraseOutsidePartition);
+    EXPECT_EQ(f.violations().back().address, 0u);
 }
 
 TEST(SimFlash, ReportedPartitionOrRefusal) {

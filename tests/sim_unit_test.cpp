@@ -71,6 +71,8 @@ TEST(SimUnit, StoreKeepsAGoodChecksumAndFlagsABadOne) {
     const auto &stores = sim::unit().stores();
     ASSERT_EQ(stores.size(), 2u);
     EXPECT_TRUE(stores[0].corrupt);
+    EXPECT_EQ(stores[0].crc, bad);
+    EXPECT_EQ(stores[0].record.crc32, bad) << "kept under the checksum given, as the unit does";
     EXPECT_FALSE(stores[1].corrupt);
     EXPECT_EQ(stores[1].crc, good);
     EXPECT_EQ(stores[1].record.vspeeds.Vne, 180);
@@ -87,13 +89,26 @@ TEST(SimUnit, MalformedAndUnknownRequestsGetNoReply) {
         {6, 0x23, 1, 0, 0, 2, 0xEF, 0x15},                      // another report number
         outputReport(CANMSG_SET_SENSOR_CALIB, {2, 1, 0, 0, 0}), // a request it does not serve
         outputReport(CANMSG_REQUEST_USER_SETTING, {}),          // get without an index
+        {5, 0x23, 1, 0, 0, 2, 0xEF, 0x15, 0x00},                // a byte after the payload
+        // Requests of another length than the unit's own
+        outputReport(CANMSG_REQUEST_USER_SETTING, {6, 0}),
+        outputReport(CANMSG_SET_USER_SETTING, {6, 180, 0, 0, 0, 0}),
+        outputReport(CANMSG_SAVE_USER_SETTINGS, {1, 2, 3}),
+        outputReport(CANMSG_ERASE_MX25, {OP_BLOCK_ERASE, 0x40, 0x03, 0}),
+        outputReport(CANMSG_SET_ADDR_MX25, {0, 0, 0x40, 0x03, 0}),
+        outputReport(CANMSG_GET_PARTITION, {0}),
     };
+    const Settings_t before = sim::unit().settings();
     for (const Bytes &report : cases) {
         EXPECT_EQ(link.write(report), static_cast<int>(report.size())) << hex(report);
         EXPECT_TRUE(link.replies().empty()) << hex(report);
     }
-    EXPECT_EQ(sim::unit().outputReports().size(), 6u);
-    EXPECT_EQ(sim::unit().received().size(), 2u); // only the well-formed ones are requests
+    EXPECT_EQ(sim::unit().outputReports().size(), 13u);
+    // Only the well-formed reports are requests.
+    EXPECT_EQ(sim::unit().received().size(), 8u);
+    EXPECT_EQ(std::memcmp(&sim::unit().settings(), &before, sizeof(before)), 0);
+    EXPECT_TRUE(sim::unit().stores().empty());
+    EXPECT_EQ(sim::unit().flash().eraseCount(), 0u);
 }
 
 TEST(SimUnit, EachFaultKindOnASet) {
