@@ -29,23 +29,29 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
     const char *file = context.file ? context.file : "";
     const char *function = context.function ? context.function : "";
     const unsigned line = static_cast<unsigned>(context.line);
+    const char *level = nullptr;
     switch (type) {
     case QtDebugMsg:
-        std::fprintf(stderr, "Debug: %s (%s:%u, %s)\n", localMsg.constData(), file, line, function);
+        level = "Debug";
         break;
     case QtInfoMsg:
-        std::fprintf(stderr, "Info: %s (%s:%u, %s)\n", localMsg.constData(), file, line, function);
+        level = "Info";
         break;
     case QtWarningMsg:
-        std::fprintf(stderr, "Warning: %s (%s:%u, %s)\n", localMsg.constData(), file, line,
-                     function);
+        level = "Warning";
         break;
     case QtCriticalMsg:
-        std::fprintf(stderr, "Critical: %s (%s:%u, %s)\n", localMsg.constData(), file, line,
-                     function);
+        level = "Critical";
         break;
     case QtFatalMsg:
-        std::fprintf(stderr, "Fatal: %s (%s:%u, %s)\n", localMsg.constData(), file, line, function);
+        level = "Fatal";
+        break;
+    }
+    if (level != nullptr) {
+        std::fprintf(stderr, "%s: %s (%s:%u, %s)\n", level, localMsg.constData(), file, line,
+                     function);
+    }
+    if (type == QtFatalMsg) {
         std::abort();
     }
     std::fflush(stderr);
@@ -70,11 +76,35 @@ bool isConnected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
 }
 
-// The style sheet that shows a colour word as a button's background; the top byte is ignored.
-QString colourStyleSheet(uint32_t word) {
-    const QColor colour(static_cast<QRgb>(word & 0x00FFFFFFu));
-    return QString(STYLE_SHEET_FORMAT).arg(colour.name());
+// The opaque colour of a colour word; its top byte is ignored.
+QColor colourOf(uint32_t word) {
+    return QColor(static_cast<QRgb>(word & 0x00FFFFFFu));
 }
+
+// The style sheet that shows a colour word as a button's background.
+QString colourStyleSheet(uint32_t word) {
+    return QString(STYLE_SHEET_FORMAT).arg(colourOf(word).name());
+}
+
+// The header words of the record as a load reads them, with what an unreadable one logs and
+// shows.
+struct HeaderWord {
+    settings_struct_index index;
+    uint32_t Settings_t::*field;
+    const char *log;
+    const char *status;
+};
+const HeaderWord CHECKSUM_WORD = {SETTINGS_CHECKSUM_INDEX, &Settings_t::crc32,
+                                  "Error reading checksum value",
+                                  "Error: Failed to read checksum from device"};
+const HeaderWord MAGIC_WORD = {SETTINGS_MAGIC_NUM, &Settings_t::magic, "Error reading magic value",
+                               "Error: Failed to read magic number from device"};
+const HeaderWord VERSION_WORD = {SETTINGS_VERSION, &Settings_t::version,
+                                 "Error reading memory version value",
+                                 "Error: Failed to read memory version from device"};
+const HeaderWord NUM_ELEMENTS_WORD = {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements,
+                                      "Error reading num_elements value",
+                                      "Error: Failed to read num_elements from device"};
 
 // Every field index of the record, 0 to 30.
 std::set<settings_struct_index> allFields() {
@@ -101,12 +131,11 @@ bool colourFromStyleSheet(const QString &styleSheet, uint32_t *word) {
 bool pickColour(QWidget *parent, QPushButton *button, const char *title, const QColor &preset,
                 uint32_t current) {
     QColorDialog::setCustomColor(1, preset);
-    const QColor currentColor(static_cast<QRgb>(current & 0x00FFFFFFu));
-    const QColor color = QColorDialog::getColor(currentColor, parent, title);
+    const QColor color = QColorDialog::getColor(colourOf(current), parent, title);
     if (!color.isValid()) {
         return false;
     }
-    button->setStyleSheet(QString(STYLE_SHEET_FORMAT).arg(color.name()));
+    button->setStyleSheet(colourStyleSheet(color.rgb()));
     return true;
 }
 
@@ -290,16 +319,10 @@ void MainWindow::updateUIFromConfig() {
         w->blockSignals(true);
     }
 
-    ui->color_picker_sky0->setStyleSheet(colourStyleSheet(user_config.sky_color[0]));
-    ui->color_picker_sky1->setStyleSheet(colourStyleSheet(user_config.sky_color[1]));
-    ui->color_picker_ground0->setStyleSheet(colourStyleSheet(user_config.ground_color[0]));
-    ui->color_picker_ground1->setStyleSheet(colourStyleSheet(user_config.ground_color[1]));
-    ui->color_picker_app_indi->setStyleSheet(colourStyleSheet(user_config.vref_indi_color));
-    ui->color_picker_airplane->setStyleSheet(colourStyleSheet(user_config.airplane_color));
-    ui->color_picker_green->setStyleSheet(colourStyleSheet(user_config.green_arc_color));
-    ui->color_picker_yellow->setStyleSheet(colourStyleSheet(user_config.yellow_arc_color));
-    ui->color_picker_red->setStyleSheet(colourStyleSheet(user_config.red_arc_color));
-    ui->color_picker_gear->setStyleSheet(colourStyleSheet(user_config.gear_indi_color));
+    for (const auto &colour : colourButtons()) {
+        colour.first->setStyleSheet(
+            colourStyleSheet(settings_get_value(&user_config, colour.second)));
+    }
 
     const unit_bits_t &bits = user_config.units.bits;
     ui->radioButton_mph->setChecked(bits.is_mph);
@@ -377,25 +400,20 @@ void MainWindow::updateUIFromConfig() {
     }
 }
 
-void MainWindow::updateConfigFromUI() {
-    const std::pair<const QPushButton *, settings_struct_index> colours[] = {
-        {ui->color_picker_sky0, SKY_COLOR_0_INDEX},
-        {ui->color_picker_sky1, SKY_COLOR_1_INDEX},
-        {ui->color_picker_ground0, GROUND_COLOR_0_INDEX},
-        {ui->color_picker_ground1, GROUND_COLOR_1_INDEX},
-        {ui->color_picker_app_indi, APPROACH_COLOR_INDEX},
-        {ui->color_picker_airplane, AIRPLANE_COLOR_INDEX},
-        {ui->color_picker_green, GREEN_ARC_COLOR_INDEX},
-        {ui->color_picker_yellow, YELLOW_ARC_COLOR_INDEX},
-        {ui->color_picker_red, RED_ARC_COLOR_INDEX},
-        {ui->color_picker_gear, GEAR_INDI_COLOR_INDEX}};
-    for (const auto &colour : colours) {
-        uint32_t value = 0;
-        if (colourFromStyleSheet(colour.first->styleSheet(), &value)) {
-            settings_set_value(&user_config, colour.second, &value);
-        }
-    }
+std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colourButtons() const {
+    return {{{ui->color_picker_sky0, SKY_COLOR_0_INDEX},
+             {ui->color_picker_sky1, SKY_COLOR_1_INDEX},
+             {ui->color_picker_ground0, GROUND_COLOR_0_INDEX},
+             {ui->color_picker_ground1, GROUND_COLOR_1_INDEX},
+             {ui->color_picker_app_indi, APPROACH_COLOR_INDEX},
+             {ui->color_picker_airplane, AIRPLANE_COLOR_INDEX},
+             {ui->color_picker_green, GREEN_ARC_COLOR_INDEX},
+             {ui->color_picker_yellow, YELLOW_ARC_COLOR_INDEX},
+             {ui->color_picker_red, RED_ARC_COLOR_INDEX},
+             {ui->color_picker_gear, GEAR_INDI_COLOR_INDEX}}};
+}
 
+units_t MainWindow::unitsFromForm() const {
     units_t units = user_config.units;
     units.bits.is_mph = ui->radioButton_mph->isChecked();
     units.bits.is_kph = ui->radioButton_kph->isChecked();
@@ -406,6 +424,18 @@ void MainWindow::updateConfigFromUI() {
     units.bits.is_celsius = ui->radioButton_degC->isChecked();
     units.bits.is_inhg = ui->radioButton_inhg->isChecked();
     units.bits.is_mbar = ui->radioButton_mbar->isChecked();
+    return units;
+}
+
+void MainWindow::updateConfigFromUI() {
+    for (const auto &colour : colourButtons()) {
+        uint32_t value = 0;
+        if (colourFromStyleSheet(colour.first->styleSheet(), &value)) {
+            settings_set_value(&user_config, colour.second, &value);
+        }
+    }
+
+    const units_t units = unitsFromForm();
     settings_set_value(&user_config, UNITS_VALUE_INDEX, &units.units_value);
 
     const std::pair<const QSpinBox *, settings_struct_index> speeds[] = {
@@ -450,17 +480,7 @@ void MainWindow::updateConfigFromUI() {
 }
 
 void MainWindow::onUnitsChanged() {
-    unit_bits_t &bits = user_config.units.bits;
-    bits.is_mph = ui->radioButton_mph->isChecked();
-    bits.is_kph = ui->radioButton_kph->isChecked();
-    bits.is_knots = ui->radioButton_knots->isChecked();
-    bits.is_feet = ui->radioButton_feet->isChecked();
-    bits.is_meters = ui->radioButton_meter->isChecked();
-    bits.is_fahrenheit = ui->radioButton_degF->isChecked();
-    bits.is_celsius = ui->radioButton_degC->isChecked();
-    bits.is_inhg = ui->radioButton_inhg->isChecked();
-    bits.is_mbar = ui->radioButton_mbar->isChecked();
-    updateConfigValueLocal(UNITS_VALUE_INDEX, user_config.units.units_value);
+    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm().units_value);
 }
 
 // ---- device configuration flows ---------------------------------------------
@@ -477,29 +497,14 @@ void MainWindow::loadConfigFromDevice() {
     unknown_on_unit = allFields();
 
     // The header words: an unreadable one ends the load, the form keeps what it shows.
-    struct HeaderWord {
-        settings_struct_index index;
-        uint32_t *field;
-        const char *log;
-        const char *status;
-    };
-    const HeaderWord header[] = {
-        {SETTINGS_CHECKSUM_INDEX, &user_config.crc32, "Error reading checksum value",
-         "Error: Failed to read checksum from device"},
-        {SETTINGS_MAGIC_NUM, &user_config.magic, "Error reading magic value",
-         "Error: Failed to read magic number from device"},
-        {SETTINGS_VERSION, &user_config.version, "Error reading memory version value",
-         "Error: Failed to read memory version from device"},
-        {SETTINGS_NUM_ELEMENTS, &user_config.num_elements, "Error reading num_elements value",
-         "Error: Failed to read num_elements from device"}};
-    for (const HeaderWord &word : header) {
+    for (const HeaderWord &word : {CHECKSUM_WORD, MAGIC_WORD, VERSION_WORD, NUM_ELEMENTS_WORD}) {
         const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
         if (value == NO_VALUE) {
             qDebug() << word.log;
             ui->statusbar->showMessage(word.status, 0);
             return;
         }
-        *word.field = value;
+        user_config.*word.field = value;
         if (word.index == SETTINGS_CHECKSUM_INDEX) {
             user_config_chk = value;
         }
@@ -599,19 +604,21 @@ void MainWindow::onSaveClicked() {
     // sending the form's would overwrite a setting that nobody changed.
     std::set<settings_struct_index> reread;
     int unread_count = 0;
-    for (const settings_struct_index index : std::set<settings_struct_index>(unknown_on_unit)) {
+    for (const settings_struct_index index : unknown_on_unit) {
         if (changed_values.count(index) != 0) {
             continue;
         }
         uint32_t value = 0;
         if (get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), &value) &&
             settings_set_value(&user_config, index, &value)) {
-            unknown_on_unit.erase(index);
             reread.insert(index);
         } else {
             qDebug() << "Failed to read value for index" << static_cast<int>(index);
             ++unread_count;
         }
+    }
+    for (const settings_struct_index index : reread) {
+        unknown_on_unit.erase(index);
     }
     if (unread_count > 0) {
         ui->statusbar->showMessage(
@@ -647,21 +654,16 @@ void MainWindow::onSaveClicked() {
         return;
     }
 
-    const uint32_t mem_version_value = get_value(comms, SETTINGS_COMMS, SETTINGS_VERSION);
-    if (mem_version_value == NO_VALUE) {
-        qDebug() << "Error reading memory version value";
-        ui->statusbar->showMessage("Error: Failed to read memory version from device", 0);
-        return;
+    // The unit's own version and element count go into the record the checksum covers.
+    for (const HeaderWord &word : {VERSION_WORD, NUM_ELEMENTS_WORD}) {
+        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
+        if (value == NO_VALUE) {
+            qDebug() << word.log;
+            ui->statusbar->showMessage(word.status, 0);
+            return;
+        }
+        user_config.*word.field = value;
     }
-    user_config.version = mem_version_value;
-
-    const uint32_t num_elements_value = get_value(comms, SETTINGS_COMMS, SETTINGS_NUM_ELEMENTS);
-    if (num_elements_value == NO_VALUE) {
-        qDebug() << "Error reading num_elements value";
-        ui->statusbar->showMessage("Error: Failed to read num_elements from device", 0);
-        return;
-    }
-    user_config.num_elements = num_elements_value;
 
     user_config.magic = SETTINGS_MAGIC;
     user_config.crc32 = 0;
@@ -693,8 +695,7 @@ int store_settings(CommsManager *comms, uint32_t crc) {
         return -1;
     }
 
-    COMMS_MSG_t erase_status_msg;
-    std::memset(&erase_status_msg, 0, sizeof(erase_status_msg));
+    COMMS_MSG_t erase_status_msg = wire::zeroedMessage();
     const int bytes_read = comms->read(&erase_status_msg);
     if (bytes_read <= 0) {
         qDebug() << "Timeout waiting for erase status frame";
@@ -704,8 +705,7 @@ int store_settings(CommsManager *comms, uint32_t crc) {
     switch (erase_status_msg.can_ID) {
     case CANMSG_MX25_ACK: {
         qDebug() << "Flash erase succeeded";
-        COMMS_MSG_t ack_msg;
-        std::memset(&ack_msg, 0, sizeof(ack_msg));
+        COMMS_MSG_t ack_msg = wire::zeroedMessage();
         if (comms->read(&ack_msg) <= 0) {
             qDebug() << "Timeout waiting for ACK/NACK frame";
             return -1;

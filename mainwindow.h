@@ -4,8 +4,10 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <set>
+#include <utility>
 
 #include "comms.h"
 #include "settings_types.h"
@@ -99,6 +101,10 @@ private:
     void updateConfigFromUI();
     void loadConfigFromDevice();
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+    // The ten colour buttons with the field each one shows, in the record's order.
+    std::array<std::pair<QPushButton *, settings_struct_index>, 10> colourButtons() const;
+    // The units word with the nine bits the radio buttons show.
+    units_t unitsFromForm() const;
     // Sets the colour field at `index` from the colour the button's style sheet shows.
     void takeColourFrom(const QPushButton *button, settings_struct_index index);
 

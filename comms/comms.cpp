@@ -9,6 +9,7 @@ namespace {
 using wire::le32;
 using wire::newMessage;
 using wire::putLe32;
+using wire::zeroedMessage;
 
 const char *const CANFD_INTERFACE_NAME = "can0";
 
@@ -29,6 +30,22 @@ bool targetIds(target_comms_t src, TargetIds *ids) {
         return true;
     }
     return false;
+}
+
+// Reads one message into a zeroed record; prints the line `none` when none came
+// within the time-out and `error` for a read error, and then gives false.
+bool readReply(CommsManager *comms, COMMS_MSG_t *msg, const char *none, const char *error) {
+    *msg = zeroedMessage();
+    const int received = comms->read(msg);
+    if (received == 0) {
+        std::printf("%s\n", none);
+        return false;
+    }
+    if (received < 0) {
+        std::printf("%s\n", error);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -107,8 +124,7 @@ void CommsManager::discardStaleMessages() {
     // A reply that arrived after its exchange timed out would otherwise be taken
     // as the answer to the request about to be sent.
     for (int i = 0; i < MAX_STALE_DISCARDS; ++i) {
-        COMMS_MSG_t stale;
-        std::memset(&stale, 0, sizeof(stale));
+        COMMS_MSG_t stale = zeroedMessage();
         if (usbHid->read(&stale, 0) <= 0) {
             return;
         }
@@ -193,8 +209,7 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
         return 0xFFFFFFFFu;
     }
 
-    COMMS_MSG_t reply;
-    std::memset(&reply, 0, sizeof(reply));
+    COMMS_MSG_t reply = zeroedMessage();
     const int received = iface == CAN_FD ? can->read(&reply) : usb->read(&reply);
     if (received == 0) {
         std::printf("get_serialnumber: No response received from device (timeout or no data).\n");
@@ -237,14 +252,8 @@ bool get_value_checked(CommsManager *comms, target_comms_t src, uint8_t index, u
         return false;
     }
     COMMS_MSG_t reply;
-    std::memset(&reply, 0, sizeof(reply));
-    const int received = comms->read(&reply);
-    if (received == 0) {
-        std::printf("No response received from device (timeout or no data).\n");
-        return false;
-    }
-    if (received < 0) {
-        std::printf("Error reading response from device.\n");
+    if (!readReply(comms, &reply, "No response received from device (timeout or no data).",
+                   "Error reading response from device.")) {
         return false;
     }
     if (reply.msg_len > 3 && reply.can_ID == CANMSG_SEND_USER_SETTING) {
@@ -299,14 +308,8 @@ bool wait_for_ack(CommsManager *comms, uint32_t expected_can_id) {
         return false;
     }
     COMMS_MSG_t ack;
-    std::memset(&ack, 0, sizeof(ack));
-    const int received = comms->read(&ack);
-    if (received == 0) {
-        std::printf("No ACK received from device (timeout or no data).\n");
-        return false;
-    }
-    if (received < 0) {
-        std::printf("Error reading ACK from device.\n");
+    if (!readReply(comms, &ack, "No ACK received from device (timeout or no data).",
+                   "Error reading ACK from device.")) {
         return false;
     }
     if (ack.can_ID != CANMSG_ACK) {
@@ -339,14 +342,8 @@ bool wait_for_mx25_ack(CommsManager *comms, uint8_t *op_type_out, uint32_t *addr
         return false;
     }
     COMMS_MSG_t status;
-    std::memset(&status, 0, sizeof(status));
-    const int received = comms->read(&status);
-    if (received == 0) {
-        std::printf("wait_for_mx25_ack: No response received (timeout or no data).\n");
-        return false;
-    }
-    if (received < 0) {
-        std::printf("wait_for_mx25_ack: Error reading response from device.\n");
+    if (!readReply(comms, &status, "wait_for_mx25_ack: No response received (timeout or no data).",
+                   "wait_for_mx25_ack: Error reading response from device.")) {
         return false;
     }
     if (status.can_ID == CANMSG_MX25_ACK) {

@@ -21,11 +21,17 @@ inline void putLe32(uint8_t *p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+// A message record with every byte zero, as a reply is read into.
+inline COMMS_MSG_t zeroedMessage() {
+    COMMS_MSG_t msg;
+    std::memset(&msg, 0, sizeof(msg));
+    return msg;
+}
+
 // A message with every byte zero but its identifier and length; the comms
 // manager sets the interface byte when it routes the message.
 inline COMMS_MSG_t newMessage(uint32_t can_id, uint8_t msg_len) {
-    COMMS_MSG_t msg;
-    std::memset(&msg, 0, sizeof(msg));
+    COMMS_MSG_t msg = zeroedMessage();
     msg.can_ID = can_id;
     msg.msg_len = msg_len;
     return msg;

@@ -13,6 +13,7 @@ namespace {
 using wire::le32;
 using wire::newMessage;
 using wire::putLe32;
+using wire::zeroedMessage;
 
 // Payload bytes in one write message: the data limit of a COMMS_MSG_t.
 constexpr uint32_t CHUNK_SIZE = COMMS_MSG_DATA_LEN;
@@ -164,8 +165,7 @@ mx25_partition get_mx25_partition(CommsManager *comms) {
     }
     std::printf("get_mx25_partition: ACK received, get partition command acknowledged\n");
 
-    COMMS_MSG_t reply;
-    std::memset(&reply, 0, sizeof(reply));
+    COMMS_MSG_t reply = zeroedMessage();
     std::printf("get_mx25_partition: Waiting for mx25_ack response...\n");
     const int received = comms->read(&reply);
     std::printf("get_mx25_partition: read() returned %d bytes\n", received);
@@ -250,7 +250,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     } else if (partition == partition_2) {
         partition_name = "partition_2 (BANK2)";
     }
-    if (start_page == 0 || partition_name == nullptr) {
+    if (partition_name == nullptr) {
         std::printf("send_fw: Unknown partition value (0x%02X), cannot proceed\n",
                     static_cast<unsigned>(partition));
         return false;
@@ -372,15 +372,14 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
                 static_cast<unsigned>(encrypted_data_size));
     std::printf("send_fw: Starting firmware data transmission...\n");
 
-    uint8_t buffer[CHUNK_SIZE];
     uint32_t total_bytes_sent = 0;
     uint32_t packet_count = 0;
     while (total_bytes_sent < encrypted_data_size) {
         const uint32_t remaining = encrypted_data_size - total_bytes_sent;
         const uint32_t to_read = remaining < CHUNK_SIZE ? remaining : CHUNK_SIZE;
-        std::memset(buffer, 0, sizeof(buffer));
+        COMMS_MSG_t packet = newMessage(CANMSG_WRITE_MX25, 0);
         errno = 0;
-        const std::size_t got = std::fread(buffer, 1, to_read, file);
+        const std::size_t got = std::fread(packet.data, 1, to_read, file);
         if (got == 0) {
             if (std::feof(file)) {
                 std::printf("send_fw: Reached end of file\n");
@@ -390,8 +389,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
             break;
         }
 
-        COMMS_MSG_t packet = newMessage(CANMSG_WRITE_MX25, static_cast<uint8_t>(got));
-        std::memcpy(packet.data, buffer, got);
+        packet.msg_len = static_cast<uint8_t>(got);
         if (comms->write(packet) <= 0) {
             std::printf("send_fw: Failed to send firmware data packet %u\n",
                         static_cast<unsigned>(packet_count));

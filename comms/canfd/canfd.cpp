@@ -7,7 +7,6 @@ CANFD::CANFD() : socket_fd(-1), connected(false) {}
 
 CANFD::~CANFD() {
     disconnect();
-    interface_name.clear();
 }
 
 bool CANFD::connect(const std::string &) {
