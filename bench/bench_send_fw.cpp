@@ -18,6 +18,7 @@
 #include "comms.h"
 #include "firmware_ops.h"
 #include "sim_unit.h"
+#include "wire.h"
 
 namespace {
 
@@ -46,23 +47,17 @@ double meanPauseSeconds(int samples) {
     return std::chrono::duration<double>(Clock::now() - start).count() / samples;
 }
 
-void putLe32(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
 // A 64-block image: header, then a payload that fills the rest of the blocks.
 std::vector<uint8_t> makeImage() {
     const uint32_t total_size = FW_PARTITION_BLOCKS * MX25_BLOCK_SIZE;
     const uint32_t encrypted_size = total_size - FW_HEADER_SIZE;
     std::vector<uint8_t> image(FW_HEADER_SIZE + encrypted_size);
-    putLe32(&image[0], 0x57464D45u);
-    putLe32(&image[4], 0x00010002u);
-    putLe32(&image[8], total_size);
-    putLe32(&image[12], encrypted_size);
-    putLe32(&image[16], encrypted_size);
-    putLe32(&image[44], FW_HEADER_SIZE);
+    wire::putLe32(&image[0], 0x57464D45u);
+    wire::putLe32(&image[4], 0x00010002u);
+    wire::putLe32(&image[8], total_size);
+    wire::putLe32(&image[12], encrypted_size);
+    wire::putLe32(&image[16], encrypted_size);
+    wire::putLe32(&image[44], FW_HEADER_SIZE);
     uint32_t state = 0x9E3779B9u;
     for (std::size_t i = 20; i < image.size(); ++i) {
         if (i >= 44 && i < 48) {

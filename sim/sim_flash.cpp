@@ -16,8 +16,6 @@ constexpr uint32_t offsetIn(uint32_t address) {
 
 } // namespace
 
-SimFlash::SimFlash() = default;
-
 uint8_t SimFlash::previousContents(uint32_t address) {
     // A cheap integer hash: looks like old data, differs from byte to byte.
     uint32_t x = address * 0x9E3779B1u;
@@ -94,7 +92,7 @@ bool SimFlash::eraseSector(uint32_t sector) {
         return false;
     }
     const uint32_t address = static_cast<uint32_t>(start);
-    checkErase(address, MX25_SECTOR_SIZE);
+    checkPartition(address, MX25_SECTOR_SIZE, ViolationKind::EraseOutsidePartition);
     Block &b = touch(blockOf(address));
     std::memset(b.bytes + offsetIn(address), 0xFF, MX25_SECTOR_SIZE);
     std::fill_n(b.erased + offsetIn(address), MX25_SECTOR_SIZE, true);
@@ -107,7 +105,8 @@ bool SimFlash::eraseBlock(uint32_t block) {
     if (start + MX25_BLOCK_SIZE > SIZE) {
         return false;
     }
-    checkErase(static_cast<uint32_t>(start), MX25_BLOCK_SIZE);
+    checkPartition(static_cast<uint32_t>(start), MX25_BLOCK_SIZE,
+                   ViolationKind::EraseOutsidePartition);
     if (chip_erased_) {
         blocks_.erase(block); // an untouched block of an erased chip reads erased
     } else {
@@ -120,23 +119,23 @@ bool SimFlash::eraseBlock(uint32_t block) {
 }
 
 void SimFlash::eraseChip() {
-    checkErase(0, SIZE);
+    checkPartition(0, SIZE, ViolationKind::EraseOutsidePartition);
     blocks_.clear();
     chip_erased_ = true;
     ++erase_count_;
 }
 
-void SimFlash::checkErase(uint32_t address, uint32_t length) {
+void SimFlash::checkPartition(uint32_t address, uint64_t length, ViolationKind kind) {
     uint32_t part_start = 0;
     uint32_t part_end = 0;
     partitionRange(partition_, &part_start, &part_end);
-    const uint64_t end = static_cast<uint64_t>(address) + length;
+    const uint64_t end = address + length;
     if (part_start < part_end && address >= part_start && end <= part_end) {
         return;
     }
+    // The first offending byte: the partition's end for a range that starts inside it.
     const bool starts_inside = address >= part_start && address < part_end;
-    violations_.push_back(
-        {starts_inside ? part_end : address, ViolationKind::EraseOutsidePartition});
+    violations_.push_back({starts_inside ? part_end : address, kind});
 }
 
 void SimFlash::partitionRange(mx25_partition p, uint32_t *start, uint32_t *end) {
@@ -144,7 +143,7 @@ void SimFlash::partitionRange(mx25_partition p, uint32_t *start, uint32_t *end) 
     const uint32_t s = first_block * MX25_BLOCK_SIZE;
     const uint32_t e = first_block == 0 ? 0 : s + FW_PARTITION_BLOCKS * MX25_BLOCK_SIZE;
     if (start != nullptr) {
-        *start = first_block == 0 ? 0 : s;
+        *start = s;
     }
     if (end != nullptr) {
         *end = e;
@@ -164,16 +163,7 @@ bool SimFlash::write(const uint8_t *data, std::size_t length) {
         return false;
     }
 
-    uint32_t part_start = 0;
-    uint32_t part_end = 0;
-    partitionRange(partition_, &part_start, &part_end);
-    const bool inside = part_start < part_end && address_ >= part_start && end <= part_end;
-    if (!inside) {
-        // The first offending byte: the partition's end for a write that starts inside it.
-        const bool starts_inside = address_ >= part_start && address_ < part_end;
-        const uint32_t first = starts_inside ? part_end : address_;
-        violations_.push_back({first, ViolationKind::OutsidePartition});
-    }
+    checkPartition(address_, length, ViolationKind::OutsidePartition);
 
     bool not_erased_flagged = false;
     for (std::size_t i = 0; i < length; ++i) {

@@ -30,8 +30,6 @@ public:
         ViolationKind kind;
     };
 
-    SimFlash();
-
     // ---- configuration -------------------------------------------------
     // The partition the unit reports to a get-partition request.
     void setPartition(mx25_partition p) { partition_ = p; }
@@ -82,7 +80,8 @@ private:
         bool erased[MX25_BLOCK_SIZE]; // erased and not written since
     };
     Block &touch(uint32_t block);
-    void checkErase(uint32_t address, uint32_t length);
+    // Flags a range of `length` bytes from `address` that leaves the reported partition.
+    void checkPartition(uint32_t address, uint64_t length, ViolationKind kind);
     const Block *find(uint32_t block) const;
 
     std::map<uint32_t, std::unique_ptr<Block>> blocks_;

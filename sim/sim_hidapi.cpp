@@ -13,7 +13,6 @@
 
 // An open device: the unit, or another interface of the list that answers nothing.
 struct hid_device_ {
-    std::string path;
     bool is_unit = false;
 };
 
@@ -128,7 +127,6 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path) {
         if (dev == nullptr) {
             return nullptr;
         }
-        dev->path = e.path;
         dev->is_unit = e.is_unit;
         openDevices().insert(dev);
         ++sim::hidCalls().open;

@@ -239,10 +239,7 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
     output_reports_.push_back(std::move(report));
 
     // Late replies of an earlier request arrive at the latest now, ahead of this one's.
-    while (!held_back_.empty()) {
-        pending_.push_back(std::move(held_back_.front()));
-        held_back_.pop_front();
-    }
+    releaseHeldBack();
     received_.push_back(request);
     ++received_per_id_[request.can_id];
 
@@ -295,6 +292,13 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
     return taken;
 }
 
+void SimUnit::releaseHeldBack() {
+    while (!held_back_.empty()) {
+        pending_.push_back(std::move(held_back_.front()));
+        held_back_.pop_front();
+    }
+}
+
 int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
     last_read_timeout_ = timeout_ms;
     if (unplugged_ || buf == nullptr || length == 0) {
@@ -302,10 +306,7 @@ int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
     }
     if (pending_.empty()) {
         // This read times out; what was held back arrives right after it.
-        while (!held_back_.empty()) {
-            pending_.push_back(std::move(held_back_.front()));
-            held_back_.pop_front();
-        }
+        releaseHeldBack();
         return 0;
     }
     if (reply_delay_us_ != 0) {

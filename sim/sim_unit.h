@@ -121,6 +121,11 @@ public:
     uint32_t serialNumber() const { return serial_; }
     void addFault(const Fault &fault) { faults_.push_back(fault); }
     void clearFaults() { faults_.clear(); }
+    // Clears the faults and adds this one.
+    void onlyFault(const Fault &f) {
+        clearFaults();
+        addFault(f);
+    }
     // The device list; by default the unit alone, on the vendor usage page.
     std::vector<EnumEntry> &enumeration() { return enumeration_; }
     // hid_open_path fails for every path.
@@ -166,6 +171,8 @@ private:
     std::vector<Message> handle(const Message &request, bool apply);
     std::vector<Fault> matchingFaults(const Message &request) const;
     static std::vector<uint8_t> encode(const Message &reply);
+    // Moves the held-back replies, in order, behind the pending ones.
+    void releaseHeldBack();
 
     Settings_t settings_;
     uint32_t serial_;

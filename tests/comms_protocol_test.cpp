@@ -294,8 +294,7 @@ TEST_F(Protocol, MxStatusReply) {
 // the settings protocol: nothing reaches the unit and nothing is waited for.
 TEST_F(Protocol, AWriteOfNothingIsAFailedSend) {
     const auto nothing = [](uint32_t can_id) {
-        sim::unit().clearFaults();
-        sim::unit().addFault(sim::Fault::on(sim::FaultKind::WriteNothing, can_id));
+        sim::unit().onlyFault(sim::Fault::on(sim::FaultKind::WriteNothing, can_id));
     };
     const Settings_t before = sim::unit().settings();
 

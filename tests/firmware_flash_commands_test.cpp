@@ -64,8 +64,7 @@ TEST_F(FlashCommands, SectorAndChipErase) {
     // unit reports, even none at all.
     for (int msg_len : {5, 1}) {
         SCOPED_TRACE(msg_len);
-        sim::unit().clearFaults();
-        sim::unit().addFault(
+        sim::unit().onlyFault(
             replaceReply(CANMSG_ERASE_MX25, status(OP_CHIP_ERASE, 0x00ABCDEFu, msg_len), 1));
         out = captureStdout(
             [&] { ok = mx25_erase(&comms, OP_CHIP_ERASE, 7, recordProgress, &progress, 0, 1); });
@@ -469,8 +468,7 @@ TEST_F(FlashCommands, PartitionFailures) {
 // that cannot come.
 TEST_F(FlashCommands, AWriteOfNothingFailsAllButTheGetPartition) {
     const auto nothing = [](uint32_t can_id) {
-        sim::unit().clearFaults();
-        sim::unit().addFault(sim::Fault::on(sim::FaultKind::WriteNothing, can_id));
+        sim::unit().onlyFault(sim::Fault::on(sim::FaultKind::WriteNothing, can_id));
     };
 
     nothing(CANMSG_ERASE_MX25);

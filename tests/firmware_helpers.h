@@ -15,18 +15,15 @@
 
 #include "comms.h"
 #include "firmware_ops.h"
+#include "sim_helpers.h"
 #include "sim_unit.h"
+#include "wire.h"
 
 namespace fwtest {
 
-using Bytes = std::vector<uint8_t>;
+using wire::putLe32;
 
-inline void putLe32(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
+// The four bytes of a word on the link, least significant first.
 inline Bytes le32(uint32_t v) {
     Bytes b(4);
     putLe32(b.data(), v);
@@ -122,6 +119,17 @@ inline std::ostream &operator<<(std::ostream &os, const Progress &p) {
     return os << "{" << p.current << "/" << p.total << " phase " << p.phase << "}";
 }
 
+// The reports of one phase, in order.
+inline std::vector<Progress> ofPhase(const std::vector<Progress> &progress, int phase) {
+    std::vector<Progress> out;
+    for (const Progress &p : progress) {
+        if (p.phase == phase) {
+            out.push_back(p);
+        }
+    }
+    return out;
+}
+
 inline void recordProgress(uint32_t current, uint32_t total, int phase, void *user_data) {
     static_cast<std::vector<Progress> *>(user_data)->push_back({current, total, phase});
 }
@@ -145,19 +153,11 @@ inline std::vector<uint32_t> requestIds() {
     return ids;
 }
 
-inline sim::Message simMessage(uint32_t can_id, const Bytes &data, int msg_len = -1) {
-    sim::Message m;
-    m.can_id = can_id;
-    m.msg_len = static_cast<uint8_t>(msg_len < 0 ? data.size() : static_cast<std::size_t>(msg_len));
-    m.data = data;
-    return m;
-}
-
 // An MX25 status reply: op type and, unless msg_len says otherwise, a 32-bit value.
 inline sim::Message status(uint8_t op, uint32_t value, int msg_len = 5) {
-    Bytes data{op};
-    const Bytes v = le32(value);
-    data.insert(data.end(), v.begin(), v.end());
+    Bytes data(static_cast<std::size_t>(msg_len > 5 ? msg_len : 5));
+    data[0] = op;
+    putLe32(&data[1], value);
     data.resize(static_cast<std::size_t>(msg_len));
     return simMessage(CANMSG_MX25_ACK, data);
 }
@@ -168,14 +168,6 @@ inline sim::Message ack(uint32_t acked) {
     data.push_back(0xEF);
     data.push_back(0x15);
     return simMessage(CANMSG_ACK, data);
-}
-
-// Reply `which` of the occurrence-th request with identifier can_id replaced.
-inline sim::Fault replaceReply(uint32_t can_id, sim::Message reply, int which,
-                               std::optional<unsigned> occurrence = {}) {
-    sim::Fault f = sim::Fault::on(sim::FaultKind::Replace, can_id, occurrence, which);
-    f.replacement = std::move(reply);
-    return f;
 }
 
 // The lines of a text, without their line feeds.

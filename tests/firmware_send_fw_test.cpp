@@ -152,13 +152,7 @@ TEST_F(SendFw, PayloadSizes) {
         const Outcome o = send(image);
         EXPECT_TRUE(o.ok);
         EXPECT_EQ(packetSizes(), c.packets);
-        std::vector<Progress> uploads;
-        for (const Progress &p : o.progress) {
-            if (p.phase == 1) {
-                uploads.push_back(p);
-            }
-        }
-        EXPECT_EQ(uploads, c.uploads);
+        EXPECT_EQ(ofPhase(o.progress, 1), c.uploads);
         EXPECT_EQ(lines(o.out).back(), c.completion);
         EXPECT_EQ(sim::unit().flash().read(P1, image.size() - 64),
                   Bytes(image.begin(), image.end() - 64));
@@ -233,12 +227,7 @@ TEST_F(SendFw, BlockCountsAndFit) {
             EXPECT_EQ(requestIds(), (std::vector<uint32_t>{CANMSG_GET_PARTITION}));
             EXPECT_TRUE(o.progress.empty());
         } else {
-            std::vector<Progress> erased;
-            for (const Progress &p : o.progress) {
-                if (p.phase == 0) {
-                    erased.push_back(p);
-                }
-            }
+            const std::vector<Progress> erased = ofPhase(o.progress, 0);
             ASSERT_EQ(erased.size(), c.erases);
             EXPECT_EQ(erased.back(), (Progress{c.erases, c.erases, 0}));
         }
@@ -441,11 +430,7 @@ TEST_F(SendFw, FaultMatrix) {
                                                        : p.last_line);
 
             // No erase was reported past the fault, nothing was written past it.
-            unsigned erases = 0;
-            for (const Progress &pr : o.progress) {
-                erases += pr.phase == 0 ? 1 : 0;
-            }
-            EXPECT_EQ(erases, p.erases_reported);
+            EXPECT_EQ(ofPhase(o.progress, 0).size(), p.erases_reported);
             EXPECT_EQ(requestsWith(CANMSG_WRITE_MX25).size(),
                       before_write && p.writes_sent > 0 ? p.writes_sent - 1 : p.writes_sent);
 

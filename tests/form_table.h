@@ -3,11 +3,10 @@
 //
 // checkForm() walks the widget tree of a window whose form has been set up (a bare QMainWindow
 // after Ui::MainWindow::setupUi, or the real MainWindow) and returns one readable line per
-// difference; an empty result means the form matches. By default it also checks the state the
-// form starts in (values, unchecked radio buttons, no style sheets, disabled firmware widgets);
-// pass FormCheck::StaticOnly to check only what the program never changes. The registration
-// prefix items are not part of the form (the window's constructor adds them), so the combo box
-// items are not checked here. Geometry is checked as set up, before the window is shown.
+// difference; an empty result means the form matches. It also checks the state the form starts
+// in (values, unchecked radio buttons, no style sheets, disabled firmware widgets). The
+// registration prefix items are not part of the form (the window's constructor adds them), so the
+// combo box items are not checked here. Geometry is checked as set up, before the window is shown.
 #ifndef TESTS_FORM_TABLE_H
 #define TESTS_FORM_TABLE_H
 
@@ -509,11 +508,6 @@ inline const ExpectedWidget kExpectedForm[] = {
         .withText("Reboot EFIS"),
 };
 
-enum class FormCheck {
-    AtStart,    // everything, including the state the form starts in
-    StaticOnly, // only what never changes while the program runs
-};
-
 namespace detail {
 
 inline std::string quoted(const QString &s) {
@@ -603,9 +597,7 @@ inline const char *alignmentName(int a) {
     return "other";
 }
 
-inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mode,
-                     std::vector<std::string> &out) {
-    const bool atStart = mode == FormCheck::AtStart;
+inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<std::string> &out) {
     const std::string n = e.name;
     auto report = [&](const std::string &what) { out.push_back(n + ": " + what); };
 
@@ -798,7 +790,7 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
     }
 
     // Enabled state (the firmware widgets change it later).
-    if (atStart && w->isEnabled() != e.enabled) {
+    if (w->isEnabled() != e.enabled) {
         report(std::string("is ") + (w->isEnabled() ? "enabled" : "disabled") + ", expected " +
                (e.enabled ? "enabled" : "disabled"));
     }
@@ -820,7 +812,7 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
                 report("decimals are " + std::to_string(r.decimals) + ", expected " +
                        std::to_string(e.decimals));
             }
-            if (atStart && !same(r.value, e.value)) {
+            if (!same(r.value, e.value)) {
                 report("value is " + num(r.value) + ", expected " + num(e.value));
             }
         }
@@ -869,12 +861,12 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
             report("line wrap mode is " + std::to_string(t->lineWrapMode()) + ", expected " +
                    std::to_string(e.lineWrapMode));
         }
-        if (atStart && !t->toPlainText().isEmpty()) {
+        if (!t->toPlainText().isEmpty()) {
             report("holds " + quoted(t->toPlainText()) + ", expected empty");
         }
     }
     if (const auto *t = qobject_cast<const QPlainTextEdit *>(w)) {
-        if (atStart && !t->toPlainText().isEmpty()) {
+        if (!t->toPlainText().isEmpty()) {
             report("holds " + quoted(t->toPlainText()) + ", expected empty");
         }
     }
@@ -913,7 +905,7 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
                 report("has " + std::to_string(tabs->count()) + " tabs, expected " +
                        std::to_string(pages));
             }
-            if (atStart && tabs->currentIndex() != e.currentIndex) {
+            if (tabs->currentIndex() != e.currentIndex) {
                 report("current tab is " + std::to_string(tabs->currentIndex()) + ", expected " +
                        std::to_string(e.currentIndex));
             }
@@ -923,7 +915,7 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
     // Buttons: unit radio buttons start unchecked, exclude each other only through their
     // container (no button groups); no button is checkable otherwise.
     if (const auto *rb = qobject_cast<const QRadioButton *>(w)) {
-        if (atStart && rb->isChecked()) {
+        if (rb->isChecked()) {
             report("is checked, expected unchecked");
         }
         if (!rb->autoExclusive()) {
@@ -939,7 +931,7 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
     }
 
     // No style sheet anywhere at start (colour buttons get theirs from a load).
-    if (atStart && !w->styleSheet().isEmpty()) {
+    if (!w->styleSheet().isEmpty()) {
         report("style sheet is " + quoted(w->styleSheet()) + ", expected none");
     }
 
@@ -970,7 +962,7 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, FormCheck mod
 } // namespace detail
 
 // Compares the window's form with kExpectedForm; returns one line per difference.
-inline std::vector<std::string> checkForm(QWidget *window, FormCheck mode) {
+inline std::vector<std::string> checkForm(QWidget *window) {
     std::vector<std::string> out;
     auto *mw = qobject_cast<QMainWindow *>(window);
     if (mw == nullptr) {
@@ -978,7 +970,7 @@ inline std::vector<std::string> checkForm(QWidget *window, FormCheck mode) {
         return out;
     }
     for (const ExpectedWidget &e : kExpectedForm) {
-        detail::checkRow(mw, e, mode, out);
+        detail::checkRow(mw, e, out);
     }
 
     // The main window's own parts.
@@ -1010,10 +1002,6 @@ inline std::vector<std::string> checkForm(QWidget *window, FormCheck mode) {
     }
 
     return out;
-}
-
-inline std::vector<std::string> checkForm(QWidget *window) {
-    return checkForm(window, FormCheck::AtStart);
 }
 
 } // namespace form_table

@@ -174,8 +174,7 @@ TEST_F(FirmwareTabTest, RebootSendsTheBootloaderCommandOnce) {
 
     // A write that transfers nothing fails as one that fails outright.
     for (FaultKind kind : {FaultKind::WriteNothing, FaultKind::UnplugBeforeWrite}) {
-        sim::unit().clearFaults();
-        sim::unit().addFault(Fault::on(kind, CANMSG_ENTER_BL));
+        sim::unit().onlyFault(Fault::on(kind, CANMSG_ENTER_BL));
         w<QStatusBar>("statusbar")->clearMessage();
         from = requestCount();
         o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });

@@ -13,6 +13,7 @@
 #include <QtTest/QTest>
 
 #include "gui_window.h"
+#include "wire.h"
 
 using namespace gui_test;
 using sim::Fault;
@@ -31,9 +32,10 @@ Indices setIndices(const std::vector<sim::Message> &sets) {
     return indices;
 }
 
+// The value of a set request (index in byte 0, the value little-endian after it).
 uint32_t setValueOf(const sim::Message &m) {
-    return static_cast<uint32_t>(m.data.at(1)) | static_cast<uint32_t>(m.data.at(2)) << 8 |
-           static_cast<uint32_t>(m.data.at(3)) << 16 | static_cast<uint32_t>(m.data.at(4)) << 24;
+    (void)m.data.at(4); // a set request carries five bytes
+    return wire::le32(&m.data[1]);
 }
 
 // The checksum the save printed ("New CRC %08X").
@@ -405,7 +407,7 @@ TEST_F(WindowTest, SaveReportsEveryFailureOfItsReadsAndOfTheStoreExchange) {
         std::vector<std::string> save_log;
         const char *status;
     };
-    auto replaced = [](unsigned, int reply) {
+    auto replaced = [](int reply) {
         Fault f = Fault::on(FaultKind::Replace, CANMSG_SAVE_USER_SETTINGS, {}, reply);
         f.replacement.can_id = CANMSG_ACK;
         f.replacement.msg_len = 0;
@@ -444,14 +446,13 @@ TEST_F(WindowTest, SaveReportsEveryFailureOfItsReadsAndOfTheStoreExchange) {
          {"Error storing configuration to EEPROM"},
          eeprom},
         {"597 first",
-         [&](unsigned n) { return replaced(n, 0); },
+         [&](unsigned) { return replaced(0); },
          {"Unexpected erase status frame, CAN ID: \"255\""},
          {"Error storing configuration to EEPROM"},
          eeprom},
     };
     for (const Case &c : cases) {
-        sim::unit().clearFaults();
-        sim::unit().addFault(c.fault(static_cast<unsigned>(requestCount())));
+        sim::unit().onlyFault(c.fault(static_cast<unsigned>(requestCount())));
         const Output o = run([&] { w<QPushButton>("pushButton_save")->click(); });
         EXPECT_EQ(logTexts(o.log, kStore), c.store_log) << c.what;
         EXPECT_EQ(logTexts(o.log, kSave), c.save_log) << c.what;
@@ -478,9 +479,7 @@ TEST_F(WindowTest, StoreSettingsNeedsAConnectionAndOnlyTheReplyIdentifiers) {
     ack.replacement.data = {0x00, 0x00};
     sim::unit().addFault(erase);
     sim::unit().addFault(ack);
-    Settings_t copy = sim::unit().settings();
-    copy.crc32 = 0;
-    const uint32_t crc = settings_CalcCRC(&copy);
+    const uint32_t crc = sim::SimUnit::storeChecksum(sim::unit().settings());
     int result = -2;
     const Output o = run([&] { result = store_settings(peer().comms(), crc); });
     EXPECT_EQ(result, 0);
@@ -490,8 +489,7 @@ TEST_F(WindowTest, StoreSettingsNeedsAConnectionAndOnlyTheReplyIdentifiers) {
     EXPECT_EQ(sim::unit().stores()[0].crc, crc);
 
     // A store command that transfers nothing is a failed send; no reply is waited for.
-    sim::unit().clearFaults();
-    sim::unit().addFault(Fault::on(FaultKind::WriteNothing, CANMSG_SAVE_USER_SETTINGS));
+    sim::unit().onlyFault(Fault::on(FaultKind::WriteNothing, CANMSG_SAVE_USER_SETTINGS));
     result = -2;
     const Output nothing = run([&] { result = store_settings(peer().comms(), crc); });
     EXPECT_EQ(result, -1);

@@ -34,7 +34,6 @@ public:
     explicit MainWindowTestPeer(MainWindow *w) : w_(w) {}
     void updateUIFromConfig() { w_->updateUIFromConfig(); }
     void updateConfigFromUI() { w_->updateConfigFromUI(); }
-    void loadConfigFromDevice() { w_->loadConfigFromDevice(); }
     void updateConfigValueLocal(settings_struct_index index, uint32_t value) {
         w_->updateConfigValueLocal(index, value);
     }
@@ -108,15 +107,6 @@ inline bool hasLog(const std::string &log, const std::string &text, const std::s
     return false;
 }
 
-inline bool hasLogText(const std::string &log, const std::string &text) {
-    for (const LogLine &l : logLines(log)) {
-        if (l.text == text) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Function texts of the window's log contexts.
 inline const std::string kCtor = "MainWindow::MainWindow(QWidget*)";
 inline const std::string kLoad = "void MainWindow::loadConfigFromDevice()";
@@ -174,8 +164,7 @@ template <class T> void whenModal(std::function<void(T *)> act, int passes = 100
 // A record the simulated unit holds consistently: its checksum matches its content.
 inline void sealUnitRecord() {
     Settings_t &s = sim::unit().settings();
-    s.crc32 = 0;
-    s.crc32 = settings_CalcCRC(&s);
+    s.crc32 = sim::SimUnit::storeChecksum(s);
 }
 
 // The window tests' fixture. Every test starts from a fresh unit and a zero-filled record, as

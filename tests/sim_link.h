@@ -10,22 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sim_helpers.h"
 #include "sim_unit.h"
-
-using Bytes = std::vector<uint8_t>;
-
-inline std::string hex(const uint8_t *p, std::size_t n) {
-    std::string s;
-    char buf[4];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof(buf), i == 0 ? "%02X" : " %02X", p[i]);
-        s += buf;
-    }
-    return s;
-}
-inline std::string hex(const Bytes &b) {
-    return hex(b.data(), b.size());
-}
 
 // An output report as the tool lays it out: report 5, identifier, length, payload.
 inline Bytes outputReport(uint32_t can_id, const Bytes &payload) {

@@ -161,11 +161,9 @@ TEST(SimUnit, FaultsSelectTheirRequestAndReply) {
     ASSERT_EQ(erase.size(), 2u);
     sim::unit().addFault(sim::Fault::on(FaultKind::NoReply, CANMSG_ERASE_MX25, {}, 1));
     EXPECT_EQ(link.exchange(CANMSG_ERASE_MX25, {OP_BLOCK_ERASE, 0x40, 0x03}), Replies{erase[0]});
-    sim::unit().clearFaults();
-    sim::unit().addFault(sim::Fault::on(FaultKind::NoReply, CANMSG_ERASE_MX25, {}, 0));
+    sim::unit().onlyFault(sim::Fault::on(FaultKind::NoReply, CANMSG_ERASE_MX25, {}, 0));
     EXPECT_TRUE(link.exchange(CANMSG_ERASE_MX25, {OP_BLOCK_ERASE, 0x40, 0x03}).empty());
-    sim::unit().clearFaults();
-    sim::unit().addFault(sim::Fault::on(FaultKind::Nack, CANMSG_ERASE_MX25, {}, 1));
+    sim::unit().onlyFault(sim::Fault::on(FaultKind::Nack, CANMSG_ERASE_MX25, {}, 1));
     const unsigned erases = sim::unit().flash().eraseCount();
     EXPECT_EQ(link.exchange(CANMSG_ERASE_MX25, {OP_BLOCK_ERASE, 0x40, 0x03}),
               (Replies{erase[0], "05 00 57 02 00 00 00"}));
@@ -182,8 +180,7 @@ TEST(SimUnit, LateRepliesArriveAfterATimeOutOrBeforeTheNextRequest) {
     EXPECT_EQ(link.read(), "05 00 56 02 00 00 05 AC B1 B1 B1 B1"); // ... then it is there
 
     // Not read before the next request: queued ahead of that request's reply.
-    sim::unit().clearFaults();
-    sim::unit().addFault(sim::Fault::on(sim::FaultKind::LateReply, CANMSG_REQUEST_USER_SETTING));
+    sim::unit().onlyFault(sim::Fault::on(sim::FaultKind::LateReply, CANMSG_REQUEST_USER_SETTING));
     link.send(CANMSG_REQUEST_USER_SETTING, {VMIN_INDEX});
     sim::unit().clearFaults();
     link.send(CANMSG_REQUEST_USER_SETTING, {VS0_INDEX});
