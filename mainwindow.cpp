@@ -275,8 +275,15 @@ MainWindow::MainWindow(QWidget *parent)
     comms = new CommsManager();
     if (!comms->establish_connection()) {
         qDebug() << "Failed to establish connection via USB HID or CAN FD";
-        ui->statusbar->showMessage(
-            "Failed to connect to EFIS via USB or CAN FD - please check connections", 0);
+        const USBHID *usb = comms->getUSBHID();
+        if (usb != nullptr && usb->openRefused()) {
+            // The unit is plugged in but could not be opened: name the cause and the remedy.
+            const std::string text = hidAccessStatus(usb->refusedPath(), usb->refusedError());
+            ui->statusbar->showMessage(QString::fromStdString(text), 0);
+        } else {
+            ui->statusbar->showMessage(
+                "Failed to connect to EFIS via USB or CAN FD - please check connections", 0);
+        }
         return;
     }
 

@@ -108,6 +108,11 @@ bool CommsManager::establish_connection() {
 
     if (!usb_confirmed && !canfd_confirmed) {
         std::printf("Failed to connect via both USB HID and CAN FD\n");
+        if (usbHid != nullptr && usbHid->openRefused()) {
+            // The unit is there but was not opened: say why, and what helps.
+            std::printf("%s\n",
+                        hidAccessLine(usbHid->refusedPath(), usbHid->refusedError()).c_str());
+        }
         return false;
     }
     if (usb_confirmed && canfd_confirmed) {

@@ -3,6 +3,7 @@
 // unchanged against the unit.
 #include <hidapi.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -121,6 +122,10 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path) {
             continue;
         }
         if (e.is_unit && unit.unplugged()) {
+            return nullptr;
+        }
+        if (e.is_unit && unit.openError() != 0) {
+            errno = unit.openError();
             return nullptr;
         }
         auto *dev = new (std::nothrow) hid_device_;

@@ -131,6 +131,10 @@ public:
     // hid_open_path fails for every path.
     void setOpenFails(bool fails) { open_fails_ = fails; }
     bool openFails() const { return open_fails_; }
+    // hid_open_path of the unit's interface fails with errno set to `error`, as the
+    // system's open() of a hidraw node does (EACCES: a node left to root); 0: opens.
+    void setOpenError(int error) { open_error_ = error; }
+    int openError() const { return open_error_; }
     // Pause before each reply is delivered (the demo uses it; tests keep 0).
     void setReplyDelayMicros(unsigned us) { reply_delay_us_ = us; }
     // Pull the plug now: every later hidapi call fails.
@@ -180,6 +184,7 @@ private:
     std::vector<Fault> faults_;
     std::vector<EnumEntry> enumeration_;
     bool open_fails_ = false;
+    int open_error_ = 0;
     unsigned reply_delay_us_ = 0;
     bool unplugged_ = false;
     bool reboot_requested_ = false;

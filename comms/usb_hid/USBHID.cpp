@@ -1,7 +1,9 @@
 #include "USBHID.h"
 
+#include "hid_access.h"
 #include "wire.h"
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +20,9 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
     if (connected) {
         disconnect();
     }
+    open_refused = false;
+    refused_path.clear();
+    refused_error = 0;
     hid_device_info *list = hid_enumerate(vendor_id, product_id);
     if (list == nullptr) {
         connected = false;
@@ -38,7 +43,13 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
         connected = false;
         return false;
     }
+    errno = 0; // hidapi keeps the errno of its failed open(); nothing older may pass for it
     device_handle = hid_open_path(path);
+    if (device_handle == nullptr) {
+        open_refused = true;
+        refused_path = path;
+        refused_error = probeHidNode(path, errno);
+    }
     hid_free_enumeration(list);
     connected = device_handle != nullptr;
     return connected;

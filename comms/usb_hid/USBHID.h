@@ -3,10 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include <hidapi.h>
 
 #include "comms_types.h"
+#include "hid_access.h"
 
 // The unit's vendor-defined HID interface. Each message travels in one report:
 // output reports are [report number, can_ID (LE), msg_len, payload], input
@@ -25,6 +27,12 @@ public:
     bool connect(uint16_t vendor_id, uint16_t product_id);
     void disconnect();
     bool isConnected() const { return connected; }
+    // After a connect that found the unit's interface but could not open it: true,
+    // with the interface's path and the errno that explains why (0: none known).
+    // A later connect clears them.
+    bool openRefused() const { return open_refused; }
+    const std::string &refusedPath() const { return refused_path; }
+    int refusedError() const { return refused_error; }
 
     // Bytes received (at least 7), 0 on time-out, -1 on failure or a short report.
     int read(COMMS_MSG_t *msg);
@@ -39,6 +47,9 @@ private:
     hid_device *device_handle;
     bool connected;
     uint8_t report_ID;
+    bool open_refused = false;
+    std::string refused_path;
+    int refused_error = 0;
 };
 
 #endif // USBHID_H
