@@ -1,8 +1,13 @@
 #include <QApplication>
 
+#include <cstdio>
+
 #include "mainwindow.h"
 
 int main(int argc, char *argv[]) {
+    // Every diagnostic line goes out as soon as it is printed, also into a file or a pipe
+    // (a log, a support request): a tool that is ended or crashes then loses none of them.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication a(argc, argv);
     // The window connects to the unit and loads its settings while it is built,
     // so it is already filled when it first appears.
