@@ -13,6 +13,26 @@ using wire::zeroedMessage;
 
 const char *const CANFD_INTERFACE_NAME = "can0";
 
+// The serial-number request: the one request any unit answers, whatever its state.
+COMMS_MSG_t serialNumberRequest(COMM_INTERFACE_t iface) {
+    COMMS_MSG_t request = newMessage(CANMSG_WHOAMI, 2);
+    request.iface = iface;
+    request.data[0] = COMMS_MARKER_0;
+    request.data[1] = COMMS_MARKER_1;
+    return request;
+}
+
+void printDiscarded(const COMMS_MSG_t &msg) {
+    std::printf("Discarded stale message (canID=0x%08X, len=%d)\n",
+                static_cast<unsigned>(msg.can_ID), msg.msg_len);
+}
+
+// A reply to the serial-number request: its identifier, length and marker bytes.
+bool isSerialNumberReply(const COMMS_MSG_t &msg) {
+    return msg.can_ID == CANMSG_WHOAMI && msg.msg_len == 8 && msg.data[0] == COMMS_MARKER_0 &&
+           msg.data[1] == COMMS_MARKER_1 && msg.data[2] == 0 && msg.data[3] == 0;
+}
+
 // Identifiers of the request family of a target; false for a target the unit has not.
 struct TargetIds {
     uint32_t request;
@@ -62,11 +82,19 @@ CommsManager::~CommsManager() {
 }
 
 bool CommsManager::connectUSB(uint16_t vendor_id, uint16_t product_id) {
-    return usbHid != nullptr && usbHid->connect(vendor_id, product_id);
+    if (usbHid == nullptr || !usbHid->connect(vendor_id, product_id)) {
+        return false;
+    }
+    markInStep(USB_HID);
+    return true;
 }
 
 bool CommsManager::connectCANFD(const std::string &interface_name) {
-    return canFd != nullptr && canFd->connect(interface_name);
+    if (canFd == nullptr || !canFd->connect(interface_name)) {
+        return false;
+    }
+    markInStep(CAN_FD);
+    return true;
 }
 
 bool CommsManager::establish_connection() {
@@ -133,19 +161,27 @@ void CommsManager::discardStaleMessages() {
         if (usbHid->read(&stale, 0) <= 0) {
             return;
         }
-        std::printf("Discarded stale message (canID=0x%08X, len=%d)\n",
-                    static_cast<unsigned>(stale.can_ID), stale.msg_len);
+        if (isSerialNumberReply(stale) && owed_serial_replies[USB_HID] > 0) {
+            --owed_serial_replies[USB_HID];
+        }
+        printDiscarded(stale);
     }
 }
 
 int CommsManager::write(const COMMS_MSG_t &msg) {
     COMMS_MSG_t copy = msg;
     if (usbHid != nullptr && usbHid->isConnected()) {
+        if (!bringInStep(USB_HID)) {
+            return -1;
+        }
         discardStaleMessages();
         copy.iface = USB_HID;
         return usbHid->write(copy);
     }
     if (canFd != nullptr && canFd->isConnected()) {
+        if (!bringInStep(CAN_FD)) {
+            return -1;
+        }
         copy.iface = CAN_FD;
         return canFd->write(copy);
     }
@@ -157,13 +193,104 @@ int CommsManager::read(COMMS_MSG_t *msg) {
     if (msg == nullptr) {
         return -1;
     }
+    COMM_INTERFACE_t iface;
     if (usbHid != nullptr && usbHid->isConnected()) {
+        iface = USB_HID;
+    } else if (canFd != nullptr && canFd->isConnected()) {
+        iface = CAN_FD;
+    } else {
+        return -1;
+    }
+    // No exchange of the routed traffic asks for a serial number: one read here is the late
+    // reply to a serial-number request of a resynchronisation or of a timed-out exchange.
+    for (int i = 0; i < MAX_STALE_DISCARDS; ++i) {
+        const int received = transportRead(iface, msg);
+        if (received == 0) {
+            noteMissedReply(iface, false);
+        }
+        if (received <= 0 || !isSerialNumberReply(*msg) || owed_serial_replies[iface] == 0) {
+            return received;
+        }
+        --owed_serial_replies[iface];
+        printDiscarded(*msg);
+    }
+    return -1;
+}
+
+// ---- keeping the link in step -------------------------------------------------
+
+int CommsManager::transportWrite(COMM_INTERFACE_t iface, const COMMS_MSG_t &msg) {
+    if (iface == USB_HID && usbHid != nullptr) {
+        return usbHid->write(msg);
+    }
+    if (iface == CAN_FD && canFd != nullptr) {
+        return canFd->write(msg);
+    }
+    return -1;
+}
+
+int CommsManager::transportRead(COMM_INTERFACE_t iface, COMMS_MSG_t *msg) {
+    if (iface == USB_HID && usbHid != nullptr) {
         return usbHid->read(msg);
     }
-    if (canFd != nullptr && canFd->isConnected()) {
+    if (iface == CAN_FD && canFd != nullptr) {
         return canFd->read(msg);
     }
     return -1;
+}
+
+void CommsManager::markInStep(COMM_INTERFACE_t iface) {
+    if (iface <= CAN_FD) {
+        out_of_step[iface] = false;
+        owed_serial_replies[iface] = 0;
+    }
+}
+
+void CommsManager::noteMissedReply(COMM_INTERFACE_t iface, bool serial_request) {
+    if (iface > CAN_FD) {
+        return;
+    }
+    out_of_step[iface] = true;
+    if (serial_request) {
+        ++owed_serial_replies[iface];
+    }
+}
+
+bool CommsManager::bringInStep(COMM_INTERFACE_t iface) {
+    if (iface > CAN_FD) {
+        return false;
+    }
+    return !out_of_step[iface] || resynchronise(iface);
+}
+
+bool CommsManager::resynchronise(COMM_INTERFACE_t iface) {
+    // The unit answers in order, so once the reply to a serial-number request sent now has
+    // arrived, every reply it still owed for earlier requests has arrived before it. Nothing
+    // is sent after a request whose reply was missed but this one, so the first serial-number
+    // reply read ends the resynchronisation even if it answers an older request.
+    std::printf("Link out of step after a missed reply: resynchronising with a serial number "
+                "request\n");
+    COMMS_MSG_t request = serialNumberRequest(iface);
+    if (transportWrite(iface, request) > 0) {
+        ++owed_serial_replies[iface];
+        for (int i = 0; i < MAX_STALE_DISCARDS; ++i) {
+            COMMS_MSG_t reply = zeroedMessage();
+            if (transportRead(iface, &reply) <= 0) {
+                break;
+            }
+            if (isSerialNumberReply(reply)) {
+                // Perhaps an older one owed; then this request's own reply is still to come,
+                // with nothing between, and the routed reads pass over it.
+                --owed_serial_replies[iface];
+                out_of_step[iface] = false;
+                return true;
+            }
+            printDiscarded(reply);
+        }
+    }
+    std::printf("Resynchronisation failed: the unit did not answer in step; the link stays out "
+                "of step\n");
+    return false;
 }
 
 bool CommsManager::isConnected() const {
@@ -187,10 +314,7 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
     if (comms == nullptr) {
         return 0xFFFFFFFFu;
     }
-    COMMS_MSG_t request = newMessage(CANMSG_WHOAMI, 2);
-    request.iface = iface;
-    request.data[0] = COMMS_MARKER_0;
-    request.data[1] = COMMS_MARKER_1;
+    const COMMS_MSG_t request = serialNumberRequest(iface);
 
     // The exchange confirms one particular transport, so it bypasses the routing.
     USBHID *usb = comms->getUSBHID();
@@ -200,12 +324,12 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
         if (can == nullptr || !can->isConnected()) {
             return 0xFFFFFFFFu;
         }
-        written = can->write(request);
+        written = comms->bringInStep(iface) ? can->write(request) : -1;
     } else if (iface == USB_HID) {
         if (usb == nullptr || !usb->isConnected()) {
             return 0xFFFFFFFFu;
         }
-        written = usb->write(request);
+        written = comms->bringInStep(iface) ? usb->write(request) : -1;
     } else {
         return 0xFFFFFFFFu;
     }
@@ -217,6 +341,7 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
     COMMS_MSG_t reply = zeroedMessage();
     const int received = iface == CAN_FD ? can->read(&reply) : usb->read(&reply);
     if (received == 0) {
+        comms->noteMissedReply(iface, true);
         std::printf("get_serialnumber: No response received from device (timeout or no data).\n");
         return 0xFFFFFFFFu;
     }
@@ -229,8 +354,7 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
                     static_cast<unsigned>(reply.can_ID), reply.msg_len);
         return 0xFFFFFFFFu;
     }
-    if (reply.data[0] != COMMS_MARKER_0 || reply.data[1] != COMMS_MARKER_1 || reply.data[2] != 0 ||
-        reply.data[3] != 0) {
+    if (!isSerialNumberReply(reply)) {
         std::printf("get_serialnumber: Invalid header bytes in response.\n");
         return 0xFFFFFFFFu;
     }

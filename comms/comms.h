@@ -39,11 +39,32 @@ public:
     USBHID *getUSBHID() { return usbHid; }
     CANFD *getCANFD() { return canFd; }
 
+    // A read on `iface` timed out: the unit may still send that reply, and since no reply
+    // names the request it answers, it would be taken as the answer to the next request.
+    // The link counts as out of step until a serial-number exchange proves it in step
+    // again. `serial_request` tells that the reply missed was a serial number's.
+    void noteMissedReply(COMM_INTERFACE_t iface, bool serial_request);
+    // True when the link on `iface` is in step, bringing it back first when a reply was
+    // missed: a serial-number request is sent and every message up to its reply is
+    // discarded. False when that fails too; the link stays out of step. Costs nothing
+    // while no reply was missed.
+    bool bringInStep(COMM_INTERFACE_t iface);
+
 private:
     void discardStaleMessages();
+    bool resynchronise(COMM_INTERFACE_t iface);
+    int transportWrite(COMM_INTERFACE_t iface, const COMMS_MSG_t &msg);
+    int transportRead(COMM_INTERFACE_t iface, COMMS_MSG_t *msg);
+    // Forgets what was missed on a link that was just opened afresh.
+    void markInStep(COMM_INTERFACE_t iface);
 
     USBHID *usbHid;
     CANFD *canFd;
+    // Per interface (USB_HID, CAN_FD): whether a reply was missed since the link was last
+    // proven in step, and how many serial-number replies may still arrive late; the routed
+    // reads pass over that many.
+    bool out_of_step[2] = {false, false};
+    unsigned owed_serial_replies[2] = {0, 0};
 };
 
 // The unit's serial number, 0xFFFFFFFF on any failure.

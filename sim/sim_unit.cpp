@@ -240,6 +240,10 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
 
     // Late replies of an earlier request arrive at the latest now, ahead of this one's.
     releaseHeldBack();
+    while (!held_past_next_.empty()) {
+        pending_.push_back(std::move(held_past_next_.front()));
+        held_past_next_.pop_front();
+    }
     received_.push_back(request);
     ++received_per_id_[request.can_id];
 
@@ -260,6 +264,7 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
     }
 
     bool late = false;
+    bool after_next = false;
     for (std::size_t i = 0; i < replies.size(); ++i) {
         std::vector<uint8_t> bytes = encode(replies[i]);
         bool silent = false;
@@ -280,6 +285,9 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
             case FaultKind::LateReply:
                 late = true;
                 break;
+            case FaultKind::ReplyAfterNext:
+                after_next = true;
+                break;
             default:
                 break;
             }
@@ -287,7 +295,7 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
         if (silent) {
             break; // the unit says nothing more for this request
         }
-        (late ? held_back_ : pending_).push_back(std::move(bytes));
+        (after_next ? held_past_next_ : late ? held_back_ : pending_).push_back(std::move(bytes));
     }
     return taken;
 }

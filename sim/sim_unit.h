@@ -39,6 +39,10 @@ enum class FaultKind {
                        // they arrive at the first read that finds nothing pending (after the
                        // tool's read timed out) or, at the latest, ahead of the replies to the
                        // next request; the request takes effect
+    ReplyAfterNext,    // the affected reply and every later one of the request are held back
+                       // until the next request has reached the unit: they arrive ahead of its
+                       // replies, too late for anything the tool reads before sending it; the
+                       // tool's read of the affected reply times out; the request takes effect
     Nack,              // the unit refuses: the affected reply (the first for -1) becomes
                        // CANMSG_NACK (msg_len 6: the request's identifier, then EF 15) in place
                        // of any reply but a status, CANMSG_MX25_NACK (msg_len 0) in place of a
@@ -158,7 +162,7 @@ public:
     bool rebootRequested() const { return reboot_requested_; }
     int lastReadTimeout() const { return last_read_timeout_; }
     std::size_t pendingReports() const { return pending_.size(); }
-    std::size_t heldBackReports() const { return held_back_.size(); }
+    std::size_t heldBackReports() const { return held_back_.size() + held_past_next_.size(); }
 
     // ---- transport side, used by the hidapi backend ---------------------
     // An output report as handed to hid_write; returns what hid_write returns:
@@ -193,8 +197,9 @@ private:
     std::map<uint32_t, unsigned> received_per_id_; // requests received, by identifier
     std::vector<std::vector<uint8_t>> output_reports_;
     std::vector<StoreEvent> stores_;
-    std::deque<std::vector<uint8_t>> pending_;   // input reports ready to be read
-    std::deque<std::vector<uint8_t>> held_back_; // late replies not yet arrived
+    std::deque<std::vector<uint8_t>> pending_;        // input reports ready to be read
+    std::deque<std::vector<uint8_t>> held_back_;      // late replies not yet arrived
+    std::deque<std::vector<uint8_t>> held_past_next_; // replies that arrive after the next request
 };
 
 // The unit that the hidapi backend talks to.

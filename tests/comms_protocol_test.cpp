@@ -204,6 +204,8 @@ TEST_F(Protocol, LateReplyIsDiscardedBeforeTheNextRequest) {
     // Without the discard the late Vmin would be taken as the answer for Vne.
     uint32_t second = 0;
     EXPECT_EQ(run([&] { second = get_value(&comms, SETTINGS_COMMS, VNE_INDEX); }),
+              "Link out of step after a missed reply: resynchronising with a serial number "
+              "request\n"
               "Discarded stale message (canID=0x00000377, len=4)\n");
     EXPECT_EQ(second, sim::unit().settings().vspeeds.Vne);
 }
