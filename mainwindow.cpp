@@ -71,6 +71,21 @@ constexpr uint32_t SETTINGS_MAGIC = 0x5F57565Au;
 constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;
 // Characters of the registration text; byte 11 of the record is never part of it.
 constexpr int REGISTRATION_TEXT_LEN = SETTINGS_REGISTRATION_LEN - 1;
+// The three words that carry the registration: one text, so one value.
+constexpr settings_struct_index REGISTRATION_WORDS[] = {REGISTRATION_1_INDEX, REGISTRATION_2_INDEX,
+                                                        REGISTRATION_3_INDEX};
+const char *const REGISTRATION_UNREAD =
+    "The registration could not be read from the unit; Save keeps the unit's registration "
+    "unless you type a new one";
+
+bool anyRegistrationWordIn(const std::set<settings_struct_index> &set) {
+    for (const settings_struct_index index : REGISTRATION_WORDS) {
+        if (set.count(index) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool isConnected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
@@ -331,16 +346,25 @@ void MainWindow::updateUIFromConfig() {
             colourStyleSheet(settings_get_value(&user_config, colour.second)));
     }
 
-    const unit_bits_t &bits = user_config.units.bits;
-    ui->radioButton_mph->setChecked(bits.is_mph);
-    ui->radioButton_kph->setChecked(bits.is_kph);
-    ui->radioButton_knots->setChecked(bits.is_knots);
-    ui->radioButton_feet->setChecked(bits.is_feet);
-    ui->radioButton_meter->setChecked(bits.is_meters);
-    ui->radioButton_degF->setChecked(bits.is_fahrenheit);
-    ui->radioButton_degC->setChecked(bits.is_celsius);
-    ui->radioButton_inhg->setChecked(bits.is_inhg);
-    ui->radioButton_mbar->setChecked(bits.is_mbar);
+    if (shownUnread(UNITS_VALUE_INDEX)) {
+        // The unit's choices are not known: show none chosen rather than the last ones shown.
+        for (QRadioButton *radio : unitRadioButtons()) {
+            radio->setAutoExclusive(false);
+            radio->setChecked(false);
+            radio->setAutoExclusive(true);
+        }
+    } else {
+        const unit_bits_t &bits = user_config.units.bits;
+        ui->radioButton_mph->setChecked(bits.is_mph);
+        ui->radioButton_kph->setChecked(bits.is_kph);
+        ui->radioButton_knots->setChecked(bits.is_knots);
+        ui->radioButton_feet->setChecked(bits.is_feet);
+        ui->radioButton_meter->setChecked(bits.is_meters);
+        ui->radioButton_degF->setChecked(bits.is_fahrenheit);
+        ui->radioButton_degC->setChecked(bits.is_celsius);
+        ui->radioButton_inhg->setChecked(bits.is_inhg);
+        ui->radioButton_mbar->setChecked(bits.is_mbar);
+    }
 
     ui->spinBox_vmin->setValue(user_config.vspeeds.Vmin);
     ui->spinBox_vs0->setValue(user_config.vspeeds.Vs0);
@@ -356,7 +380,11 @@ void MainWindow::updateUIFromConfig() {
     ui->min_volt_alert_value->setValue(user_config.volt_alerts.min_volts / 10.0);
     ui->max_volt_alert_value->setValue(user_config.volt_alerts.max_volts / 10.0);
 
-    // Registration: split the stored text into a prefix of the table and the rest.
+    // Registration: split the stored text into a prefix of the table and the rest. One that
+    // could not be read whole is shown as unread, the prefix box as it was.
+    const bool registration_unread = registrationShownUnread();
+    ui->text_registration_num->setPlaceholderText(registration_unread ? REGISTRATION_UNREAD : "");
+    ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD : "");
     const auto *reg = reinterpret_cast<const unsigned char *>(user_config.registration);
     bool erased = true;
     for (int i = 0; i < SETTINGS_REGISTRATION_LEN; ++i) {
@@ -366,7 +394,9 @@ void MainWindow::updateUIFromConfig() {
     while (!erased && length < REGISTRATION_TEXT_LEN && reg[length] != 0 && reg[length] != 0xFF) {
         ++length;
     }
-    if (erased || length == 0) {
+    if (registration_unread) {
+        ui->text_registration_num->setPlainText(QString());
+    } else if (erased || length == 0) {
         ui->comboBox_reg_prefix->setCurrentText("N");
         ui->text_registration_num->setPlainText(QString());
     } else {
@@ -420,18 +450,62 @@ std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colo
              {ui->color_picker_gear, GEAR_INDI_COLOR_INDEX}}};
 }
 
-units_t MainWindow::unitsFromForm() const {
-    units_t units = user_config.units;
-    units.bits.is_mph = ui->radioButton_mph->isChecked();
-    units.bits.is_kph = ui->radioButton_kph->isChecked();
-    units.bits.is_knots = ui->radioButton_knots->isChecked();
-    units.bits.is_feet = ui->radioButton_feet->isChecked();
-    units.bits.is_meters = ui->radioButton_meter->isChecked();
-    units.bits.is_fahrenheit = ui->radioButton_degF->isChecked();
-    units.bits.is_celsius = ui->radioButton_degC->isChecked();
-    units.bits.is_inhg = ui->radioButton_inhg->isChecked();
-    units.bits.is_mbar = ui->radioButton_mbar->isChecked();
+bool MainWindow::registrationShownUnread() const {
+    for (const settings_struct_index index : REGISTRATION_WORDS) {
+        if (shownUnread(index)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::array<QRadioButton *, 9> MainWindow::unitRadioButtons() const {
+    return {ui->radioButton_mph,  ui->radioButton_kph,   ui->radioButton_knots,
+            ui->radioButton_feet, ui->radioButton_meter, ui->radioButton_degF,
+            ui->radioButton_degC, ui->radioButton_inhg,  ui->radioButton_mbar};
+}
+
+units_t MainWindow::unitsFromForm(units_t base) const {
+    // A group with no button checked is a choice the form does not show (the unit's word
+    // could not be read): it keeps the bits of `base`.
+    units_t units = base;
+    if (ui->radioButton_mph->isChecked() || ui->radioButton_kph->isChecked() ||
+        ui->radioButton_knots->isChecked()) {
+        units.bits.is_mph = ui->radioButton_mph->isChecked();
+        units.bits.is_kph = ui->radioButton_kph->isChecked();
+        units.bits.is_knots = ui->radioButton_knots->isChecked();
+    }
+    if (ui->radioButton_feet->isChecked() || ui->radioButton_meter->isChecked()) {
+        units.bits.is_feet = ui->radioButton_feet->isChecked();
+        units.bits.is_meters = ui->radioButton_meter->isChecked();
+    }
+    if (ui->radioButton_degF->isChecked() || ui->radioButton_degC->isChecked()) {
+        units.bits.is_fahrenheit = ui->radioButton_degF->isChecked();
+        units.bits.is_celsius = ui->radioButton_degC->isChecked();
+    }
+    if (ui->radioButton_inhg->isChecked() || ui->radioButton_mbar->isChecked()) {
+        units.bits.is_inhg = ui->radioButton_inhg->isChecked();
+        units.bits.is_mbar = ui->radioButton_mbar->isChecked();
+    }
     return units;
+}
+
+bool MainWindow::layUnitChoicesOverUnitsWord() {
+    if (unknown_on_unit.count(UNITS_VALUE_INDEX) == 0 ||
+        changed_values.count(UNITS_VALUE_INDEX) == 0) {
+        return true;
+    }
+    // The word holds four choices; the user made some of them on a form that could not show
+    // the unit's. The others must stay as the unit holds them.
+    uint32_t word = 0;
+    if (!get_value_checked(comms, SETTINGS_COMMS, UNITS_VALUE_INDEX, &word)) {
+        qDebug() << "Failed to read value for index" << static_cast<int>(UNITS_VALUE_INDEX);
+        return false;
+    }
+    units_t base;
+    base.units_value = word;
+    const units_t units = unitsFromForm(base);
+    return settings_set_value(&user_config, UNITS_VALUE_INDEX, &units.units_value);
 }
 
 void MainWindow::updateConfigFromUI() {
@@ -442,7 +516,7 @@ void MainWindow::updateConfigFromUI() {
         }
     }
 
-    const units_t units = unitsFromForm();
+    const units_t units = unitsFromForm(user_config.units);
     settings_set_value(&user_config, UNITS_VALUE_INDEX, &units.units_value);
 
     const std::pair<const QSpinBox *, settings_struct_index> speeds[] = {
@@ -487,7 +561,7 @@ void MainWindow::updateConfigFromUI() {
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm().units_value);
+    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(user_config.units).units_value);
 }
 
 // ---- device configuration flows ---------------------------------------------
@@ -502,6 +576,7 @@ void MainWindow::loadConfigFromDevice() {
     changed_values.clear();
     std::memset(&user_config, 0, sizeof(user_config));
     unknown_on_unit = allFields();
+    unread_at_load.clear();
 
     // The header words: an unreadable one ends the load, the form keeps what it shows.
     for (const HeaderWord &word : {CHECKSUM_WORD, MAGIC_WORD, VERSION_WORD, NUM_ELEMENTS_WORD}) {
@@ -533,6 +608,12 @@ void MainWindow::loadConfigFromDevice() {
             return;
         }
     }
+
+    // A registration missing one of its words would show, and be saved as, a cut text.
+    if (anyRegistrationWordIn(unknown_on_unit)) {
+        unknown_on_unit.insert(std::begin(REGISTRATION_WORDS), std::end(REGISTRATION_WORDS));
+    }
+    unread_at_load = unknown_on_unit;
 
     const uint32_t calculated_crc = settings_CalcCRC(&user_config);
     std::printf("app: 0x%08lX, device: 0x%08lX \n", static_cast<unsigned long>(calculated_crc),
@@ -572,9 +653,11 @@ void MainWindow::onUpdateClicked() {
     int success_count = 0;
     int fail_count = 0;
     std::set<settings_struct_index> failed;
+    const bool units_settled = layUnitChoicesOverUnitsWord();
     for (const settings_struct_index index : changed_values) {
         const uint32_t value = settings_get_value(&user_config, index);
-        if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
+        if ((index != UNITS_VALUE_INDEX || units_settled) &&
+            set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
             ++success_count;
             unknown_on_unit.erase(index);
         } else {
@@ -626,6 +709,9 @@ void MainWindow::onSaveClicked() {
     }
     for (const settings_struct_index index : reread) {
         unknown_on_unit.erase(index);
+    }
+    if (!layUnitChoicesOverUnitsWord()) {
+        ++unread_count;
     }
     if (unread_count > 0) {
         ui->statusbar->showMessage(
@@ -799,6 +885,12 @@ void MainWindow::onPitchCorrectionChanged(double value) {
 }
 
 void MainWindow::onRegistrationChanged() {
+    // With the unit's registration unread, a prefix chosen over an empty box is no new
+    // registration: nothing to send, and Save keeps the unit's.
+    if (registrationShownUnread() && !anyRegistrationWordIn(changed_values) &&
+        ui->text_registration_num->toPlainText().isEmpty()) {
+        return;
+    }
     const std::array<uint32_t, 3> words =
         joinRegistration(user_config.registration, ui->comboBox_reg_prefix->currentText(),
                          ui->text_registration_num->toPlainText());

@@ -14,6 +14,7 @@
 
 QT_BEGIN_NAMESPACE
 class QPushButton;
+class QRadioButton;
 
 namespace Ui {
 class MainWindow;
@@ -103,8 +104,14 @@ private:
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
     // The ten colour buttons with the field each one shows, in the record's order.
     std::array<std::pair<QPushButton *, settings_struct_index>, 10> colourButtons() const;
-    // The units word with the nine bits the radio buttons show.
-    units_t unitsFromForm() const;
+    // `base` with the unit choices the radio buttons show; a group with none checked keeps
+    // the bits of `base`.
+    units_t unitsFromForm(units_t base) const;
+    std::array<QRadioButton *, 9> unitRadioButtons() const;
+    // When the units word is edited but its value on the unit is not known, reads it and lays
+    // the form's choices over it, so that the choices not shown keep the unit's bits. False
+    // when it could not be read.
+    bool layUnitChoicesOverUnitsWord();
     // Sets the colour field at `index` from the colour the button's style sheet shows.
     void takeColourFrom(const QPushButton *button, settings_struct_index index);
 
@@ -116,6 +123,14 @@ private:
     // reads it or a send of it is acknowledged. A save reads again those the user has not
     // edited before it stores.
     std::set<settings_struct_index> unknown_on_unit;
+    // Fields the last load could not read. While still unknown on the unit, the form shows the
+    // registration and the unit choices among them as not read rather than a cut or stale
+    // value.
+    std::set<settings_struct_index> unread_at_load;
+    bool shownUnread(settings_struct_index index) const {
+        return unread_at_load.count(index) != 0 && unknown_on_unit.count(index) != 0;
+    }
+    bool registrationShownUnread() const;
 };
 
 #endif // MAINWINDOW_H
