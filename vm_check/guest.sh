@@ -16,8 +16,8 @@ finish() {
     sleep 10
 }
 
-mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
+# Every folder is writable through the overlay; no tmpfs is mounted over /tmp, which may
+# hold the build.
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 echo "vm-check: guest up after $(cut -d' ' -f1 /proc/uptime) s, kernel $(uname -r)"
 
@@ -30,6 +30,7 @@ for arg in $(cat /proc/cmdline); do
     esac
 done
 
+[ -f "$kernel/guest.list" ] || { echo "vm-check: no module list under '$kernel'"; finish fail; }
 for m in $(cat "$kernel/guest.list"); do
     if ! busybox insmod "$kernel/modules/$m"; then
         echo "vm-check: cannot load $m"

@@ -30,6 +30,22 @@ failed() {
 now() { cut -d' ' -f1 /proc/uptime; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
 
+# wait_for_line FILE PATTERN SECONDS [PID]: waits until a line of FILE matches the extended
+# regular expression PATTERN, for at most SECONDS or until process PID ended; 0 when it does.
+wait_for_line() {
+    waited_from="$(now)"
+    while ! grep -qE "$2" "$1"; do
+        if [ -n "${4:-}" ] && ! kill -0 "$4" 2>/dev/null; then
+            grep -qE "$2" "$1"
+            return $?
+        fi
+        if [ "$(elapsed "$waited_from" | cut -d. -f1)" -ge "$3" ]; then
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
 # start_unit NAME [OPTIONS...]: starts the virtual unit, its log in $EFIS_WORK/NAME.log and its
 # summary in $EFIS_WORK/NAME.summary, and waits until the kernel shows it.
 start_unit() {
@@ -38,16 +54,11 @@ start_unit() {
     rm -f "$EFIS_WORK/$unit_name.summary"
     "$unit_bin" --summary "$EFIS_WORK/$unit_name.summary" "$@" >"$EFIS_WORK/$unit_name.log" 2>&1 &
     unit_pid=$!
-    i=0
-    while ! grep -q 'unit ready at /dev/hidraw' "$EFIS_WORK/$unit_name.log"; do
-        i=$((i + 1))
-        if [ "$i" -gt 100 ] || ! kill -0 "$unit_pid" 2>/dev/null; then
-            echo "the virtual unit did not come up:"
-            cat "$EFIS_WORK/$unit_name.log"
-            exit 1
-        fi
-        sleep 0.1
-    done
+    if ! wait_for_line "$EFIS_WORK/$unit_name.log" 'unit ready at /dev/hidraw' 20 "$unit_pid"; then
+        echo "the virtual unit did not come up:"
+        cat "$EFIS_WORK/$unit_name.log"
+        exit 1
+    fi
     grep 'ready at' "$EFIS_WORK/$unit_name.log"
 }
 

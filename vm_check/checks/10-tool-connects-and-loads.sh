@@ -12,16 +12,12 @@ out="$EFIS_WORK/efis-config.out"
 started="$(now)"
 "$tool_bin" >"$out" 2>"$EFIS_WORK/efis-config.err" &
 tool_pid=$!
+# The load ends in the CRC line, or the connection fails for good.
 seen=""
-i=0
-while [ "$i" -lt 600 ] && kill -0 "$tool_pid" 2>/dev/null; do
-    if grep -q '^CRC Check Passed\.$' "$out"; then
-        seen="$(elapsed "$started")"
-        break
-    fi
-    i=$((i + 1))
-    sleep 0.1
-done
+if wait_for_line "$out" '^(CRC Check Passed\.|Failed to connect via both USB HID and CAN FD)$' 60 \
+    "$tool_pid" && grep -q '^CRC Check Passed\.$' "$out"; then
+    seen="$(elapsed "$started")"
+fi
 kill -TERM "$tool_pid" 2>/dev/null
 wait "$tool_pid" 2>/dev/null
 

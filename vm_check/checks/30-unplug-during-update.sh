@@ -40,10 +40,9 @@ compare_clean_unit
 start_unit unplug-signal --reply-delay-us 1000
 (
     # Pull the plug once a hundred payload packets went through.
-    i=0
+    from="$(now)"
     while [ "$(grep -c '^request [0-9]*: 0x415' "$EFIS_WORK/unplug-signal.log")" -lt 100 ] &&
-        [ "$i" -lt 600 ]; do
-        i=$((i + 1))
+        kill -0 "$unit_pid" 2>/dev/null && [ "$(elapsed "$from" | cut -d. -f1)" -lt 60 ]; do
         sleep 0.1
     done
     kill -USR1 "$unit_pid"
