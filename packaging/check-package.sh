@@ -46,7 +46,7 @@ cmake --build "$build" -j"$(nproc)" --target package >"$work.build.log" 2>&1 ||
 deb="$(ls -t "$build"/efis-config_*.deb 2>/dev/null | head -n 1)"
 [ -n "$deb" ] || fail "no efis-config_*.deb in $build"
 echo "package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 
 echo "-- lintian"
 lintian_out="$(lintian --fail-on error --display-info "$deb" 2>&1)" || {
@@ -123,11 +123,13 @@ echo "-- starting the installed programs offscreen"
 start_check efis-config "Attempting to connect to USB HID device $ids" \
     "Failed to connect via both USB HID and CAN FD"
 start_check efis-config-demo "Attempting to connect to USB HID device $ids" \
-    "Connected via USB HID"
+    "Connected via USB HID" "CRC Check Passed."
 
 echo "-- removing and purging"
-DEBIAN_FRONTEND=noninteractive in_root apt-get remove -y -qq efis-config >/dev/null
-in_root dpkg --purge efis-config >/dev/null
+DEBIAN_FRONTEND=noninteractive in_root apt-get remove -y -qq efis-config >"$work/remove.log" 2>&1 ||
+    { cat "$work/remove.log"; fail "removing the package failed"; }
+in_root dpkg --purge efis-config >>"$work/remove.log" 2>&1 ||
+    { cat "$work/remove.log"; fail "purging the package failed"; }
 [ ! -e "$root/usr/bin/efis-config" ] || fail "efis-config is still there after removal"
 rm -rf "$root"
 echo "package check passed"
