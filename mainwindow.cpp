@@ -19,6 +19,7 @@
 #include "firmware_ops.h"
 #include "get_set.h"
 #include "registration_prefix.h"
+#include "settings_flows.h"
 #include "wire.h"
 
 Settings_t user_config = {};
@@ -65,27 +66,11 @@ const char *const NOT_CONNECTED_STATUS =
 const char *const STYLE_SHEET_FORMAT = "background-color: %1;";
 const char *const STYLE_SHEET_COLOUR = "background-color: #([0-9a-fA-F]{6});";
 
-// The record's marker of a valid settings record.
-constexpr uint32_t SETTINGS_MAGIC = 0x5F57565Au;
-// An erased or unreadable 32-bit word.
-constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;
 // Characters of the registration text; byte 11 of the record is never part of it.
 constexpr int REGISTRATION_TEXT_LEN = SETTINGS_REGISTRATION_LEN - 1;
-// The three words that carry the registration: one text, so one value.
-constexpr settings_struct_index REGISTRATION_WORDS[] = {REGISTRATION_1_INDEX, REGISTRATION_2_INDEX,
-                                                        REGISTRATION_3_INDEX};
 const char *const REGISTRATION_UNREAD =
     "The registration could not be read from the unit; Save keeps the unit's registration "
     "unless you type a new one";
-
-bool anyRegistrationWordIn(const std::set<settings_struct_index> &set) {
-    for (const settings_struct_index index : REGISTRATION_WORDS) {
-        if (set.count(index) != 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 bool isConnected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
@@ -101,33 +86,24 @@ QString colourStyleSheet(uint32_t word) {
     return QString(STYLE_SHEET_FORMAT).arg(colourOf(word).name());
 }
 
-// The header words of the record as a load reads them, with what an unreadable one logs and
-// shows.
-struct HeaderWord {
-    settings_struct_index index;
-    uint32_t Settings_t::*field;
+// What an unreadable header word logs and shows.
+struct HeaderWordText {
     const char *log;
     const char *status;
 };
-const HeaderWord CHECKSUM_WORD = {SETTINGS_CHECKSUM_INDEX, &Settings_t::crc32,
-                                  "Error reading checksum value",
-                                  "Error: Failed to read checksum from device"};
-const HeaderWord MAGIC_WORD = {SETTINGS_MAGIC_NUM, &Settings_t::magic, "Error reading magic value",
-                               "Error: Failed to read magic number from device"};
-const HeaderWord VERSION_WORD = {SETTINGS_VERSION, &Settings_t::version,
-                                 "Error reading memory version value",
-                                 "Error: Failed to read memory version from device"};
-const HeaderWord NUM_ELEMENTS_WORD = {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements,
-                                      "Error reading num_elements value",
-                                      "Error: Failed to read num_elements from device"};
-
-// Every field index of the record, 0 to 30.
-std::set<settings_struct_index> allFields() {
-    std::set<settings_struct_index> all;
-    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
-        all.insert(static_cast<settings_struct_index>(i));
+HeaderWordText headerWordText(settings_struct_index index) {
+    switch (index) {
+    case SETTINGS_CHECKSUM_INDEX:
+        return {"Error reading checksum value", "Error: Failed to read checksum from device"};
+    case SETTINGS_MAGIC_NUM:
+        return {"Error reading magic value", "Error: Failed to read magic number from device"};
+    case SETTINGS_VERSION:
+        return {"Error reading memory version value",
+                "Error: Failed to read memory version from device"};
+    default:
+        return {"Error reading num_elements value",
+                "Error: Failed to read num_elements from device"};
     }
-    return all;
 }
 
 // The colour word (0xFFRRGGBB) a button's style sheet shows; false when it shows none.
@@ -206,7 +182,7 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void *use
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr),
-      changed_values(), unknown_on_unit(allFields()) {
+      changed_values(), unknown_on_unit(allSettingsFields()) {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
     ui->statusbar->showMessage("Initializing...", 0);
@@ -465,47 +441,47 @@ std::array<QRadioButton *, 9> MainWindow::unitRadioButtons() const {
             ui->radioButton_degC, ui->radioButton_inhg,  ui->radioButton_mbar};
 }
 
-units_t MainWindow::unitsFromForm(units_t base) const {
-    // A group with no button checked is a choice the form does not show (the unit's word
-    // could not be read): it keeps the bits of `base`.
-    units_t units = base;
-    if (ui->radioButton_mph->isChecked() || ui->radioButton_kph->isChecked() ||
-        ui->radioButton_knots->isChecked()) {
-        units.bits.is_mph = ui->radioButton_mph->isChecked();
-        units.bits.is_kph = ui->radioButton_kph->isChecked();
-        units.bits.is_knots = ui->radioButton_knots->isChecked();
+UnitChoices MainWindow::unitChoicesFromForm() const {
+    // The bit of each button, in the order of unitRadioButtons().
+    units_t one[9] = {};
+    one[0].bits.is_mph = 1;
+    one[1].bits.is_kph = 1;
+    one[2].bits.is_knots = 1;
+    one[3].bits.is_feet = 1;
+    one[4].bits.is_meters = 1;
+    one[5].bits.is_fahrenheit = 1;
+    one[6].bits.is_celsius = 1;
+    one[7].bits.is_inhg = 1;
+    one[8].bits.is_mbar = 1;
+    // The groups of buttons that exclude each other: speed, altitude, temperature, pressure.
+    const uint32_t groups[] = {one[0].units_value | one[1].units_value | one[2].units_value,
+                               one[3].units_value | one[4].units_value,
+                               one[5].units_value | one[6].units_value,
+                               one[7].units_value | one[8].units_value};
+    UnitChoices choices;
+    const auto radios = unitRadioButtons();
+    for (std::size_t i = 0; i < radios.size(); ++i) {
+        if (radios[i]->isChecked()) {
+            choices.bits |= one[i].units_value;
+        }
     }
-    if (ui->radioButton_feet->isChecked() || ui->radioButton_meter->isChecked()) {
-        units.bits.is_feet = ui->radioButton_feet->isChecked();
-        units.bits.is_meters = ui->radioButton_meter->isChecked();
+    // A group with no button checked is a choice the form does not show (the unit's word could
+    // not be read): its bits are not the form's to set.
+    for (const uint32_t group : groups) {
+        if ((choices.bits & group) != 0) {
+            choices.mask |= group;
+        }
     }
-    if (ui->radioButton_degF->isChecked() || ui->radioButton_degC->isChecked()) {
-        units.bits.is_fahrenheit = ui->radioButton_degF->isChecked();
-        units.bits.is_celsius = ui->radioButton_degC->isChecked();
-    }
-    if (ui->radioButton_inhg->isChecked() || ui->radioButton_mbar->isChecked()) {
-        units.bits.is_inhg = ui->radioButton_inhg->isChecked();
-        units.bits.is_mbar = ui->radioButton_mbar->isChecked();
-    }
-    return units;
+    return choices;
 }
 
-bool MainWindow::layUnitChoicesOverUnitsWord() {
-    if (unknown_on_unit.count(UNITS_VALUE_INDEX) == 0 ||
-        changed_values.count(UNITS_VALUE_INDEX) == 0) {
-        return true;
-    }
-    // The word holds four choices; the user made some of them on a form that could not show
-    // the unit's. The others must stay as the unit holds them.
-    uint32_t word = 0;
-    if (!get_value_checked(comms, SETTINGS_COMMS, UNITS_VALUE_INDEX, &word)) {
-        qDebug() << "Failed to read value for index" << static_cast<int>(UNITS_VALUE_INDEX);
-        return false;
-    }
-    units_t base;
-    base.units_value = word;
-    const units_t units = unitsFromForm(base);
-    return settings_set_value(&user_config, UNITS_VALUE_INDEX, &units.units_value);
+units_t MainWindow::unitsFromForm(units_t base) const {
+    return layUnitChoices(base, unitChoicesFromForm());
+}
+
+SettingsState MainWindow::settingsState() {
+    return SettingsState{user_config, user_config_chk, changed_values, unknown_on_unit,
+                         unread_at_load};
 }
 
 void MainWindow::updateConfigFromUI() {
@@ -573,56 +549,31 @@ void MainWindow::loadConfigFromDevice() {
         return;
     }
 
-    changed_values.clear();
-    std::memset(&user_config, 0, sizeof(user_config));
-    unknown_on_unit = allFields();
-    unread_at_load.clear();
-
-    // The header words: an unreadable one ends the load, the form keeps what it shows.
-    for (const HeaderWord &word : {CHECKSUM_WORD, MAGIC_WORD, VERSION_WORD, NUM_ELEMENTS_WORD}) {
-        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
-        if (value == NO_VALUE) {
-            qDebug() << word.log;
-            ui->statusbar->showMessage(word.status, 0);
-            return;
-        }
-        user_config.*word.field = value;
-        if (word.index == SETTINGS_CHECKSUM_INDEX) {
-            user_config_chk = value;
-        }
+    SettingsState state = settingsState();
+    const LoadResult result = load_settings(comms, state);
+    for (const int i : result.unread_fields) {
+        qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
+    }
+    switch (result.outcome) {
+    case LoadOutcome::NotConnected:
+        return;
+    case LoadOutcome::HeaderUnread: {
+        // The form keeps what it shows.
+        const HeaderWordText text = headerWordText(result.header);
+        qDebug() << text.log;
+        ui->statusbar->showMessage(text.status, 0);
+        return;
+    }
+    case LoadOutcome::FieldRejected:
+        qDebug() << "Error setting value for index" << result.rejected_field;
+        ui->statusbar->showMessage("Error: Failed to process configuration data", 0);
+        return;
+    case LoadOutcome::Loaded:
+        break;
     }
 
-    // The fields: a failed read is told apart from a field that holds 0xFFFFFFFF.
-    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
-        const auto index = static_cast<settings_struct_index>(i);
-        uint32_t value = 0;
-        if (!get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)) {
-            qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
-            value = 0;
-        } else {
-            unknown_on_unit.erase(index);
-        }
-        if (!settings_set_value(&user_config, index, &value)) {
-            qDebug() << "Error setting value for index" << i;
-            ui->statusbar->showMessage("Error: Failed to process configuration data", 0);
-            return;
-        }
-    }
-
-    // A registration missing one of its words would show, and be saved as, a cut text.
-    if (anyRegistrationWordIn(unknown_on_unit)) {
-        unknown_on_unit.insert(std::begin(REGISTRATION_WORDS), std::end(REGISTRATION_WORDS));
-    }
-    unread_at_load = unknown_on_unit;
-
-    const uint32_t calculated_crc = settings_CalcCRC(&user_config);
-    std::printf("app: 0x%08lX, device: 0x%08lX \n", static_cast<unsigned long>(calculated_crc),
-                static_cast<unsigned long>(user_config_chk));
-    const bool crc_matches = calculated_crc == user_config_chk;
-    if (crc_matches) {
-        std::printf("CRC Check Passed.\n");
-    } else {
-        qDebug() << "CRC mismatch: Calculated =" << QString::number(calculated_crc, 16)
+    if (!result.crc_matches) {
+        qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
                  << "Stored=" << QString::number(user_config_chk, 16);
         ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
     }
@@ -630,7 +581,7 @@ void MainWindow::loadConfigFromDevice() {
     updateUIFromConfig();
 
     // A mismatch stays on the status bar: the values shown are not what the unit stored.
-    if (crc_matches) {
+    if (result.crc_matches) {
         ui->statusbar->showMessage("Configuration successfully loaded from device", 0);
     }
 }
@@ -650,25 +601,13 @@ void MainWindow::onUpdateClicked() {
         return;
     }
 
-    int success_count = 0;
-    int fail_count = 0;
-    std::set<settings_struct_index> failed;
-    const bool units_settled = layUnitChoicesOverUnitsWord();
-    for (const settings_struct_index index : changed_values) {
-        const uint32_t value = settings_get_value(&user_config, index);
-        if ((index != UNITS_VALUE_INDEX || units_settled) &&
-            set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
-            ++success_count;
-            unknown_on_unit.erase(index);
-        } else {
-            ++fail_count;
-            qDebug() << "Failed to send value for index" << static_cast<int>(index);
-            failed.insert(index);
-        }
+    SettingsState state = settingsState();
+    const SendResult result = send_changed_settings(comms, state, unitChoicesFromForm());
+    for (const int index : result.failed) {
+        qDebug() << "Failed to send value for index" << index;
     }
-    // What the unit did not acknowledge is sent again by the next update.
-    changed_values = failed;
-
+    const int success_count = static_cast<int>(result.sent.size());
+    const int fail_count = static_cast<int>(result.failed.size());
     if (fail_count > 0) {
         ui->statusbar->showMessage(
             QString("Sent %1 value(s), %2 failed").arg(success_count).arg(fail_count), 0);
@@ -688,136 +627,79 @@ void MainWindow::onSaveClicked() {
     const Settings_t before = user_config;
     updateConfigFromUI();
 
-    // The unit must hold what the checksum is computed over. A field whose value on the unit is
-    // not known (the last load could not read it) and that the user has not edited is read
-    // again and taken as the unit holds it: the form shows no value of the unit's for it, so
-    // sending the form's would overwrite a setting that nobody changed.
-    std::set<settings_struct_index> reread;
-    int unread_count = 0;
-    for (const settings_struct_index index : unknown_on_unit) {
-        if (changed_values.count(index) != 0) {
-            continue;
+    SettingsState state = settingsState();
+    const SaveResult result =
+        save_settings(comms, state, before, unitChoicesFromForm(), store_settings);
+    switch (result.outcome) {
+    case SaveOutcome::Unread:
+        for (const int index : result.unread) {
+            qDebug() << "Failed to read value for index" << index;
         }
-        uint32_t value = 0;
-        if (get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), &value) &&
-            settings_set_value(&user_config, index, &value)) {
-            reread.insert(index);
-        } else {
-            qDebug() << "Failed to read value for index" << static_cast<int>(index);
-            ++unread_count;
-        }
-    }
-    for (const settings_struct_index index : reread) {
-        unknown_on_unit.erase(index);
-    }
-    if (!layUnitChoicesOverUnitsWord()) {
-        ++unread_count;
-    }
-    if (unread_count > 0) {
         ui->statusbar->showMessage(
-            QString("Error: %1 value(s) could not be read; settings not saved").arg(unread_count),
+            QString("Error: %1 value(s) could not be read; settings not saved")
+                .arg(result.unread.size()),
             0);
         return;
-    }
-
-    // Then every edit not sent yet and every other field that copying the form changed.
-    std::set<settings_struct_index> to_send = changed_values;
-    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
-        const auto index = static_cast<settings_struct_index>(i);
-        if (reread.count(index) == 0 &&
-            settings_get_value(&before, index) != settings_get_value(&user_config, index)) {
-            to_send.insert(index);
+    case SaveOutcome::SendFailed:
+        for (const int index : result.failed) {
+            qDebug() << "Failed to send value for index" << index;
         }
-    }
-    std::set<settings_struct_index> failed;
-    for (const settings_struct_index index : to_send) {
-        const uint32_t value = settings_get_value(&user_config, index);
-        if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) != 0) {
-            qDebug() << "Failed to send value for index" << static_cast<int>(index);
-            failed.insert(index);
-        } else {
-            unknown_on_unit.erase(index);
-        }
-    }
-    if (!failed.empty()) {
-        changed_values = failed;
         ui->statusbar->showMessage(
-            QString("Error: %1 value(s) could not be sent; settings not saved").arg(failed.size()),
+            QString("Error: %1 value(s) could not be sent; settings not saved")
+                .arg(result.failed.size()),
             0);
         return;
+    case SaveOutcome::HeaderUnread: {
+        const HeaderWordText text = headerWordText(result.header);
+        qDebug() << text.log;
+        ui->statusbar->showMessage(text.status, 0);
+        return;
     }
-
-    // The unit's own version and element count go into the record the checksum covers.
-    for (const HeaderWord &word : {VERSION_WORD, NUM_ELEMENTS_WORD}) {
-        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
-        if (value == NO_VALUE) {
-            qDebug() << word.log;
-            ui->statusbar->showMessage(word.status, 0);
-            return;
-        }
-        user_config.*word.field = value;
-    }
-
-    user_config.magic = SETTINGS_MAGIC;
-    user_config.crc32 = 0;
-    const uint32_t new_crc = settings_CalcCRC(&user_config);
-    std::printf("New CRC %08X\n", static_cast<unsigned>(new_crc));
-
-    if (store_settings(comms, new_crc) != 0) {
+    case SaveOutcome::StoreFailed:
         qDebug() << "Error storing configuration to EEPROM";
         ui->statusbar->showMessage("Error: Failed to store configuration to EEPROM", 0);
         return;
+    case SaveOutcome::Saved:
+        break;
     }
 
-    changed_values.clear();
     updateUIFromConfig();
     ui->statusbar->showMessage("Configuration saved to EEPROM successfully", 0);
 }
 
 int store_settings(CommsManager *comms, uint32_t crc) {
-    if (comms == nullptr || !comms->isConnected()) {
+    const StoreResult result = store_settings_exchange(comms, crc);
+    switch (result.outcome) {
+    case StoreOutcome::NotConnected:
         return -1;
-    }
-
-    COMMS_MSG_t store_msg = wire::newMessage(CANMSG_SAVE_USER_SETTINGS, 4);
-    wire::putLe32(store_msg.data, crc);
-
-    const int bytes_written = comms->write(store_msg);
-    if (bytes_written <= 0) {
+    case StoreOutcome::SendFailed:
         qDebug() << "Failed to send store command";
         return -1;
-    }
-
-    COMMS_MSG_t erase_status_msg = wire::zeroedMessage();
-    const int bytes_read = comms->read(&erase_status_msg);
-    if (bytes_read <= 0) {
+    case StoreOutcome::EraseTimeout:
         qDebug() << "Timeout waiting for erase status frame";
         return -1;
-    }
-
-    switch (erase_status_msg.can_ID) {
-    case CANMSG_MX25_ACK: {
-        qDebug() << "Flash erase succeeded";
-        COMMS_MSG_t ack_msg = wire::zeroedMessage();
-        if (comms->read(&ack_msg) <= 0) {
-            qDebug() << "Timeout waiting for ACK/NACK frame";
-            return -1;
-        }
-        if (ack_msg.can_ID == CANMSG_ACK) {
-            qDebug() << "Received ACK/NACK frame";
-            return 0;
-        }
-        qDebug() << "Unexpected ACK/NACK frame, CAN ID:" << QString::number(ack_msg.can_ID, 16);
-        return -1;
-    }
-    case CANMSG_MX25_NACK:
+    case StoreOutcome::EraseFailed:
         qDebug() << "Flash erase failed";
         return -1;
-    default:
-        qDebug() << "Unexpected erase status frame, CAN ID:"
-                 << QString::number(erase_status_msg.can_ID, 16);
+    case StoreOutcome::UnexpectedErase:
+        qDebug() << "Unexpected erase status frame, CAN ID:" << QString::number(result.can_id, 16);
+        return -1;
+    case StoreOutcome::AckTimeout:
+    case StoreOutcome::UnexpectedAck:
+    case StoreOutcome::Stored:
+        break;
+    }
+    qDebug() << "Flash erase succeeded";
+    if (result.outcome == StoreOutcome::AckTimeout) {
+        qDebug() << "Timeout waiting for ACK/NACK frame";
         return -1;
     }
+    if (result.outcome == StoreOutcome::UnexpectedAck) {
+        qDebug() << "Unexpected ACK/NACK frame, CAN ID:" << QString::number(result.can_id, 16);
+        return -1;
+    }
+    qDebug() << "Received ACK/NACK frame";
+    return 0;
 }
 
 // ---- field edit handlers ----------------------------------------------------

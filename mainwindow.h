@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "comms.h"
+#include "settings_flows.h"
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
@@ -108,10 +109,10 @@ private:
     // the bits of `base`.
     units_t unitsFromForm(units_t base) const;
     std::array<QRadioButton *, 9> unitRadioButtons() const;
-    // When the units word is edited but its value on the unit is not known, reads it and lays
-    // the form's choices over it, so that the choices not shown keep the unit's bits. False
-    // when it could not be read.
-    bool layUnitChoicesOverUnitsWord();
+    // The unit choices the radio buttons show, and which bits of the units word they cover.
+    UnitChoices unitChoicesFromForm() const;
+    // The window's record and sets, as the settings flows work on them.
+    SettingsState settingsState();
     // Sets the colour field at `index` from the colour the button's style sheet shows.
     void takeColourFrom(const QPushButton *button, settings_struct_index index);
 
