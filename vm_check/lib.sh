@@ -1,3 +1,4 @@
+# shellcheck shell=sh disable=SC2034
 # Helpers of the guest checks (sourced). Each check runs with EFIS_SRC (the source tree),
 # EFIS_BUILD (the build folder) and EFIS_WORK (a writable folder of its own) set, prints what it
 # compared, and exits 0 only when every comparison held.
