@@ -43,12 +43,13 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
         connected = false;
         return false;
     }
-    errno = 0; // hidapi keeps the errno of its failed open(); nothing older may pass for it
+    errno = 0; // a backend may leave the errno of its failed open(); none older may pass for it
     device_handle = hid_open_path(path);
     if (device_handle == nullptr) {
+        const int backend_error = errno; // before anything else can change it
         open_refused = true;
         refused_path = path;
-        refused_error = probeHidNode(path, errno);
+        refused_error = probeHidNode(path, backend_error);
     }
     hid_free_enumeration(list);
     connected = device_handle != nullptr;
