@@ -261,6 +261,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
+    setUpFileMenu();
+
     QThread::msleep(100);
 
     comms = new CommsManager();
@@ -302,7 +304,18 @@ MainWindow::~MainWindow() {
 
 // ---- settings to form and back ----------------------------------------------
 
+void MainWindow::showAsEdits(const Settings_t &record) {
+    const Settings_t previous = user_config;
+    user_config = record;
+    previous_record = &previous;
+    updateUIFromConfig();
+    previous_record = nullptr;
+}
+
 void MainWindow::updateUIFromConfig() {
+    const bool from_unit = previous_record == nullptr;
+    // A copy: shown as edits, the handlers write into user_config while the form is filled.
+    const Settings_t record = user_config;
     QWidget *const blocked[] = {
         ui->radioButton_mph,       ui->radioButton_kph,      ui->radioButton_knots,
         ui->radioButton_feet,      ui->radioButton_meter,    ui->radioButton_degF,
@@ -313,16 +326,23 @@ void MainWindow::updateUIFromConfig() {
         ui->max_volt_warn_value,   ui->min_volt_alert_value, ui->max_volt_alert_value,
         ui->text_registration_num, ui->comboBox_reg_prefix,  ui->backlight_slider,
         ui->text_bg_alpha_slider,  ui->roll_corr_spinbox,    ui->pitch_corr_spinbox};
+    // Shown from the unit, the form reaches no edit handler; shown as edits (an imported
+    // file), every change goes through its handler, which marks the field.
     for (QWidget *w : blocked) {
-        w->blockSignals(true);
+        w->blockSignals(from_unit);
     }
 
     for (const auto &colour : colourButtons()) {
-        colour.first->setStyleSheet(
-            colourStyleSheet(settings_get_value(&user_config, colour.second)));
+        const uint32_t word = settings_get_value(&record, colour.second);
+        if (from_unit || word != settings_get_value(previous_record, colour.second)) {
+            colour.first->setStyleSheet(colourStyleSheet(word));
+            if (!from_unit) {
+                takeColourFrom(colour.first, colour.second);
+            }
+        }
     }
 
-    if (shownUnread(UNITS_VALUE_INDEX)) {
+    if (from_unit && shownUnread(UNITS_VALUE_INDEX)) {
         // The unit's choices are not known: show none chosen rather than the last ones shown.
         for (QRadioButton *radio : unitRadioButtons()) {
             radio->setAutoExclusive(false);
@@ -330,7 +350,7 @@ void MainWindow::updateUIFromConfig() {
             radio->setAutoExclusive(true);
         }
     } else {
-        const unit_bits_t &bits = user_config.units.bits;
+        const unit_bits_t &bits = record.units.bits;
         ui->radioButton_mph->setChecked(bits.is_mph);
         ui->radioButton_kph->setChecked(bits.is_kph);
         ui->radioButton_knots->setChecked(bits.is_knots);
@@ -342,26 +362,26 @@ void MainWindow::updateUIFromConfig() {
         ui->radioButton_mbar->setChecked(bits.is_mbar);
     }
 
-    ui->spinBox_vmin->setValue(user_config.vspeeds.Vmin);
-    ui->spinBox_vs0->setValue(user_config.vspeeds.Vs0);
-    ui->spinBox_vs1->setValue(user_config.vspeeds.Vs1);
-    ui->spinBox_vfe->setValue(user_config.vspeeds.Vfe);
-    ui->spinBox_vn0->setValue(user_config.vspeeds.Vn0);
-    ui->spinBox_vne->setValue(user_config.vspeeds.Vne);
-    ui->spinBox_vref->setValue(user_config.vspeeds.VRef);
-    ui->spinBox_vlo->setValue(user_config.vspeeds.Vlo);
+    ui->spinBox_vmin->setValue(record.vspeeds.Vmin);
+    ui->spinBox_vs0->setValue(record.vspeeds.Vs0);
+    ui->spinBox_vs1->setValue(record.vspeeds.Vs1);
+    ui->spinBox_vfe->setValue(record.vspeeds.Vfe);
+    ui->spinBox_vn0->setValue(record.vspeeds.Vn0);
+    ui->spinBox_vne->setValue(record.vspeeds.Vne);
+    ui->spinBox_vref->setValue(record.vspeeds.VRef);
+    ui->spinBox_vlo->setValue(record.vspeeds.Vlo);
 
-    ui->min_volt_warn_value->setValue(user_config.volt_warnings.min_volts / 10.0);
-    ui->max_volt_warn_value->setValue(user_config.volt_warnings.max_volts / 10.0);
-    ui->min_volt_alert_value->setValue(user_config.volt_alerts.min_volts / 10.0);
-    ui->max_volt_alert_value->setValue(user_config.volt_alerts.max_volts / 10.0);
+    ui->min_volt_warn_value->setValue(record.volt_warnings.min_volts / 10.0);
+    ui->max_volt_warn_value->setValue(record.volt_warnings.max_volts / 10.0);
+    ui->min_volt_alert_value->setValue(record.volt_alerts.min_volts / 10.0);
+    ui->max_volt_alert_value->setValue(record.volt_alerts.max_volts / 10.0);
 
     // Registration: split the stored text into a prefix of the table and the rest. One that
     // could not be read whole is shown as unread, the prefix box as it was.
-    const bool registration_unread = registrationShownUnread();
+    const bool registration_unread = from_unit && registrationShownUnread();
     ui->text_registration_num->setPlaceholderText(registration_unread ? REGISTRATION_UNREAD : "");
     ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD : "");
-    const auto *reg = reinterpret_cast<const unsigned char *>(user_config.registration);
+    const auto *reg = reinterpret_cast<const unsigned char *>(record.registration);
     bool erased = true;
     for (int i = 0; i < SETTINGS_REGISTRATION_LEN; ++i) {
         erased = erased && reg[i] == 0xFF;
@@ -372,11 +392,14 @@ void MainWindow::updateUIFromConfig() {
     }
     if (registration_unread) {
         ui->text_registration_num->setPlainText(QString());
+    } else if (!from_unit && std::memcmp(record.registration, previous_record->registration,
+                                         SETTINGS_REGISTRATION_LEN) == 0) {
+        // An import that leaves the registration as it is marks none of its words.
     } else if (erased || length == 0) {
         ui->comboBox_reg_prefix->setCurrentText("N");
         ui->text_registration_num->setPlainText(QString());
     } else {
-        const QString text = QString::fromLatin1(user_config.registration, length);
+        const QString text = QString::fromLatin1(record.registration, length);
         qDebug() << "Created string:" << text;
         QString prefix;
         for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
@@ -399,17 +422,20 @@ void MainWindow::updateUIFromConfig() {
         }
     }
 
-    ui->backlight_slider->setValue(static_cast<int>(user_config.backlight_brightness));
-    int32_t alpha = static_cast<int32_t>(user_config.text_bg_alpha);
+    ui->backlight_slider->setValue(static_cast<int>(record.backlight_brightness));
+    int32_t alpha = static_cast<int32_t>(record.text_bg_alpha);
     if (alpha > 254) {
         alpha = 254;
     }
     ui->text_bg_alpha_slider->setValue(alpha);
-    ui->roll_corr_spinbox->setValue(static_cast<double>(user_config.roll_correction));
-    ui->pitch_corr_spinbox->setValue(static_cast<double>(user_config.pitch_correction));
+    ui->roll_corr_spinbox->setValue(static_cast<double>(record.roll_correction));
+    ui->pitch_corr_spinbox->setValue(static_cast<double>(record.pitch_correction));
 
     for (QWidget *w : blocked) {
         w->blockSignals(false);
+    }
+    if (!from_unit && record.use_mag_heading != previous_record->use_mag_heading) {
+        updateConfigValueLocal(USE_MAG_INDEX, record.use_mag_heading); // no widget shows it
     }
 }
 
@@ -903,6 +929,9 @@ void MainWindow::onStartUpdateClicked() {
     if (!isConnected(comms)) {
         ui->statusbar->showMessage("Device not connected. Please connect to device first.", 0);
         qDebug() << "Firmware update failed: CommsManager not connected";
+        return;
+    }
+    if (!backupBeforeUpdate()) {
         return;
     }
 

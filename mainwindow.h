@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "comms.h"
+#include "settings_file.h"
 #include "settings_flows.h"
 #include "settings_types.h"
 
@@ -100,6 +102,19 @@ private:
     friend class MainWindowTestPeer; // the window tests reach the private steps
 
     void updateUIFromConfig();
+    // Settings files: the File menu, the form's values as a record, export (true when
+    // written), import after the user confirmed the differences, and the backup offered before
+    // a firmware update (false when the update should not start).
+    void setUpFileMenu();
+    Settings_t formRecord();
+    bool exportSettings();
+    void importSettings();
+    bool confirmImport(const std::vector<settings_file::Difference> &differences,
+                       const QString &file_name);
+    bool backupBeforeUpdate();
+    // Shows `record` in the form as edits: each widget it changes goes through its edit
+    // handler, which marks the field.
+    void showAsEdits(const Settings_t &record);
     void updateConfigFromUI();
     void loadConfigFromDevice();
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
@@ -132,6 +147,8 @@ private:
         return unread_at_load.count(index) != 0 && unknown_on_unit.count(index) != 0;
     }
     bool registrationShownUnread() const;
+    // While showAsEdits runs: the record as it stood before.
+    const Settings_t *previous_record = nullptr;
 };
 
 #endif // MAINWINDOW_H

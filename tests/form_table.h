@@ -985,9 +985,16 @@ inline std::vector<std::string> checkForm(QWidget *window) {
     QWidget *menu = mw->menuWidget();
     if (menu == nullptr || menu->objectName() != QLatin1String("menubar")) {
         out.push_back("MainWindow: menu bar is " + nameOf(menu) + ", expected \"menubar\"");
-    } else if (!menu->actions().isEmpty()) {
-        out.push_back("menubar: has " + std::to_string(menu->actions().size()) +
-                      " menus, expected none");
+    } else {
+        // The form's menu bar is empty; the window adds its own menus, and nothing else.
+        for (const QAction *action : menu->actions()) {
+            const QObject *added = action->menu();
+            if (added == nullptr || (added->objectName() != QLatin1String("menuFile") &&
+                                     added->objectName() != QLatin1String("menuDevice"))) {
+                out.push_back("menubar: has " + detail::quoted(action->text()) +
+                              ", expected only the window's own menus");
+            }
+        }
     }
     QStatusBar *status = mw->findChild<QStatusBar *>(QString(), Qt::FindDirectChildrenOnly);
     if (status == nullptr || status->objectName() != QLatin1String("statusbar")) {

@@ -123,6 +123,7 @@ TEST_F(FirmwareTabTest, UpdateWritesTheChosenImageAndFollowsItsProgress) {
             while_updating = states();
         }
     });
+    answerBackupOffer(QMessageBox::No);
     const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
 
     EXPECT_EQ(while_updating, (std::vector<bool>{false, false, false, true, true}));
@@ -147,6 +148,7 @@ TEST_F(FirmwareTabTest, FailedUpdateSaysSoAndGivesTheTabBack) {
     open();
     chooseImage(makeImage(200));
     sim::unit().flash().setPartitionNack(true);
+    answerBackupOffer(QMessageBox::No);
     const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
     EXPECT_EQ(status(), "Error: Firmware update failed (see log)");
     EXPECT_EQ(logTexts(o.log, kStartUpdate),

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
@@ -158,6 +160,14 @@ template <class T> void whenModal(std::function<void(T *)> act, int passes = 100
         } else {
             ADD_FAILURE() << "no modal " << T::staticMetaObject.className() << " opened";
         }
+    });
+}
+
+// Answers the backup offered before a firmware update with `button`.
+inline void answerBackupOffer(QMessageBox::StandardButton button) {
+    whenModal<QMessageBox>([button](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "backupBeforeUpdateBox");
+        box->button(button)->click();
     });
 }
 

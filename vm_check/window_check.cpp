@@ -7,10 +7,12 @@
 // must show afterwards. The exit status is 0 only when every comparison held.
 #include <QApplication>
 #include <QDoubleSpinBox>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -74,6 +76,15 @@ long long runFirmwareUpdate(MainWindow &w, const char *image) {
     // The button is enabled once a file is chosen; the file dialog is what the peer stands in for.
     auto *start_button = widget<QPushButton>(w, "pushButton_start_update");
     start_button->setEnabled(true);
+    // The window offers a backup of the settings first: decline it once it is open.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&answer] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            answer.stop();
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    answer.start(10);
     start_button->click();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)

@@ -1,0 +1,195 @@
+// The window's settings files: export the form's settings, import a file as edits after
+// showing what it changes, and offer a backup before a firmware update.
+#include "mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include <QDate>
+#include <QDebug>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "settings_file.h"
+
+namespace {
+
+// A settings file is a few kilobytes; anything far larger is not one.
+constexpr qint64 MAX_SETTINGS_FILE_SIZE = 1024 * 1024;
+const char *const FILE_FILTER = "EFIS settings (*.json);;All Files (*)";
+
+} // namespace
+
+void MainWindow::setUpFileMenu() {
+    QMenu *file = ui->menubar->addMenu(tr("&File"));
+    file->setObjectName("menuFile");
+    QAction *export_action = file->addAction(tr("Export Settings…"));
+    export_action->setObjectName("actionExportSettings");
+    QAction *import_action = file->addAction(tr("Import Settings…"));
+    import_action->setObjectName("actionImportSettings");
+    connect(export_action, &QAction::triggered, this, [this] { exportSettings(); });
+    connect(import_action, &QAction::triggered, this, [this] { importSettings(); });
+}
+
+Settings_t MainWindow::formRecord() {
+    const Settings_t kept = user_config;
+    updateConfigFromUI();
+    const Settings_t form = user_config;
+    user_config = kept;
+    return form;
+}
+
+bool MainWindow::exportSettings() {
+    const Settings_t record = formRecord();
+    // A default name from the registration and the date, in characters every file system takes.
+    QString registration;
+    for (const settings_file::Entry &entry : settings_file::entries(record)) {
+        if (entry.index == REGISTRATION_1_INDEX) {
+            registration = entry.text;
+        }
+    }
+    registration.remove(QRegularExpression("[^A-Za-z0-9_-]"));
+    const QString name =
+        QStringLiteral("%1-%2.json")
+            .arg(registration.isEmpty() ? QStringLiteral("efis-settings") : registration,
+                 QDate::currentDate().toString(Qt::ISODate));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Export Settings"), name, tr(FILE_FILTER));
+    if (path.isEmpty()) {
+        return false;
+    }
+
+    settings_file::UnitHeader unit;
+    unit.magic = user_config.magic;
+    unit.version = user_config.version;
+    unit.num_elements = user_config.num_elements;
+    if (comms != nullptr && comms->isConnected()) {
+        unit.serial = get_serialnumber(comms, comms->getActiveInterface());
+        unit.has_serial = unit.serial != 0xFFFFFFFFu;
+    }
+
+    // Written whole or not at all: a half-written backup is worse than none.
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(settings_file::write(record, unit)) < 0 ||
+        !out.commit()) {
+        qDebug() << "Could not write settings file" << path << ":" << out.errorString();
+        ui->statusbar->showMessage(
+            QString("Error: Could not write %1: %2").arg(path, out.errorString()), 0);
+        return false;
+    }
+    ui->statusbar->showMessage(QString("Settings exported to %1").arg(path), 0);
+    return true;
+}
+
+void MainWindow::importSettings() {
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Import Settings"), QString(), tr(FILE_FILTER));
+    if (path.isEmpty()) {
+        return;
+    }
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        ui->statusbar->showMessage(
+            QString("Error: Could not read %1: %2").arg(path, in.errorString()), 0);
+        return;
+    }
+    const QString name = QFileInfo(path).fileName();
+    if (in.size() > MAX_SETTINGS_FILE_SIZE) {
+        ui->statusbar->showMessage(
+            QString("Error: %1 refused: too large for a settings file").arg(name), 0);
+        return;
+    }
+    const Settings_t current = formRecord();
+    Settings_t from_file = current;
+    QString error;
+    if (!settings_file::read(in.readAll(), &from_file, nullptr, &error)) {
+        qDebug() << "Settings file refused:" << path << error;
+        ui->statusbar->showMessage(QString("Error: %1 refused: %2").arg(name, error), 0);
+        return;
+    }
+    const std::vector<settings_file::Difference> differences =
+        settings_file::differences(current, from_file);
+    if (differences.empty()) {
+        ui->statusbar->showMessage(
+            QString("%1 holds the settings the form shows: nothing to change").arg(name), 0);
+        return;
+    }
+    if (!confirmImport(differences, name)) {
+        ui->statusbar->showMessage("Import cancelled: nothing changed", 0);
+        return;
+    }
+    showAsEdits(from_file);
+    ui->statusbar->showMessage(
+        QString("%1 setting(s) taken from %2: click Update or Save to send them to the unit")
+            .arg(differences.size())
+            .arg(name),
+        0);
+}
+
+bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &differences,
+                               const QString &file_name) {
+    QDialog dialog(this);
+    dialog.setObjectName("importSettingsDialog");
+    dialog.setWindowTitle(tr("Import Settings"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(tr("These settings in %1 differ from the form. Applying them changes "
+                                "the form only: nothing is sent until you click Update or Save.")
+                                 .arg(file_name),
+                             &dialog);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto *table = new QTableWidget(static_cast<int>(differences.size()), 3, &dialog);
+    table->setObjectName("tableWidget_importDifferences");
+    table->setHorizontalHeaderLabels({tr("Setting"), tr("In the form"), tr("In the file")});
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->setVisible(false);
+    for (std::size_t row = 0; row < differences.size(); ++row) {
+        const settings_file::Difference &d = differences[row];
+        const QString cells[] = {d.key, d.current, d.other};
+        for (int column = 0; column < 3; ++column) {
+            table->setItem(static_cast<int>(row), column, new QTableWidgetItem(cells[column]));
+        }
+    }
+    table->resizeColumnsToContents();
+    layout->addWidget(table);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(tr("Apply to Form"));
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(560, 360);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool MainWindow::backupBeforeUpdate() {
+    // Only a record read from the unit is worth keeping.
+    if (unknown_on_unit.size() == static_cast<std::size_t>(SETTINGS_LAST_INDEX)) {
+        return true;
+    }
+    QMessageBox box(QMessageBox::Question, tr("Back Up Settings"),
+                    tr("Export a backup of the unit's settings before updating its firmware?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    box.setObjectName("backupBeforeUpdateBox");
+    box.setDefaultButton(QMessageBox::Yes);
+    const int answer = box.exec();
+    if (answer == QMessageBox::No) {
+        return true;
+    }
+    if (answer == QMessageBox::Yes && exportSettings()) {
+        return true;
+    }
+    ui->statusbar->showMessage("Firmware update not started", 0);
+    return false;
+}

@@ -1,0 +1,62 @@
+#ifndef SETTINGS_FILE_H
+#define SETTINGS_FILE_H
+
+// The settings file: a unit's user settings as JSON, by readable names in the form's own terms,
+// so that an installer can keep a unit's settings, move them to another unit and restore them.
+// Reading checks every value against what the form allows and refuses the whole file on the
+// first problem; nothing is taken from a refused file.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "settings_types.h"
+
+namespace settings_file {
+
+inline constexpr const char *FORMAT_NAME = "efis-config-settings";
+inline constexpr int FORMAT_VERSION = 1;
+
+// What the file says of the unit it was taken from; informative only, never sent.
+struct UnitHeader {
+    bool has_serial = false;
+    uint32_t serial = 0;
+    uint32_t magic = 0;
+    uint32_t version = 0;
+    uint32_t num_elements = 0;
+};
+
+// One entry of the file's settings: its key, the field that carries it, and its value as the
+// file writes it (as text, for showing differences).
+struct Entry {
+    QString key;
+    settings_struct_index index;
+    QString text;
+};
+
+// The settings entries of a record, in the file's order.
+std::vector<Entry> entries(const Settings_t &record);
+
+// The file's text for a record's user fields and the unit it came from.
+QByteArray write(const Settings_t &record, const UnitHeader &unit);
+
+// Reads a file into `record`: every user field the file names is set, the rest of the record
+// (header words, the unit bits no choice covers) is kept. False with `error` set, and `record`
+// untouched, for a file that is not a settings file of a version this tool reads, or that holds
+// an unknown key, a missing one, or a value out of range.
+bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString *error);
+
+// The entries whose value differs between two records: (key, current text, other text).
+struct Difference {
+    QString key;
+    settings_struct_index index;
+    QString current;
+    QString other;
+};
+std::vector<Difference> differences(const Settings_t &current, const Settings_t &other);
+
+} // namespace settings_file
+
+#endif // SETTINGS_FILE_H
