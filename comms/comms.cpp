@@ -153,16 +153,17 @@ bool CommsManager::establish_connection() {
     return true;
 }
 
-void CommsManager::discardStaleMessages() {
+void CommsManager::discardStaleMessages(COMM_INTERFACE_t iface) {
     // A reply that arrived after its exchange timed out would otherwise be taken
     // as the answer to the request about to be sent.
     for (int i = 0; i < MAX_STALE_DISCARDS; ++i) {
         COMMS_MSG_t stale = zeroedMessage();
-        if (usbHid->read(&stale, 0) <= 0) {
+        const int received = iface == CAN_FD ? canFd->read(&stale, 0) : usbHid->read(&stale, 0);
+        if (received <= 0) {
             return;
         }
-        if (isSerialNumberReply(stale) && owed_serial_replies[USB_HID] > 0) {
-            --owed_serial_replies[USB_HID];
+        if (isSerialNumberReply(stale) && owed_serial_replies[iface] > 0) {
+            --owed_serial_replies[iface];
         }
         printDiscarded(stale);
     }
@@ -174,7 +175,7 @@ int CommsManager::write(const COMMS_MSG_t &msg) {
         if (!bringInStep(USB_HID)) {
             return -1;
         }
-        discardStaleMessages();
+        discardStaleMessages(USB_HID);
         copy.iface = USB_HID;
         return usbHid->write(copy);
     }
@@ -182,6 +183,7 @@ int CommsManager::write(const COMMS_MSG_t &msg) {
         if (!bringInStep(CAN_FD)) {
             return -1;
         }
+        discardStaleMessages(CAN_FD);
         copy.iface = CAN_FD;
         return canFd->write(copy);
     }

@@ -18,7 +18,7 @@ typedef enum : uint32_t {
 // them by serial number and sends every message on the live one, USB HID first.
 class CommsManager {
 public:
-    // How many waiting input reports one write discards at most before sending.
+    // How many waiting replies one write discards at most before sending.
     static constexpr int MAX_STALE_DISCARDS = 256;
 
     CommsManager();
@@ -51,7 +51,7 @@ public:
     bool bringInStep(COMM_INTERFACE_t iface);
 
 private:
-    void discardStaleMessages();
+    void discardStaleMessages(COMM_INTERFACE_t iface);
     bool resynchronise(COMM_INTERFACE_t iface);
     int transportWrite(COMM_INTERFACE_t iface, const COMMS_MSG_t &msg);
     int transportRead(COMM_INTERFACE_t iface, COMMS_MSG_t *msg);

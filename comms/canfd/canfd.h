@@ -1,26 +1,51 @@
 #ifndef CANFD_H
 #define CANFD_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "comms_types.h"
 
-// CAN FD transport. On this platform there is no CAN FD support: every
-// operation fails, so the tool works over USB HID alone.
+// The unit on its CAN FD bus, through a Linux SocketCAN interface (elsewhere every
+// operation fails and the tool works over USB HID alone). Each message travels in one
+// CAN FD frame: can_ID as the standard 11-bit identifier, msg_len data bytes. The
+// socket only takes the identifiers that answer the tool, so the sensor and status
+// traffic of the bus never reaches an exchange.
 class CANFD {
 public:
+    // Read time-out of one reply, as on USB HID.
+    static constexpr int READ_TIMEOUT_MS = 1000;
+
     CANFD();
     ~CANFD();
     CANFD(const CANFD &) = delete;
     CANFD &operator=(const CANFD &) = delete;
 
+    // Opens a raw CAN socket with CAN FD frames on the named interface, which must
+    // carry CAN FD frames; false when it cannot be opened.
     bool connect(const std::string &interface_name);
     void disconnect();
     bool isConnected() const { return connected && socket_fd >= 0; }
 
+    // Bytes of the frame received, 0 on time-out, -1 on failure.
     int read(COMMS_MSG_t *msg);
+    // The same with a time-out of the caller's choice; 0 polls without waiting.
+    int read(COMMS_MSG_t *msg, int timeout_ms);
+    // The message as the USB HID transport lays it out after the report number:
+    // can_ID (LE, 4 bytes), msg_len, then exactly msg_len bytes.
     int write(const uint8_t *data, std::size_t length);
+    // Bytes of the frame sent, or -1: not connected, an identifier beyond 11 bits, or a
+    // length that no CAN FD frame carries exactly (nothing is sent then).
     int write(const COMMS_MSG_t &msg);
+
+    // Whether a CAN FD frame carries exactly `length` data bytes: 0 to 8, 12, 16, 20,
+    // 24, 32, 48 or 64. A controller pads any other length up to the next of these,
+    // and the unit would take the padding as data.
+    static bool carriesLength(std::size_t length);
+    // The longest length a frame carries exactly that is not above `length` (for
+    // `length` above 64: 64).
+    static std::size_t longestFrameLength(std::size_t length);
 
 private:
     int socket_fd;
