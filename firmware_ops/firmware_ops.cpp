@@ -389,38 +389,58 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
             break;
         }
 
-        packet.msg_len = static_cast<uint8_t>(got);
-        if (comms->write(packet) <= 0) {
-            std::printf("send_fw: Failed to send firmware data packet %u\n",
-                        static_cast<unsigned>(packet_count));
-            break;
-        }
-        reported_op = 0;
-        if (!wait_for_mx25_ack(comms, &reported_op, nullptr)) {
-            std::printf("send_fw: MX25 write acknowledgment failed at packet %u\n",
-                        static_cast<unsigned>(packet_count));
-            break;
-        }
-        if (reported_op != OP_WRITE) {
-            std::printf(
-                "send_fw: Op type mismatch in response (expected=OP_WRITE/0x%02X, got=0x%02X)\n",
-                static_cast<unsigned>(OP_WRITE), static_cast<unsigned>(reported_op));
-            break;
-        }
+        // A CAN FD controller pads a frame up to the next length it carries, and the unit
+        // would advance its flash address over the padding: on CAN FD a piece of another
+        // length goes out as several writes of lengths a frame carries exactly (at most
+        // three: 63 bytes go as 48, 12 and 3), each confirmed before the next.
+        const bool whole_frames = comms->getActiveInterface() == CAN_FD;
+        std::size_t offset = 0;
+        bool failed = false;
+        while (offset < got) {
+            const std::size_t left = got - offset;
+            const std::size_t length = whole_frames ? CANFD::longestFrameLength(left) : left;
+            COMMS_MSG_t piece = newMessage(CANMSG_WRITE_MX25, static_cast<uint8_t>(length));
+            std::memcpy(piece.data, packet.data + offset, length);
+            if (comms->write(piece) <= 0) {
+                std::printf("send_fw: Failed to send firmware data packet %u\n",
+                            static_cast<unsigned>(packet_count));
+                failed = true;
+                break;
+            }
+            reported_op = 0;
+            if (!wait_for_mx25_ack(comms, &reported_op, nullptr)) {
+                std::printf("send_fw: MX25 write acknowledgment failed at packet %u\n",
+                            static_cast<unsigned>(packet_count));
+                failed = true;
+                break;
+            }
+            if (reported_op != OP_WRITE) {
+                std::printf("send_fw: Op type mismatch in response (expected=OP_WRITE/0x%02X, "
+                            "got=0x%02X)\n",
+                            static_cast<unsigned>(OP_WRITE), static_cast<unsigned>(reported_op));
+                failed = true;
+                break;
+            }
 
-        total_bytes_sent += static_cast<uint32_t>(got);
-        ++packet_count;
-        if (progress_cb != nullptr) {
-            progress_cb(total_bytes_sent, encrypted_data_size, 1, user_data);
+            offset += length;
+            total_bytes_sent += static_cast<uint32_t>(length);
+            ++packet_count;
+            if (progress_cb != nullptr) {
+                progress_cb(total_bytes_sent, encrypted_data_size, 1, user_data);
+            }
+            if (packet_count % 100 == 0) {
+                const float percent = static_cast<float>(total_bytes_sent) * 100.0f /
+                                      static_cast<float>(encrypted_data_size);
+                std::printf("send_fw: Progress: %u/%u bytes (%.1f%%)\n",
+                            static_cast<unsigned>(total_bytes_sent),
+                            static_cast<unsigned>(encrypted_data_size),
+                            static_cast<double>(percent));
+            }
+            std::this_thread::sleep_for(PACKET_PAUSE);
         }
-        if (packet_count % 100 == 0) {
-            const float percent = static_cast<float>(total_bytes_sent) * 100.0f /
-                                  static_cast<float>(encrypted_data_size);
-            std::printf("send_fw: Progress: %u/%u bytes (%.1f%%)\n",
-                        static_cast<unsigned>(total_bytes_sent),
-                        static_cast<unsigned>(encrypted_data_size), static_cast<double>(percent));
+        if (failed) {
+            break;
         }
-        std::this_thread::sleep_for(PACKET_PAUSE);
     }
 
     std::fclose(file);
