@@ -4,7 +4,9 @@
 //
 // Every output report the kernel hands over goes to the simulated unit; the replies the unit
 // has ready afterwards go back as input reports, zero padded to the report's size as a USB
-// device sends them. One line per request on standard output; a key=value summary on exit.
+// device sends them. With --can, the same unit also answers CAN FD frames on a SocketCAN
+// interface, each reply a frame, with frames of the bus's other traffic between them on
+// request. One line per request on standard output; a key=value summary on exit.
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "can_link.h"
 #include "get_set.h"
 #include "sim_unit.h"
 #include "uhid_device.h"
@@ -42,6 +45,9 @@ struct Options {
     mx25_partition partition = partition_1;
     std::string summary_path;
     std::string image_path;
+    std::string can_interface; // empty: no CAN FD link
+    bool usb = true;
+    bool broadcast = false;
 };
 
 void usage(std::FILE *to) {
@@ -58,6 +64,10 @@ void usage(std::FILE *to) {
                  "  --unplug-after N       answer N requests, take the next one and vanish\n"
                  "  --summary FILE         write the summary there instead of standard output\n"
                  "  --image-out FILE       write the firmware image the unit received there\n"
+                 "  --can IFACE            also answer CAN FD frames on the SocketCAN interface\n"
+                 "  --no-usb               with --can: no USB HID device, the bus alone\n"
+                 "  --broadcast            with --can: a frame of other bus traffic ahead of\n"
+                 "                         every reply\n"
                  "SIGUSR1 pulls the plug at once; SIGINT or SIGTERM ends the run. Both print the\n"
                  "summary.\n",
                  PROGRAM, static_cast<unsigned>(::vendor_id), static_cast<unsigned>(::product_id),
@@ -80,7 +90,19 @@ bool parseNumber(const char *text, unsigned long long max, unsigned long long *o
 
 // Returns 0 when parsed, otherwise the exit status.
 int parseOptions(int argc, char **argv, Options *o) {
-    enum { SERIAL = 1, DELAY, DECOY, PARTITION, UNPLUG, SUMMARY, IMAGE, HELP };
+    enum {
+        SERIAL = 1,
+        DELAY,
+        DECOY,
+        PARTITION,
+        UNPLUG,
+        SUMMARY,
+        IMAGE,
+        CAN,
+        NO_USB,
+        BROADCAST,
+        HELP
+    };
     static const option longopts[] = {
         {"serial", required_argument, nullptr, SERIAL},
         {"reply-delay-us", required_argument, nullptr, DELAY},
@@ -89,6 +111,9 @@ int parseOptions(int argc, char **argv, Options *o) {
         {"unplug-after", required_argument, nullptr, UNPLUG},
         {"summary", required_argument, nullptr, SUMMARY},
         {"image-out", required_argument, nullptr, IMAGE},
+        {"can", required_argument, nullptr, CAN},
+        {"no-usb", no_argument, nullptr, NO_USB},
+        {"broadcast", no_argument, nullptr, BROADCAST},
         {"help", no_argument, nullptr, HELP},
         {nullptr, 0, nullptr, 0},
     };
@@ -137,6 +162,15 @@ int parseOptions(int argc, char **argv, Options *o) {
         case IMAGE:
             o->image_path = optarg;
             break;
+        case CAN:
+            o->can_interface = optarg;
+            break;
+        case NO_USB:
+            o->usb = false;
+            break;
+        case BROADCAST:
+            o->broadcast = true;
+            break;
         case HELP:
             usage(stdout);
             return 1;
@@ -147,6 +181,14 @@ int parseOptions(int argc, char **argv, Options *o) {
     }
     if (optind != argc) {
         usage(stderr);
+        return 2;
+    }
+    if (o->can_interface.empty() && (!o->usb || o->broadcast)) {
+        std::fprintf(stderr, "%s: --no-usb and --broadcast need --can\n", PROGRAM);
+        return 2;
+    }
+    if (!o->usb && o->decoy) {
+        std::fprintf(stderr, "%s: --decoy needs the USB HID device\n", PROGRAM);
         return 2;
     }
     return 0;
@@ -191,7 +233,12 @@ struct Served {
     unsigned output_reports = 0;
     unsigned padded_reports = 0; // output reports longer than their request, zeros after it
     unsigned replies = 0;
-    unsigned replies_lost = 0; // input reports the kernel did not take
+    unsigned replies_lost = 0; // input reports or frames the kernel did not take
+    unsigned can_frames = 0;   // frames read from the CAN FD interface
+    unsigned can_padded = 0;   // request frames of a length a controller pads
+    unsigned can_other = 0;    // frames that are no request (extended, remote, error)
+    unsigned broadcasts = 0;   // frames of other traffic sent between the replies
+    unsigned broadcasts_lost = 0;
     bool image_address_set = false;
     uint32_t image_address = 0;
     unsigned flash_exchanges = 0;
@@ -205,17 +252,23 @@ public:
     Server(sim::SimUnit &unit, const Options &options) : unit_(unit), options_(options) {}
 
     // Takes one output report of the kernel, answers it and prints its line.
-    void onOutputReport(const uint8_t *data, std::size_t length);
+    void onOutputReport(const uint8_t *data, std::size_t length) { onRequest(data, length, false); }
+    // Takes one frame of the CAN FD interface, answers it on the bus and prints its line.
+    void onFrame(const canfd_frame &frame);
     void pullPlug(const char *why);
     bool plugPulled() const { return served_.plug_pulled; }
-    void attach(vu::UhidDevice *unit_device, vu::UhidDevice *decoy_device) {
+    void attach(vu::UhidDevice *unit_device, vu::UhidDevice *decoy_device, vu::CanLink *can) {
         unit_device_ = unit_device;
         decoy_device_ = decoy_device;
+        can_ = can;
     }
     bool writeSummary() const;
     bool writeImage() const;
 
 private:
+    // The request in an output report, answered on the bus when `on_can` is true, else as
+    // input reports.
+    void onRequest(const uint8_t *data, std::size_t length, bool on_can);
     std::vector<uint8_t> image() const;
     void summary(std::FILE *out) const;
 
@@ -224,13 +277,31 @@ private:
     Served served_;
     vu::UhidDevice *unit_device_ = nullptr;
     vu::UhidDevice *decoy_device_ = nullptr;
+    vu::CanLink *can_ = nullptr;
 };
 
-void Server::onOutputReport(const uint8_t *data, std::size_t length) {
-    ++served_.output_reports;
+void Server::onFrame(const canfd_frame &frame) {
+    ++served_.can_frames;
+    const vu::FrameRequest request = vu::CanLink::toRequest(frame);
+    if (!request.is_request) {
+        ++served_.can_other;
+        std::printf("frame 0x%08" PRIX32 " len %u: not a request\n",
+                    static_cast<uint32_t>(frame.can_id), static_cast<unsigned>(frame.len));
+        return;
+    }
+    if (request.padded) {
+        ++served_.can_padded;
+    }
+    onRequest(request.report.data(), request.report.size(), true);
+}
+
+void Server::onRequest(const uint8_t *data, std::size_t length, bool on_can) {
+    if (!on_can) {
+        ++served_.output_reports;
+    }
     // Whatever fills a report up to the interface's size after the bytes the request announces
     // is the host's concern, not part of the request.
-    if (length > OUTPUT_HEADER && data[0] == sim::SimUnit::OUTPUT_REPORT_ID) {
+    if (!on_can && length > OUTPUT_HEADER && data[0] == sim::SimUnit::OUTPUT_REPORT_ID) {
         const std::size_t wanted = OUTPUT_HEADER + data[5];
         if (wanted < length &&
             std::all_of(data + wanted, data + length, [](uint8_t b) { return b == 0; })) {
@@ -248,8 +319,9 @@ void Server::onOutputReport(const uint8_t *data, std::size_t length) {
     std::string line;
     char buf[96];
     if (request != nullptr) {
-        std::snprintf(buf, sizeof(buf), "request %zu: 0x%03" PRIX32 " len %u ->", before,
-                      request->can_id, static_cast<unsigned>(request->msg_len));
+        std::snprintf(buf, sizeof(buf), "request %zu: 0x%03" PRIX32 " len %u%s ->", before,
+                      request->can_id, static_cast<unsigned>(request->msg_len),
+                      on_can ? " (CAN FD)" : "");
         line = buf;
         if (isFlashRequest(request->can_id)) {
             if (served_.flash_exchanges == 0) {
@@ -278,7 +350,18 @@ void Server::onOutputReport(const uint8_t *data, std::size_t length) {
         }
         ++sent;
         ++served_.replies;
-        if (unit_device_ == nullptr || !unit_device_->sendInput(report, sizeof(report))) {
+        if (on_can) {
+            // The bus carries other nodes' traffic between the unit's replies.
+            if (options_.broadcast) {
+                ++served_.broadcasts;
+                if (!can_->sendBroadcast()) {
+                    ++served_.broadcasts_lost;
+                }
+            }
+            if (!can_->sendReply(report, static_cast<std::size_t>(n))) {
+                ++served_.replies_lost;
+            }
+        } else if (unit_device_ == nullptr || !unit_device_->sendInput(report, sizeof(report))) {
             ++served_.replies_lost;
         }
         std::snprintf(buf, sizeof(buf), " 0x%03" PRIX32 " len %u", le32(report + 2),
@@ -311,6 +394,9 @@ void Server::pullPlug(const char *why) {
     if (decoy_device_ != nullptr) {
         decoy_device_->destroy();
     }
+    if (can_ != nullptr) {
+        can_->close();
+    }
     std::printf("%s: plug pulled %s (%zu requests taken)\n", PROGRAM, why, unit_.received().size());
 }
 
@@ -342,6 +428,11 @@ void Server::summary(std::FILE *out) const {
     std::fprintf(out, "padded_reports=%u\n", served_.padded_reports);
     std::fprintf(out, "replies=%u\n", served_.replies);
     std::fprintf(out, "replies_lost=%u\n", served_.replies_lost);
+    std::fprintf(out, "can_frames=%u\n", served_.can_frames);
+    std::fprintf(out, "can_padded_frames=%u\n", served_.can_padded);
+    std::fprintf(out, "can_other_frames=%u\n", served_.can_other);
+    std::fprintf(out, "broadcasts=%u\n", served_.broadcasts);
+    std::fprintf(out, "broadcasts_lost=%u\n", served_.broadcasts_lost);
 
     const std::vector<sim::StoreEvent> &stores = unit_.stores();
     std::fprintf(out, "stores=%zu\n", stores.size());
@@ -526,28 +617,43 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
-    const vu::Identity id{
-        "EFIS display unit (virtual)", phys + "/input0", serial_text, ::vendor_id, ::product_id,
-        vu::unitReportDescriptor()};
-    if (!device.create(id, &error)) {
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
-        return 1;
+    if (options.usb) {
+        const vu::Identity id{
+            "EFIS display unit (virtual)", phys + "/input0", serial_text, ::vendor_id, ::product_id,
+            vu::unitReportDescriptor()};
+        if (!device.create(id, &error)) {
+            std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+            return 1;
+        }
+        if (!waitUntilStarted(device, "unit")) {
+            return 1;
+        }
     }
-    if (!waitUntilStarted(device, "unit")) {
-        return 1;
+    vu::CanLink can;
+    if (!options.can_interface.empty()) {
+        if (!can.open(options.can_interface, &error)) {
+            std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+            return 1;
+        }
+        std::printf("%s: unit ready on CAN FD interface %s%s\n", PROGRAM, can.name().c_str(),
+                    options.broadcast ? ", with other bus traffic between its replies" : "");
     }
     std::printf("%s: serial number 0x%08" PRIX32 ", partition %d, reply delay %u us\n", PROGRAM,
                 options.serial, options.partition == partition_1 ? 1 : 2, options.reply_delay_us);
 
     Server server(unit, options);
-    server.attach(&device, options.decoy ? &decoy : nullptr);
+    server.attach(&device, options.decoy ? &decoy : nullptr, &can);
 
     bool running = true;
     int status = 0;
     while (running) {
-        pollfd fds[3];
+        pollfd fds[4];
         nfds_t count = 0;
         fds[count++] = {sig_fd, POLLIN, 0};
+        const nfds_t can_slot = can.opened() ? count : 0;
+        if (can.opened()) {
+            fds[count++] = {can.fd(), POLLIN, 0};
+        }
         if (device.created()) {
             fds[count++] = {device.fd(), POLLIN, 0};
         }
@@ -575,6 +681,20 @@ int main(int argc, char **argv) {
         }
         for (nfds_t i = 1; i < count && running; ++i) {
             if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                continue;
+            }
+            if (can_slot != 0 && i == can_slot) {
+                canfd_frame frame;
+                bool fd_frame = false;
+                if (!can.readFrame(&frame, &fd_frame)) {
+                    std::fprintf(stderr, "%s: reading from %s failed: %s\n", PROGRAM,
+                                 can.name().c_str(), std::strerror(errno));
+                    status = 1;
+                    running = false;
+                    break;
+                }
+                server.onFrame(frame);
+                running = !server.plugPulled();
                 continue;
             }
             vu::UhidDevice &from = fds[i].fd == device.fd() ? device : decoy;
@@ -614,6 +734,7 @@ int main(int argc, char **argv) {
 
     device.destroy();
     decoy.destroy();
+    can.close();
     const bool image_ok = server.writeImage();
     const bool summary_ok = server.writeSummary();
     ::close(sig_fd);
