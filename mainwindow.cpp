@@ -20,7 +20,6 @@
 #include "get_set.h"
 #include "registration_prefix.h"
 #include "settings_flows.h"
-#include "wire.h"
 
 Settings_t user_config = {};
 uint32_t user_config_chk = 0;
@@ -975,10 +974,7 @@ void MainWindow::onRebootClicked() {
         return;
     }
 
-    COMMS_MSG_t reboot_msg = wire::newMessage(CANMSG_ENTER_BL, 1);
-    reboot_msg.data[0] = 0x48;
-
-    if (comms->write(reboot_msg) <= 0) {
+    if (!reboot_unit(comms)) {
         qDebug() << "Failed to send reboot command";
         ui->statusbar->showMessage("Error: Failed to send reboot command", 0);
     } else {

@@ -10,6 +10,8 @@ namespace {
 
 // The record's marker of a valid settings record.
 constexpr uint32_t SETTINGS_MAGIC = 0x5F57565Au;
+// The byte the reboot command carries.
+constexpr uint8_t REBOOT_MAGIC = 0x48;
 // An erased or unreadable 32-bit word.
 constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;
 
@@ -271,4 +273,13 @@ SaveResult save_settings(CommsManager *comms, SettingsState &state, const Settin
     state.changed.clear();
     result.outcome = SaveOutcome::Saved;
     return result;
+}
+
+bool reboot_unit(CommsManager *comms) {
+    if (!connected(comms)) {
+        return false;
+    }
+    COMMS_MSG_t reboot_msg = wire::newMessage(CANMSG_ENTER_BL, 1);
+    reboot_msg.data[0] = REBOOT_MAGIC;
+    return comms->write(reboot_msg) > 0;
 }

@@ -111,4 +111,10 @@ struct SaveResult {
 SaveResult save_settings(CommsManager *comms, SettingsState &state, const Settings_t &before,
                          UnitChoices choices, StoreFunction store);
 
+// ---- reboot -----------------------------------------------------------------------------------
+
+// Sends the unit its reboot command (into its boot loader); the unit does not answer it. True
+// when the command was sent.
+bool reboot_unit(CommsManager *comms);
+
 #endif // SETTINGS_FLOWS_H
