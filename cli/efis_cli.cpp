@@ -1,0 +1,583 @@
+#include "efis_cli.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+#include "comms.h"
+#include "firmware_ops.h"
+#include "hid_access.h"
+#include "settings_file.h"
+#include "settings_flows.h"
+
+namespace {
+
+const char *const USAGE =
+    "usage: efis-cli [--json] [--verbose] COMMAND [ARGUMENTS]\n"
+    "commands:\n"
+    "  info                    serial number, record header and the checksum check\n"
+    "  get [FIELD...]          the settings (all, or the fields named)\n"
+    "  set FIELD=VALUE... [--save]\n"
+    "                          sends the values; --save stores the settings afterwards\n"
+    "  save                    stores the unit's settings in its non-volatile memory\n"
+    "  export FILE             writes the unit's settings to a settings file\n"
+    "  import FILE [--dry-run] shows what the file changes, sends it and stores\n"
+    "  diff FILE               shows what the file would change\n"
+    "  flash IMAGE             writes a firmware image into the unit's flash\n"
+    "  reboot                  sends the unit its reboot command\n"
+    "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
+    "(quote a text that reads as a number: registration='\"123\"').\n"
+    "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
+    "file, 3 no unit found\n";
+
+// The program's own streams: standard output as it was, and standard error.
+struct Streams {
+    FILE *out = nullptr;
+    bool json = false;
+};
+
+void error(const QString &text) {
+    std::fprintf(stderr, "efis-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+void printJson(const Streams &s, const QJsonObject &object) {
+    std::fprintf(s.out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+}
+
+QString hex32(uint32_t v) {
+    return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// The settings of a record as the file writes them.
+QJsonObject settingsObject(const Settings_t &record) {
+    return QJsonDocument::fromJson(settings_file::write(record, {}))
+        .object()
+        .value(QStringLiteral("settings"))
+        .toObject();
+}
+
+QString valueText(const QJsonValue &value) {
+    if (value.isString()) {
+        return value.toString();
+    }
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// A value typed on the command line: JSON when it reads as a number, true, false, null or a
+// quoted text; any other text as it stands.
+QJsonValue typedValue(const QString &text) {
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray("[") + text.toUtf8() + QByteArray("]"));
+    const QJsonArray array = document.array();
+    if (document.isArray() && array.size() == 1) {
+        return array.at(0);
+    }
+    return text;
+}
+
+// The outcome of the last store, for the message of a failed save.
+StoreResult last_store;
+int storeAndKeep(CommsManager *comms, uint32_t crc) {
+    last_store = store_settings_exchange(comms, crc);
+    return last_store.outcome == StoreOutcome::Stored ? 0 : -1;
+}
+
+QString storeText(const StoreResult &store) {
+    switch (store.outcome) {
+    case StoreOutcome::NotConnected:
+        return QStringLiteral("no unit connected");
+    case StoreOutcome::SendFailed:
+        return QStringLiteral("the store command could not be sent");
+    case StoreOutcome::EraseTimeout:
+        return QStringLiteral("no erase status within the time-out");
+    case StoreOutcome::EraseFailed:
+        return QStringLiteral("the unit could not erase its settings memory");
+    case StoreOutcome::UnexpectedErase:
+        return QStringLiteral("unexpected erase status 0x%1").arg(store.can_id, 0, 16);
+    case StoreOutcome::AckTimeout:
+        return QStringLiteral("no acknowledgement of the store within the time-out");
+    case StoreOutcome::UnexpectedAck:
+        return QStringLiteral("unexpected store reply 0x%1").arg(store.can_id, 0, 16);
+    case StoreOutcome::Stored:
+        break;
+    }
+    return QStringLiteral("stored");
+}
+
+QString fieldList(const std::vector<int> &fields) {
+    QStringList names;
+    for (const int index : fields) {
+        names << QString::number(index);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+// The firmware transfer's progress: a bar with rate and time left on a terminal, one line per
+// tenth otherwise.
+struct FlashProgress {
+    bool terminal = false;
+    int last_tenth = -1;
+    int last_phase = -1;
+    std::chrono::steady_clock::time_point start;
+};
+
+void flashProgress(uint32_t current, uint32_t total, int phase, void *user) {
+    auto *p = static_cast<FlashProgress *>(user);
+    if (phase != p->last_phase) {
+        if (p->terminal && p->last_phase >= 0) {
+            std::fprintf(stderr, "\n");
+        }
+        p->last_phase = phase;
+        p->last_tenth = -1;
+        p->start = std::chrono::steady_clock::now();
+    }
+    const int percent = total == 0 ? 100 : static_cast<int>(uint64_t{current} * 100 / total);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - p->start).count();
+    const double rate = seconds > 0 ? current / seconds : 0; // blocks or bytes per second
+    const int left = rate > 0 ? static_cast<int>((total - current) / rate) : 0;
+    const char *what = phase == 0 ? "Erasing" : "Writing";
+    if (p->terminal) {
+        const int filled = percent / 5;
+        std::fprintf(
+            stderr, "\r%s [%-20.*s] %3d%%  %s  %d:%02d left ", what, filled, "####################",
+            percent,
+            phase == 0
+                ? QStringLiteral("%1 blocks/s").arg(rate, 0, 'f', 1).toLatin1().constData()
+                : QStringLiteral("%1 KiB/s").arg(rate / 1024, 0, 'f', 1).toLatin1().constData(),
+            left / 60, left % 60);
+        std::fflush(stderr);
+    } else if (percent / 10 != p->last_tenth) {
+        p->last_tenth = percent / 10;
+        std::fprintf(stderr, "%s: %d%% (%u / %u %s, %d:%02d left)\n", what, percent, current, total,
+                     phase == 0 ? "blocks" : "bytes", left / 60, left % 60);
+    }
+}
+
+class Cli {
+public:
+    explicit Cli(Streams streams)
+        : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
+
+    int run(const QString &command, const QStringList &args, bool save_after, bool dry_run);
+
+private:
+    int connect();
+    int load();
+    int info();
+    int get(const QStringList &fields);
+    int set(const QStringList &assignments, bool save_after);
+    int save();
+    int exportTo(const QString &path);
+    int importFrom(const QString &path, bool dry_run, bool apply);
+    int flash(const QString &path);
+    int reboot();
+    int sendAndStore(const Settings_t &target, bool store, QJsonObject *report);
+    bool readFile(const QString &path, Settings_t *target);
+
+    Streams s;
+    std::unique_ptr<CommsManager> comms;
+    Settings_t record{};
+    uint32_t unit_checksum = 0;
+    FieldSet changed;
+    FieldSet unknown_on_unit = allSettingsFields();
+    FieldSet unread_at_load;
+    SettingsState state;
+    LoadResult loaded;
+};
+
+int Cli::connect() {
+    comms = std::make_unique<CommsManager>();
+    if (comms->establish_connection()) {
+        return CLI_OK;
+    }
+    const USBHID *usb = comms->getUSBHID();
+    if (usb != nullptr && usb->openRefused()) {
+        error(QString::fromStdString(hidAccessStatus(usb->refusedPath(), usb->refusedError())));
+    } else {
+        error(QStringLiteral("no EFIS unit found over USB HID or CAN FD"));
+    }
+    return CLI_NO_UNIT;
+}
+
+int Cli::load() {
+    loaded = load_settings(comms.get(), state);
+    switch (loaded.outcome) {
+    case LoadOutcome::NotConnected:
+        error(QStringLiteral("no unit connected"));
+        return CLI_NO_UNIT;
+    case LoadOutcome::HeaderUnread:
+        error(QStringLiteral("could not read header word %1 of the unit's settings")
+                  .arg(static_cast<int>(loaded.header)));
+        return CLI_UNIT_FAILED;
+    case LoadOutcome::FieldRejected:
+        error(QStringLiteral("field %1 could not be taken").arg(loaded.rejected_field));
+        return CLI_UNIT_FAILED;
+    case LoadOutcome::Loaded:
+        break;
+    }
+    // Nothing is shown, kept or sent on the strength of a partial read.
+    if (!loaded.unread_fields.empty()) {
+        error(QStringLiteral("could not read field(s) %1 of the unit's settings")
+                  .arg(fieldList(loaded.unread_fields)));
+        return CLI_UNIT_FAILED;
+    }
+    if (!loaded.crc_matches) {
+        error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
+                  .arg(hex32(unit_checksum), hex32(loaded.calculated_crc)));
+    }
+    return CLI_OK;
+}
+
+int Cli::info() {
+    const uint32_t serial = get_serialnumber(comms.get(), comms->getActiveInterface());
+    QJsonObject o;
+    o.insert("serial_number", serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(hex32(serial)));
+    o.insert("checksum", hex32(unit_checksum));
+    o.insert("magic", hex32(record.magic));
+    o.insert("version", static_cast<double>(record.version));
+    o.insert("num_elements", static_cast<double>(record.num_elements));
+    o.insert("crc_check", loaded.crc_matches ? "passed" : "failed");
+    if (s.json) {
+        printJson(s, o);
+    } else {
+        for (const char *key :
+             {"serial_number", "checksum", "magic", "version", "num_elements", "crc_check"}) {
+            std::fprintf(s.out, "%s: %s\n", key, qPrintable(valueText(o.value(key))));
+        }
+    }
+    return CLI_OK;
+}
+
+int Cli::get(const QStringList &fields) {
+    const QJsonObject all = settingsObject(record);
+    QJsonObject chosen;
+    for (const QString &field : fields) {
+        if (!all.contains(field)) {
+            error(QStringLiteral("unknown field \"%1\" (efis-cli get lists them)").arg(field));
+            return CLI_USAGE;
+        }
+        chosen.insert(field, all.value(field));
+    }
+    if (s.json) {
+        printJson(s, fields.isEmpty() ? all : chosen);
+        return CLI_OK;
+    }
+    // In the file's order.
+    for (const settings_file::Entry &entry : settings_file::entries(record)) {
+        if (fields.isEmpty() || fields.contains(entry.key)) {
+            std::fprintf(s.out, "%s: %s\n", qPrintable(entry.key), qPrintable(entry.text));
+        }
+    }
+    return CLI_OK;
+}
+
+// Sends every field in which `target` differs from the unit's record, then stores when asked.
+int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report) {
+    QJsonArray sent;
+    for (const settings_file::Difference &d : settings_file::differences(record, target)) {
+        changed.insert(d.index);
+        sent.append(d.key);
+    }
+    record = target;
+    if (!changed.empty()) {
+        const SendResult result = send_changed_settings(comms.get(), state, UnitChoices{});
+        if (!result.failed.empty()) {
+            error(
+                QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
+            return CLI_UNIT_FAILED;
+        }
+    }
+    report->insert("sent", sent);
+    if (store) {
+        const SaveResult saved =
+            save_settings(comms.get(), state, record, UnitChoices{}, storeAndKeep);
+        if (saved.outcome != SaveOutcome::Saved) {
+            error(saved.outcome == SaveOutcome::StoreFailed
+                      ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))
+                      : QStringLiteral("settings not stored: the unit did not answer"));
+            return CLI_UNIT_FAILED;
+        }
+        report->insert("stored", true);
+        report->insert("checksum", hex32(saved.new_crc));
+    }
+    if (s.json) {
+        printJson(s, *report);
+    } else {
+        for (const QJsonValue key : sent) {
+            std::fprintf(s.out, "sent %s\n", qPrintable(key.toString()));
+        }
+        if (store) {
+            std::fprintf(s.out, "stored under checksum %s\n",
+                         qPrintable(report->value("checksum").toString()));
+        }
+    }
+    return CLI_OK;
+}
+
+int Cli::set(const QStringList &assignments, bool save_after) {
+    if (assignments.isEmpty()) {
+        error(QStringLiteral("set needs FIELD=VALUE"));
+        return CLI_USAGE;
+    }
+    QJsonObject settings = settingsObject(record);
+    for (const QString &assignment : assignments) {
+        const int eq = assignment.indexOf('=');
+        const QString key = assignment.left(eq);
+        if (eq <= 0 || !settings.contains(key)) {
+            error(QStringLiteral("\"%1\" is not FIELD=VALUE with a known field").arg(assignment));
+            return CLI_USAGE;
+        }
+        settings.insert(key, typedValue(assignment.mid(eq + 1)));
+    }
+    QJsonObject file;
+    file.insert("format", settings_file::FORMAT_NAME);
+    file.insert("format_version", settings_file::FORMAT_VERSION);
+    file.insert("settings", settings);
+    Settings_t target = record;
+    QString problem;
+    if (!settings_file::read(QJsonDocument(file).toJson(), &target, nullptr, &problem)) {
+        error(problem);
+        return CLI_USAGE;
+    }
+    QJsonObject report;
+    return sendAndStore(target, save_after, &report);
+}
+
+int Cli::save() {
+    QJsonObject report;
+    return sendAndStore(record, true, &report);
+}
+
+bool Cli::readFile(const QString &path, Settings_t *target) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        error(QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
+        return false;
+    }
+    QString problem;
+    if (in.size() > 1024 * 1024 || !settings_file::read(in.readAll(), target, nullptr, &problem)) {
+        error(QStringLiteral("%1 refused: %2")
+                  .arg(path, problem.isEmpty() ? QStringLiteral("too large") : problem));
+        return false;
+    }
+    return true;
+}
+
+int Cli::exportTo(const QString &path) {
+    settings_file::UnitHeader unit;
+    unit.serial = get_serialnumber(comms.get(), comms->getActiveInterface());
+    unit.has_serial = unit.serial != 0xFFFFFFFFu;
+    unit.magic = record.magic;
+    unit.version = record.version;
+    unit.num_elements = record.num_elements;
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(settings_file::write(record, unit)) < 0 ||
+        !out.commit()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return CLI_USAGE;
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("exported", path);
+        printJson(s, o);
+    } else {
+        std::fprintf(s.out, "exported to %s\n", qPrintable(path));
+    }
+    return CLI_OK;
+}
+
+int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
+    Settings_t target = record;
+    if (!readFile(path, &target)) {
+        return CLI_USAGE;
+    }
+    const std::vector<settings_file::Difference> differences =
+        settings_file::differences(record, target);
+    QJsonArray list;
+    for (const settings_file::Difference &d : differences) {
+        QJsonObject o;
+        o.insert("field", d.key);
+        o.insert("unit", d.current);
+        o.insert("file", d.other);
+        list.append(o);
+        if (!s.json) {
+            std::fprintf(s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
+                         qPrintable(d.other));
+        }
+    }
+    if (!apply || dry_run) {
+        if (s.json) {
+            QJsonObject o;
+            o.insert("differences", list);
+            printJson(s, o);
+        }
+        return CLI_OK;
+    }
+    QJsonObject report;
+    report.insert("differences", list);
+    return sendAndStore(target, true, &report);
+}
+
+int Cli::flash(const QString &path) {
+    FlashProgress progress;
+    progress.terminal = isatty(STDERR_FILENO) != 0;
+    const QByteArray file = QFile::encodeName(path);
+    const bool done = send_fw(comms.get(), file.constData(), flashProgress, &progress);
+    if (progress.terminal) {
+        std::fprintf(stderr, "\n");
+    }
+    if (!done) {
+        error(QStringLiteral("firmware update failed (--verbose shows the unit's exchanges)"));
+        return CLI_UNIT_FAILED;
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("flashed", path);
+        printJson(s, o);
+    } else {
+        std::fprintf(s.out, "firmware written from %s\n", qPrintable(path));
+    }
+    return CLI_OK;
+}
+
+int Cli::reboot() {
+    if (!reboot_unit(comms.get())) {
+        error(QStringLiteral("the reboot command could not be sent"));
+        return CLI_UNIT_FAILED;
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("reboot", "sent");
+        printJson(s, o);
+    } else {
+        std::fprintf(s.out, "reboot command sent\n");
+    }
+    return CLI_OK;
+}
+
+int Cli::run(const QString &command, const QStringList &args, bool save_after, bool dry_run) {
+    struct Command {
+        const char *name;
+        int min_args;
+        int max_args; // -1: any number
+        bool loads;
+    };
+    const Command commands[] = {
+        {"info", 0, 0, true}, {"get", 0, -1, true},   {"set", 1, -1, true},
+        {"save", 0, 0, true}, {"export", 1, 1, true}, {"import", 1, 1, true},
+        {"diff", 1, 1, true}, {"flash", 1, 1, false}, {"reboot", 0, 0, false}};
+    const Command *found = nullptr;
+    for (const Command &c : commands) {
+        if (command == QLatin1String(c.name)) {
+            found = &c;
+        }
+    }
+    if (found == nullptr || args.size() < found->min_args ||
+        (found->max_args >= 0 && args.size() > found->max_args)) {
+        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
+                               : QStringLiteral("wrong number of arguments for %1").arg(command));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    if (const int status = connect(); status != CLI_OK) {
+        return status;
+    }
+    if (found->loads) {
+        if (const int status = load(); status != CLI_OK) {
+            return status;
+        }
+    }
+    if (command == "info") {
+        return info();
+    }
+    if (command == "get") {
+        return get(args);
+    }
+    if (command == "set") {
+        return set(args, save_after);
+    }
+    if (command == "save") {
+        return save();
+    }
+    if (command == "export") {
+        return exportTo(args.at(0));
+    }
+    if (command == "import" || command == "diff") {
+        return importFrom(args.at(0), dry_run, command == "import");
+    }
+    if (command == "flash") {
+        return flash(args.at(0));
+    }
+    return reboot();
+}
+
+} // namespace
+
+int efisCliMain(int argc, char *argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption json("json", "Machine-readable output.");
+    const QCommandLineOption verbose("verbose", "The device layer's lines on standard error.");
+    const QCommandLineOption save("save", "set: store the settings afterwards.");
+    const QCommandLineOption dry_run("dry-run", "import: show the differences only.");
+    const QCommandLineOption help({"h", "help"}, "This text.");
+    parser.addOptions({json, verbose, save, dry_run, help});
+    if (!parser.parse(arguments)) {
+        error(parser.errorText());
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(USAGE, stdout);
+        return CLI_OK;
+    }
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    const QString command = positional.takeFirst();
+
+    // The device layer prints its lines on standard output: keep that stream for the program's
+    // own output and send those lines to standard error, or nowhere.
+    std::fflush(stdout);
+    const int saved_stdout = dup(STDOUT_FILENO);
+    const int sink = parser.isSet(verbose) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    Streams streams;
+    streams.json = parser.isSet(json);
+    streams.out = saved_stdout >= 0 ? fdopen(dup(saved_stdout), "w") : nullptr;
+    if (streams.out == nullptr || sink < 0) {
+        error(QStringLiteral("cannot set up the output streams"));
+        return CLI_USAGE;
+    }
+    std::setvbuf(streams.out, nullptr, _IOLBF, 0);
+    dup2(sink, STDOUT_FILENO);
+    close(sink);
+
+    int status;
+    {
+        Cli cli(streams);
+        status = cli.run(command, positional, parser.isSet(save), parser.isSet(dry_run));
+    }
+
+    std::fflush(stdout);
+    std::fclose(streams.out);
+    dup2(saved_stdout, STDOUT_FILENO);
+    close(saved_stdout);
+    return status;
+}

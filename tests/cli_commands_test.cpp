@@ -1,0 +1,164 @@
+// efis-cli in process, over the simulated unit: each command once, its JSON, and the exit status
+// of each kind of failure.
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "efis_cli.h"
+#include "firmware_helpers.h"
+#include "sim_unit.h"
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    QJsonObject json() const {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+    }
+};
+
+CliRun cli(std::initializer_list<std::string> args) {
+    std::vector<std::string> words{"efis-cli"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words) {
+        argv.push_back(w.data());
+    }
+    CliRun r;
+    r.err = captureStderr([&] {
+        r.out = captureStdout(
+            [&] { r.status = efisCliMain(static_cast<int>(argv.size()), argv.data()); });
+    });
+    return r;
+}
+
+std::size_t setRequests() {
+    std::size_t n = 0;
+    for (const sim::Message &m : sim::unit().received()) {
+        n += m.can_id == CANMSG_SET_USER_SETTING ? 1 : 0;
+    }
+    return n;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override { sim::reset(); }
+    void TearDown() override { EXPECT_FALSE(sim::unit().corruptStoreSeen()); }
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(Cli, InfoAndGetReadTheUnitWithCleanOutput) {
+    CliRun r = cli({"--json", "info"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.json().value("serial_number").toString(), "0x12345678");
+    EXPECT_EQ(r.json().value("crc_check").toString(), "passed");
+    EXPECT_EQ(r.json().value("num_elements").toInt(), 26);
+    EXPECT_EQ(r.err, "") << "the device layer's lines stay behind --verbose";
+
+    r = cli({"--json", "get", "vne", "speed_unit", "registration"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "{\"registration\":\"G-ABCD\",\"speed_unit\":\"knots\",\"vne\":150}\n");
+
+    r = cli({"--verbose", "get", "vne"});
+    EXPECT_EQ(r.out, "vne: 150\n");
+    EXPECT_NE(r.err.find("CRC Check Passed."), std::string::npos) << r.err;
+
+    r = cli({"get", "vne_typo"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("unknown field \"vne_typo\""), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, SetSendsOnlyWhatChangesAndSaveStoresUnderAMatchingChecksum) {
+    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--save"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out.substr(0, 31), "sent speed_unit\nsent vne\nstored");
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 180);
+    EXPECT_TRUE(sim::unit().settings().units.bits.is_mph);
+    EXPECT_FALSE(sim::unit().settings().units.bits.is_knots);
+    EXPECT_EQ(sim::unit().stores().size(), 1u);
+
+    // Out of range: refused before anything is sent.
+    const std::size_t sets = setRequests();
+    r = cli({"set", "vne=300"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("Field \"vne\": value 300 is not allowed"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), sets);
+}
+
+TEST_F(Cli, ExportImportAndDiffRestoreAUnitsSettings) {
+    const std::string file = dir.filePath("unit.json").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    const Settings_t exported = sim::unit().settings();
+
+    // Another unit's settings: the dry run lists the differences and sends nothing.
+    sim::unit().settings().vspeeds.Vne = 99;
+    sim::unit().settings().backlight_brightness = 3;
+    sim::unit().settings().crc32 = sim::SimUnit::storeChecksum(sim::unit().settings());
+    const std::size_t sets = setRequests();
+    CliRun r = cli({"import", file, "--dry-run"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "vne: 99 -> 150\nbacklight_brightness: 3 -> 15\n");
+    EXPECT_EQ(setRequests(), sets);
+    EXPECT_EQ(cli({"diff", file}).out, r.out);
+
+    r = cli({"--json", "import", file});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_TRUE(r.json().value("stored").toBool());
+    EXPECT_EQ(setRequests(), sets + 2);
+    EXPECT_EQ(std::memcmp(&sim::unit().settings().units, &exported.units,
+                          sizeof(Settings_t) - offsetof(Settings_t, units)),
+              0);
+}
+
+TEST_F(Cli, FlashAndReboot) {
+    sim::unit().flash().setPartition(partition_1);
+    const Bytes image = fwtest::makeImage({70000, 200});
+    const std::string path = dir.filePath("image.bin").toStdString();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    CliRun r = cli({"flash", path});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.err.find("Writing: 100% (200 / 200 bytes"), std::string::npos) << r.err;
+    EXPECT_EQ(sim::unit().flash().read(FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE, image.size()),
+              image);
+
+    EXPECT_EQ(cli({"reboot"}).status, CLI_OK);
+    EXPECT_TRUE(sim::unit().rebootRequested());
+}
+
+TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
+    EXPECT_EQ(cli({"frobnicate"}).status, CLI_USAGE);
+    EXPECT_EQ(cli({"export"}).status, CLI_USAGE);
+
+    const std::string bad = dir.filePath("bad.json").toStdString();
+    std::ofstream(bad) << "{\"format\": \"efis-config-settings\", \"format_version\": 9}";
+    CliRun r = cli({"import", bad});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("newer than this tool reads"), std::string::npos) << r.err;
+
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_SET_USER_SETTING));
+    EXPECT_EQ(cli({"set", "vne=170"}).status, CLI_UNIT_FAILED);
+    sim::reset(); // requests counted afresh
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
+    r = cli({"export", dir.filePath("partial.json").toStdString()});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_FALSE(QFile::exists(dir.filePath("partial.json"))) << "no backup from a partial read";
+
+    sim::unit().enumeration().clear();
+    r = cli({"info"});
+    EXPECT_EQ(r.status, CLI_NO_UNIT);
+    EXPECT_NE(r.err.find("no EFIS unit found"), std::string::npos) << r.err;
+}
