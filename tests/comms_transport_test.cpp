@@ -1,5 +1,6 @@
-// The USB HID transport, the CAN FD stub and the comms manager's connection and
-// routing, against the simulated unit through the hidapi functions.
+// The USB HID transport, the CAN FD transport on a machine without a can0 interface (as
+// here, and as every test below assumes) and the comms manager's connection and routing,
+// against the simulated unit through the hidapi functions.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -206,7 +207,7 @@ TEST(UsbConnect, DestructionClosesTheDeviceAndShutsHidapiDown) {
     EXPECT_EQ(sim::hidCalls().exit, 1);
 }
 
-TEST(CanFdStub, EveryOperationFails) {
+TEST(CanFdWithoutInterface, EveryOperationFails) {
     CANFD can;
     EXPECT_FALSE(can.connect("can0"));
     EXPECT_FALSE(can.isConnected());
