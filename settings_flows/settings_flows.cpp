@@ -27,6 +27,21 @@ constexpr HeaderField LOAD_HEADER[] = {{SETTINGS_CHECKSUM_INDEX, &Settings_t::cr
 constexpr HeaderField SAVE_HEADER[] = {{SETTINGS_VERSION, &Settings_t::version},
                                        {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements}};
 
+// Reads header words into the record; false with `unread` set at the first that cannot be read.
+template <std::size_t N>
+bool readHeaderWords(CommsManager *comms, const HeaderField (&words)[N], Settings_t &record,
+                     settings_struct_index *unread) {
+    for (const HeaderField &word : words) {
+        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
+        if (value == NO_VALUE) {
+            *unread = word.index;
+            return false;
+        }
+        record.*word.field = value;
+    }
+    return true;
+}
+
 bool connected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
 }
@@ -84,18 +99,14 @@ LoadResult load_settings(CommsManager *comms, SettingsState &state) {
     state.unknown_on_unit = allSettingsFields();
     state.unread_at_load.clear();
 
-    // The header words: an unreadable one ends the load.
-    for (const HeaderField &word : LOAD_HEADER) {
-        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
-        if (value == NO_VALUE) {
-            result.outcome = LoadOutcome::HeaderUnread;
-            result.header = word.index;
-            return result;
-        }
-        state.record.*word.field = value;
-        if (word.index == SETTINGS_CHECKSUM_INDEX) {
-            state.unit_checksum = value;
-        }
+    // The header words: an unreadable one ends the load (the checksum read still counts).
+    const bool header_read = readHeaderWords(comms, LOAD_HEADER, state.record, &result.header);
+    if (header_read || result.header != SETTINGS_CHECKSUM_INDEX) {
+        state.unit_checksum = state.record.crc32;
+    }
+    if (!header_read) {
+        result.outcome = LoadOutcome::HeaderUnread;
+        return result;
     }
 
     // The fields: a failed read is told apart from a field that holds 0xFFFFFFFF.
@@ -251,14 +262,9 @@ SaveResult save_settings(CommsManager *comms, SettingsState &state, const Settin
         return result;
     }
 
-    for (const HeaderField &word : SAVE_HEADER) {
-        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
-        if (value == NO_VALUE) {
-            result.outcome = SaveOutcome::HeaderUnread;
-            result.header = word.index;
-            return result;
-        }
-        state.record.*word.field = value;
+    if (!readHeaderWords(comms, SAVE_HEADER, state.record, &result.header)) {
+        result.outcome = SaveOutcome::HeaderUnread;
+        return result;
     }
 
     state.record.magic = SETTINGS_MAGIC;
