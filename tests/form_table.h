@@ -489,7 +489,7 @@ inline const ExpectedWidget kExpectedForm[] = {
     widget("text_firmware_file", "QTextEdit", "frame")
         .at(20, 60, 191, 41)
         .font(kSmallFont)
-        .placeholderText("*,bin")
+        .placeholderText("*.bin")
         .wrap(QTextEdit::NoWrap)
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed)
         .disabled(),
