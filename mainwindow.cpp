@@ -2,13 +2,21 @@
 
 #include "ui_mainwindow.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QColor>
 #include <QColorDialog>
 #include <QDebug>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 
 #include <array>
 #include <cstdio>
@@ -62,6 +70,14 @@ namespace {
 const char *const NOT_CONNECTED_LOG = "No communication interface connected";
 const char *const NOT_CONNECTED_STATUS =
     "Error: No communication interface connected (USB HID or CAN FD)";
+// How often the window looks for the unit while it is not connected.
+constexpr int UNIT_POLL_INTERVAL_MS = 2000;
+// Polls between two tries of an interface that was found but would not open or answer.
+constexpr int FAILED_RETRY_TICKS = 5;
+// During a transfer: the longest the event loop waits, and how long the upload runs before
+// its rate means something.
+constexpr qint64 EVENTS_INTERVAL_MS = 50;
+constexpr qint64 RATE_MIN_MS = 500;
 const char *const STYLE_SHEET_FORMAT = "background-color: %1;";
 const char *const STYLE_SHEET_COLOUR = "background-color: #([0-9a-fA-F]{6});";
 
@@ -177,6 +193,37 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void *use
     }
 }
 
+// While it lives, no click, key or wheel reaches any widget: what the user does during a
+// firmware update is dropped, not run during the transfer nor after it.
+class InputBlocker : public QObject {
+public:
+    InputBlocker() { qApp->installEventFilter(this); }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+    InputBlocker(const InputBlocker &) = delete;
+    InputBlocker &operator=(const InputBlocker &) = delete;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::ContextMenu:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -261,35 +308,17 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
     setUpFileMenu();
+    setUpDeviceMenu();
 
     QThread::msleep(100);
 
-    comms = new CommsManager();
-    if (!comms->establish_connection()) {
+    if (!openUnit()) {
         qDebug() << "Failed to establish connection via USB HID or CAN FD";
-        const USBHID *usb = comms->getUSBHID();
-        if (usb != nullptr && usb->openRefused()) {
-            // The unit is plugged in but could not be opened: name the cause and the remedy.
-            const std::string text = hidAccessStatus(usb->refusedPath(), usb->refusedError());
-            ui->statusbar->showMessage(QString::fromStdString(text), 0);
-        } else {
-            ui->statusbar->showMessage(
-                "Failed to connect to EFIS via USB or CAN FD - please check connections", 0);
-        }
+        showConnection(false);
+        watchForUnit();
         return;
     }
-
-    const COMM_INTERFACE_t active = comms->getActiveInterface();
-    const USBHID *usb = comms->getUSBHID();
-    const CANFD *canfd = comms->getCANFD();
-    if (usb != nullptr && usb->isConnected() && canfd != nullptr && canfd->isConnected()) {
-        ui->statusbar->showMessage("Connected via both USB HID and CAN FD", 0);
-    } else if (active == USB_HID) {
-        ui->statusbar->showMessage("Connected via USB HID", 0);
-    } else if (active == CAN_FD) {
-        ui->statusbar->showMessage("Connected via CAN FD", 0);
-    }
-
+    showConnection(true);
     loadConfigFromDevice();
 }
 
@@ -942,7 +971,23 @@ void MainWindow::onStartUpdateClicked() {
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
     const QByteArray path = firmwareFilePath.toLocal8Bit();
-    const bool done = send_fw(comms, path.constData(), fw_progress_callback, this);
+    bool done = false;
+    {
+        const InputBlocker blocker;
+        update_running = true;
+        reconnect_action->setEnabled(false);
+        transfer_clock.start();
+        last_events_ms = 0;
+        upload_start_ms = -1;
+        upload_start_bytes = 0;
+        done = send_fw(comms, path.constData(), fw_progress_callback, this);
+        // The input held back during the transfer arrives now and is dropped.
+        QCoreApplication::processEvents();
+        update_running = false;
+    }
+    reconnect_action->setEnabled(true);
+    update_note->hide();
+    ui->progressBar_firmware->resetFormat();
 
     ui->pushButton_browse->setEnabled(true);
     ui->pushButton_start_update->setEnabled(true);
@@ -965,6 +1010,49 @@ void MainWindow::updateFirmwareProgress(uint32_t current, uint32_t total, int ph
     } else if (phase == 1) {
         ui->statusbar->showMessage(QString("Uploading: %1 / %2 bytes").arg(current).arg(total), 0);
     }
+    if (update_running) {
+        followTransfer(current, total, phase);
+    }
+}
+
+void MainWindow::followTransfer(uint32_t current, uint32_t total, int phase) {
+    const qint64 now = transfer_clock.elapsed();
+    if (phase == 1 && upload_start_ms < 0) {
+        // The first confirmed packet: the rate counts from here, not from the erase.
+        upload_start_ms = now;
+        upload_start_bytes = current;
+    }
+    if (now - last_events_ms < EVENTS_INTERVAL_MS) {
+        return;
+    }
+    last_events_ms = now;
+
+    const qint64 upload_ms = now - upload_start_ms;
+    if (phase == 1 && upload_ms >= RATE_MIN_MS && current > upload_start_bytes) {
+        const double rate = static_cast<double>(current - upload_start_bytes) * 1000.0 /
+                            static_cast<double>(upload_ms); // bytes per second
+        const auto seconds_left =
+            static_cast<qint64>(static_cast<double>(total - current) / rate + 0.5);
+        ui->progressBar_firmware->setFormat(tr("%p% - %1:%2 left, %3 kB/s")
+                                                .arg(seconds_left / 60)
+                                                .arg(seconds_left % 60, 2, 10, QLatin1Char('0'))
+                                                .arg(rate / 1000.0, 0, 'f', 1));
+    }
+    // Repaints, timers and the desktop's pings; clicks and keys wait until the transfer ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+    if (update_running) {
+        event->ignore();
+        qDebug() << "Close refused: firmware update running";
+        // Next to the messages, which the transfer's progress keeps replacing.
+        update_note->setText(tr("The firmware update is running: the window closes only after it "
+                                "has ended"));
+        update_note->show();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::onRebootClicked() {
@@ -980,5 +1068,137 @@ void MainWindow::onRebootClicked() {
     } else {
         qDebug() << "Reboot command sent successfully";
         ui->statusbar->showMessage("Reboot command sent to device", 0);
+        // The unit restarts and leaves the bus: the open interface leads nowhere now. The poll
+        // finds the unit again when it is back.
+        if (USBHID *usb = comms->getUSBHID()) {
+            usb->disconnect();
+        }
+        if (CANFD *canfd = comms->getCANFD()) {
+            canfd->disconnect();
+        }
+        failed_interface.clear();
+        watchForUnit();
     }
+}
+
+// ---- the unit's connection ----------------------------------------------------
+
+void MainWindow::setUpDeviceMenu() {
+    QMenu *device = ui->menubar->addMenu(tr("&Device"));
+    device->setObjectName("menuDevice");
+    reconnect_action = device->addAction(tr("Connect"));
+    reconnect_action->setObjectName("actionReconnect");
+    reconnect_action->setToolTip(tr("Close the connection to the EFIS, if any, and connect anew"));
+    connect(reconnect_action, &QAction::triggered, this, [this] { connectAndLoad(false); });
+
+    update_note = new QLabel(this);
+    update_note->setObjectName("updateNoteLabel");
+    ui->statusbar->addPermanentWidget(update_note);
+    update_note->hide();
+
+    unit_poll = new QTimer(this);
+    unit_poll->setObjectName("unitPollTimer");
+    unit_poll->setInterval(UNIT_POLL_INTERVAL_MS);
+    connect(unit_poll, &QTimer::timeout, this, [this] { pollForUnit(); });
+}
+
+bool MainWindow::openUnit() {
+    // A fresh manager: the old one closes its interfaces, and the new one knows nothing of
+    // replies the old link may still owe.
+    delete comms;
+    comms = new CommsManager();
+    const bool connected = comms->establish_connection();
+    const USBHID *usb = comms->getUSBHID();
+    failed_interface_ticks = 0;
+    if (connected) {
+        failed_interface.clear();
+    } else if (usb != nullptr && usb->openRefused()) {
+        failed_interface = usb->refusedPath();
+    } else {
+        // Found but not confirmed, or not found at all.
+        failed_interface = USBHID::findInterface(vendor_id, product_id);
+    }
+    return connected;
+}
+
+void MainWindow::showConnection(bool connected) {
+    if (!connected) {
+        const USBHID *usb = comms->getUSBHID();
+        if (usb != nullptr && usb->openRefused()) {
+            // The unit is plugged in but could not be opened: name the cause and the remedy.
+            const std::string text = hidAccessStatus(usb->refusedPath(), usb->refusedError());
+            ui->statusbar->showMessage(QString::fromStdString(text), 0);
+        } else {
+            ui->statusbar->showMessage(
+                "Failed to connect to EFIS via USB or CAN FD - please check connections", 0);
+        }
+        return;
+    }
+
+    const COMM_INTERFACE_t active = comms->getActiveInterface();
+    const USBHID *usb = comms->getUSBHID();
+    const CANFD *canfd = comms->getCANFD();
+    if (usb != nullptr && usb->isConnected() && canfd != nullptr && canfd->isConnected()) {
+        ui->statusbar->showMessage("Connected via both USB HID and CAN FD", 0);
+    } else if (active == USB_HID) {
+        ui->statusbar->showMessage("Connected via USB HID", 0);
+    } else if (active == CAN_FD) {
+        ui->statusbar->showMessage("Connected via CAN FD", 0);
+    }
+}
+
+void MainWindow::connectAndLoad(bool found_by_poll) {
+    if (update_running) {
+        return;
+    }
+    unit_poll->stop();
+    if (found_by_poll) {
+        qDebug() << "EFIS found, connecting";
+        ui->statusbar->showMessage(tr("EFIS found - connecting..."), 0);
+    }
+    if (!openUnit()) {
+        qDebug() << "Failed to establish connection via USB HID or CAN FD";
+        showConnection(false);
+        watchForUnit();
+        return;
+    }
+    showConnection(true);
+    if (!changed_values.empty()) {
+        // The user's edits are worth more than the unit's copy: keep them in the form.
+        qDebug() << "Connected with" << changed_values.size() << "edits pending; not loading";
+        ui->statusbar->showMessage(
+            tr("Connected - your %n edit(s) are kept; Load replaces them with the unit's settings",
+               nullptr, static_cast<int>(changed_values.size())),
+            0);
+        return;
+    }
+    loadConfigFromDevice();
+}
+
+void MainWindow::watchForUnit() {
+    if (!unit_poll->isActive()) {
+        unit_poll->start();
+    }
+}
+
+void MainWindow::pollForUnit() {
+    if (isConnected(comms)) {
+        unit_poll->stop();
+        return;
+    }
+    // Not while a transfer or a dialog holds the window; the next tick looks again.
+    if (update_running || QApplication::activeModalWidget() != nullptr) {
+        return;
+    }
+    const std::string found = USBHID::findInterface(vendor_id, product_id);
+    if (found.empty()) {
+        failed_interface.clear(); // gone: when it comes back it is tried again
+        return;
+    }
+    if (found == failed_interface && ++failed_interface_ticks < FAILED_RETRY_TICKS) {
+        // The interface that would not open or answer: try it again now and then only, as a
+        // quick replug may give it the same path.
+        return;
+    }
+    connectAndLoad(true);
 }

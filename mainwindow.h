@@ -1,12 +1,14 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
 #include <array>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,7 +18,11 @@
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
+class QAction;
+class QCloseEvent;
+class QLabel;
 class QPushButton;
+class QTimer;
 class QRadioButton;
 
 namespace Ui {
@@ -51,6 +57,11 @@ public:
 
     // Fields edited since the last load, update or save, in ascending order.
     const std::set<settings_struct_index> &changedValues() const { return changed_values; }
+
+protected:
+    // While a firmware update runs the window stays open: closing it would delete the comms
+    // manager under the transfer.
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void onSaveClicked();
@@ -102,6 +113,21 @@ private:
     friend class MainWindowTestPeer; // the window tests reach the private steps
 
     void updateUIFromConfig();
+    // The unit's connection. openUnit closes any open interface and connects as at start-up
+    // (true when the unit confirmed itself); showConnection puts the outcome in the status bar
+    // in start-up's words. connectAndLoad does both on the user's or the poll's behalf and loads
+    // the unit's settings unless edits are pending. While the unit is not connected the poll
+    // looks for its interface every two seconds and connects when it appears.
+    void setUpDeviceMenu();
+    bool openUnit();
+    void showConnection(bool connected);
+    void connectAndLoad(bool found_by_poll);
+    void pollForUnit();
+    void watchForUnit();
+    // From the transfer's progress: the time left and the rate in the bar's text, and, at most
+    // every 50 ms, a pass of the event loop without user input (repaints, the desktop's
+    // liveness pings).
+    void followTransfer(uint32_t current, uint32_t total, int phase);
     // Settings files: the File menu, the form's values as a record, export (true when
     // written), import after the user confirmed the differences, and the backup offered before
     // a firmware update (false when the update should not start).
@@ -149,6 +175,22 @@ private:
     bool registrationShownUnread() const;
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
+
+    QTimer *unit_poll = nullptr;
+    QAction *reconnect_action = nullptr;
+    // The interface a connection attempt found and could not confirm (no answer, no
+    // permission): the poll tries it again at once when it has gone away or changed, else
+    // only every few polls.
+    std::string failed_interface;
+    int failed_interface_ticks = 0;
+    bool update_running = false;
+    QLabel *update_note = nullptr;
+    // The running transfer's clock: its last pass of the event loop, and where the upload's
+    // rate is counted from.
+    QElapsedTimer transfer_clock;
+    qint64 last_events_ms = 0;
+    qint64 upload_start_ms = -1;
+    uint32_t upload_start_bytes = 0;
 };
 
 #endif // MAINWINDOW_H

@@ -1,14 +1,21 @@
 // The firmware tab (file choice, update with progress, its widget states) and the reboot
 // command; and screenshots of both tabs after a load from the simulated unit.
+#include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextEdit>
+#include <QTimer>
+
+#include <algorithm>
 
 #include "gui_window.h"
 
@@ -144,6 +151,89 @@ TEST_F(FirmwareTabTest, UpdateWritesTheChosenImageAndFollowsItsProgress) {
     EXPECT_TRUE(sim::unit().flash().violations().empty());
 }
 
+// What reaches the window while a transfer holds the GUI thread, by the unit's request count
+// at the time: so "during" means after the first request of the update and before its last.
+class TransferWatch : public QObject {
+public:
+    std::size_t posted_at = 0;
+    std::vector<std::size_t> paints;
+    QString rate_text;
+
+protected:
+    bool event(QEvent *e) override {
+        if (e->type() == QEvent::User) {
+            posted_at = sim::unit().received().size();
+            return true;
+        }
+        return QObject::event(e);
+    }
+    bool eventFilter(QObject *watched, QEvent *e) override {
+        if (e->type() == QEvent::Paint) {
+            paints.push_back(sim::unit().received().size());
+            const QString text = static_cast<QProgressBar *>(watched)->text();
+            if (text.contains("left")) {
+                rate_text = text;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(FirmwareTabTest, DuringTheTransferTheWindowRepaintsAndStaysOpenButTakesNoClick) {
+    open();
+    std::vector<uint8_t> image = makeImage(64 * 3000);
+    reinterpret_cast<firmware_header_t *>(image.data())->total_size =
+        static_cast<uint32_t>(image.size()); // three blocks
+    chooseImage(image);
+    w<QTabWidget>("tabWidget")->setCurrentIndex(1);
+    window->show();
+    QApplication::processEvents();
+    sim::unit().setReplyDelayMicros(400);
+    auto *bar = w<QProgressBar>("progressBar_firmware");
+    TransferWatch watch;
+    bar->installEventFilter(&watch);
+
+    const std::size_t before = requestCount();
+    std::size_t closed_at = 0;
+    std::size_t clicked_at = 0;
+    bool close_accepted = true;
+    QString note;
+    QTimer::singleShot(150, [&] {
+        close_accepted = window->close();
+        note = w<QLabel>("updateNoteLabel")->text();
+        closed_at = requestCount();
+        QCoreApplication::postEvent(&watch, new QEvent(QEvent::User));
+    });
+    QTimer::singleShot(300, [&] {
+        QTest::mouseClick(w<QPushButton>("pushButton_reboot"), Qt::LeftButton);
+        QTest::mouseClick(w<QPushButton>("pushButton_load"), Qt::LeftButton);
+        clicked_at = requestCount();
+    });
+    answerBackupOffer(QMessageBox::No);
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    const std::size_t after = requestCount();
+    ASSERT_EQ(status(), "Firmware update completed");
+
+    const auto during = [&](std::size_t at) { return at > before && at < after; };
+    EXPECT_TRUE(during(closed_at)) << closed_at << " of " << before << ".." << after;
+    EXPECT_FALSE(close_accepted);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(note.isEmpty());
+    EXPECT_TRUE(during(watch.posted_at));
+    EXPECT_GE(std::count_if(watch.paints.begin(), watch.paints.end(), during), 2);
+    EXPECT_TRUE(watch.rate_text.contains(QRegularExpression("^\\d+% - \\d+:\\d\\d left, "
+                                                            "\\d+\\.\\d kB/s$")))
+        << watch.rate_text.toStdString();
+    EXPECT_EQ(bar->text(), "100%");
+    // The clicks ran no slot, neither during the transfer nor after it.
+    EXPECT_TRUE(during(clicked_at));
+    EXPECT_FALSE(sim::unit().rebootRequested());
+    EXPECT_TRUE(requests(CANMSG_REQUEST_USER_SETTING, before).empty());
+    EXPECT_FALSE(w<QLabel>("updateNoteLabel")->isVisible());
+    // Once it has ended, the window closes.
+    EXPECT_TRUE(window->close());
+}
+
 TEST_F(FirmwareTabTest, FailedUpdateSaysSoAndGivesTheTabBack) {
     open();
     chooseImage(makeImage(200));
@@ -173,6 +263,16 @@ TEST_F(FirmwareTabTest, RebootSendsTheBootloaderCommandOnce) {
     EXPECT_EQ(logTexts(o.log, kReboot),
               std::vector<std::string>{"Reboot command sent successfully"});
     EXPECT_EQ(status(), "Reboot command sent to device");
+    // The unit restarts: the window no longer counts it as connected and watches for it.
+    EXPECT_FALSE(peer().comms()->isConnected());
+    EXPECT_TRUE(window->findChild<QTimer *>("unitPollTimer")->isActive());
+    from = requestCount();
+    o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+    EXPECT_EQ(requestCount(), from);
+    EXPECT_EQ(logTexts(o.log, kReboot),
+              std::vector<std::string>{"No communication interface connected"});
+    run([&] { window->findChild<QAction *>("actionReconnect")->trigger(); });
+    ASSERT_TRUE(peer().comms()->isConnected());
 
     // A write that transfers nothing fails as one that fails outright.
     for (FaultKind kind : {FaultKind::WriteNothing, FaultKind::UnplugBeforeWrite}) {

@@ -44,6 +44,8 @@ public:
     CommsManager *comms() { return w_->comms; }
     void startUpdate() { w_->onStartUpdateClicked(); }
     void skyColor0Changed() { w_->onSkyColor0Changed(); }
+    // One tick of the poll that looks for the unit while it is not connected.
+    void pollForUnit() { w_->pollForUnit(); }
 
 private:
     MainWindow *w_;

@@ -56,6 +56,22 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
     return connected;
 }
 
+std::string USBHID::findInterface(uint16_t vendor_id, uint16_t product_id) {
+    hid_device_info *list = hid_enumerate(vendor_id, product_id);
+    std::string found;
+    for (hid_device_info *dev = list; dev != nullptr; dev = dev->next) {
+        if (dev->vendor_id == vendor_id && dev->product_id == product_id &&
+            dev->usage_page == COMMS_VENDOR_USAGE_PAGE && dev->path != nullptr) {
+            found = dev->path;
+            break;
+        }
+    }
+    if (list != nullptr) {
+        hid_free_enumeration(list);
+    }
+    return found;
+}
+
 void USBHID::disconnect() {
     if (device_handle != nullptr) {
         hid_close(device_handle);

@@ -25,6 +25,9 @@ public:
     USBHID &operator=(const USBHID &) = delete;
 
     bool connect(uint16_t vendor_id, uint16_t product_id);
+    // The path of the interface connect() would open, from one device listing and without
+    // opening or sending anything; empty when the unit is not plugged in.
+    static std::string findInterface(uint16_t vendor_id, uint16_t product_id);
     void disconnect();
     bool isConnected() const { return connected; }
     // After a connect that found the unit's interface but could not open it: true,
