@@ -97,7 +97,7 @@ struct ExpectedWidget {
     int frameShadow = -1;
     int orientation = 0; // sliders: Qt::Orientation
     const char *placeholder = nullptr;
-    int lineWrapMode = -1;      // QTextEdit::LineWrapMode
+    int lineWrapMode = -1;      // QTextEdit::LineWrapMode or QPlainTextEdit's
     bool scrollBarsOff = false; // both scroll bar policies Qt::ScrollBarAlwaysOff
     int sizeAdjustPolicy = -1;  // QComboBox::SizeAdjustPolicy
     int tabIndex = -1;          // pages of a tab widget
@@ -187,6 +187,11 @@ struct ExpectedWidget {
         return e;
     }
     constexpr ExpectedWidget wrap(QTextEdit::LineWrapMode m) const {
+        ExpectedWidget e = *this;
+        e.lineWrapMode = static_cast<int>(m);
+        return e;
+    }
+    constexpr ExpectedWidget wrap(QPlainTextEdit::LineWrapMode m) const {
         ExpectedWidget e = *this;
         e.lineWrapMode = static_cast<int>(m);
         return e;
@@ -408,7 +413,7 @@ inline const ExpectedWidget kExpectedForm[] = {
 
     // Colours: label column and button column.
     widget("layoutWidget_3", "QWidget", "tab")
-        .at(370, 60, 147, 321)
+        .at(365, 60, 152, 321)
         .holds("colors_label_layout", "QVBoxLayout", 10),
     colourLabel("sky_top_label", 0, "Sky Upper"),
     colourLabel("sky_bottom_label", 1, "Sky Lower"),
@@ -442,19 +447,20 @@ inline const ExpectedWidget kExpectedForm[] = {
     widget("text_registration_num", "QPlainTextEdit", "tab")
         .at(110, 10, 104, 31)
         .font(kFormFont)
+        .wrap(QPlainTextEdit::NoWrap)
         .noScrollBars()
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed),
 
     // Brightness and transparency.
     label("label_brightness", "tab", "Display Brightness")
-        .at(620, 320, 161, 18)
+        .at(620, 320, 161, 19)
         .align(kLeftAligned),
     widget("backlight_slider", "QSlider", "tab")
         .at(620, 350, 160, 16)
         .oriented(Qt::Horizontal)
         .range(0, 21, -1, 10),
     label("label_text_bg_alpha", "tab", "Text Background Transparency")
-        .at(580, 380, 241, 18)
+        .at(580, 380, 245, 19)
         .align(kLeftAligned),
     widget("text_bg_alpha_slider", "QSlider", "tab")
         .at(620, 410, 160, 16)
@@ -463,7 +469,7 @@ inline const ExpectedWidget kExpectedForm[] = {
 
     // Action buttons, left to right.
     widget("layoutWidget_2", "QWidget", "tab")
-        .at(200, 460, 471, 28)
+        .at(183, 460, 505, 28)
         .holds("btn_layout", "QHBoxLayout", 3),
     widget("pushButton_load", "QPushButton", "layoutWidget_2")
         .in("btn_layout", 0)
@@ -483,7 +489,7 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(260, 110, 241, 281)
         .frame(QFrame::StyledPanel, QFrame::Raised),
     widget("pushButton_browse", "QPushButton", "frame")
-        .at(40, 20, 161, 31)
+        .at(36, 20, 169, 31)
         .font(kFormFont)
         .withText("Select Firmware File"),
     widget("text_firmware_file", "QTextEdit", "frame")
@@ -494,7 +500,7 @@ inline const ExpectedWidget kExpectedForm[] = {
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed)
         .disabled(),
     widget("pushButton_start_update", "QPushButton", "frame")
-        .at(40, 140, 161, 31)
+        .at(36, 140, 169, 31)
         .font(kFormFont)
         .withText("Start Update")
         .disabled(),
@@ -503,7 +509,7 @@ inline const ExpectedWidget kExpectedForm[] = {
         .range(0, 100, -1, 0)
         .disabled(),
     widget("pushButton_reboot", "QPushButton", "frame")
-        .at(40, 230, 161, 31)
+        .at(36, 230, 169, 31)
         .font(kFormFont)
         .withText("Reboot EFIS"),
 };
@@ -866,6 +872,10 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<s
         }
     }
     if (const auto *t = qobject_cast<const QPlainTextEdit *>(w)) {
+        if (e.lineWrapMode >= 0 && static_cast<int>(t->lineWrapMode()) != e.lineWrapMode) {
+            report("line wrap mode is " + std::to_string(t->lineWrapMode()) + ", expected " +
+                   std::to_string(e.lineWrapMode));
+        }
         if (!t->toPlainText().isEmpty()) {
             report("holds " + quoted(t->toPlainText()) + ", expected empty");
         }

@@ -10,8 +10,10 @@ job="${1:-}"
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EFIS_BUILD_DIR:-$top/build}"
 
+# fonts-dejavu-core: Debian's default fonts, the ones the window's form is laid out for and
+# the window tests measure its texts with.
 packages=(g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libhidapi-dev
-          libgtest-dev clang-format)
+          libgtest-dev clang-format fonts-dejavu-core)
 
 install_missing() {
     local missing=()

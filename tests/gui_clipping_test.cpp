@@ -1,0 +1,66 @@
+// Every text of the form fits its widget with the form's fonts: no label, radio button, check
+// box or button is narrower than its text needs, none is cut off at the bottom, and the
+// registration box keeps its text on one line.
+#include <QAbstractButton>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTabBar>
+#include <QTextDocument>
+#include <QAbstractTextDocumentLayout>
+
+#include "gui_window.h"
+
+using namespace gui_test;
+
+namespace {
+
+// What the widget's text needs beyond its size, or an empty string when it fits.
+std::string shortfall(QWidget *widget) {
+    const QSize has = widget->size();
+    QSize needs = widget->sizeHint();
+    auto *label = qobject_cast<QLabel *>(widget);
+    if (label != nullptr && label->wordWrap()) {
+        // A wrapping label may be as narrow as it likes if its lines fit in its height.
+        needs = QSize(0, label->heightForWidth(has.width()));
+    }
+    if (has.width() >= needs.width() && has.height() >= needs.height()) {
+        return {};
+    }
+    return widget->objectName().toStdString() + " is " + std::to_string(has.width()) + "x" +
+           std::to_string(has.height()) + ", its text needs " + std::to_string(needs.width()) +
+           "x" + std::to_string(needs.height()) + " (" +
+           QFontInfo(widget->font()).family().toStdString() + ")";
+}
+
+} // namespace
+
+TEST_F(WindowTest, EveryTextFitsItsWidget) {
+    open();
+    window->show();
+    QApplication::processEvents();
+
+    std::vector<std::string> clipped;
+    int checked = 0;
+    for (QWidget *widget : window->centralWidget()->findChildren<QWidget *>()) {
+        const bool tab_bar_part = qobject_cast<QTabBar *>(widget->parentWidget()) != nullptr;
+        if (tab_bar_part || (qobject_cast<QLabel *>(widget) == nullptr &&
+                             qobject_cast<QAbstractButton *>(widget) == nullptr)) {
+            continue;
+        }
+        ++checked;
+        const std::string missing = shortfall(widget);
+        if (!missing.empty()) {
+            clipped.push_back(missing);
+        }
+    }
+    EXPECT_GT(checked, 40);
+    EXPECT_EQ(clipped, std::vector<std::string>{});
+
+    // The registration scrolls sideways within one line rather than wrapping out of sight.
+    auto *registration = w<QPlainTextEdit>("text_registration_num");
+    EXPECT_EQ(registration->lineWrapMode(), QPlainTextEdit::NoWrap);
+    registration->setPlainText("-ABCDEFGHIJ");
+    EXPECT_EQ(registration->document()->blockCount(), 1);
+    EXPECT_EQ(registration->document()->documentLayout()->documentSize().height(), 1.0);
+}
