@@ -49,13 +49,15 @@ window="$(xdotool search --sync --name '^RK_62 EFIS Config$' | head -n 1)"
 sleep 1
 
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.5; }
-click 147 22   # the "Firmware Update" tab
-click 392 181  # "Select Firmware File"
+click 147 42   # the "Firmware Update" tab, below the menu bar
+click 392 201  # "Select Firmware File"
 sleep 1
 xdotool type --delay 10 "$build/demo-firmware.bin"
 xdotool key Return
 sleep 0.5
-click 392 301  # "Start Update"
+click 392 321  # "Start Update"
+sleep 1
+xdotool key alt+n  # "No" to the backup offered before the update
 wait_for_line "Firmware update process finished" 120
 grep -qF "send_fw: Firmware transmission completed successfully" "$work/demo.log" ||
     { echo "the firmware update did not complete:" >&2; cat "$work/demo.log" >&2; exit 1; }
