@@ -981,7 +981,7 @@ void MainWindow::onStartUpdateClicked() {
         upload_start_ms = -1;
         upload_start_bytes = 0;
         done = send_fw(comms, path.constData(), fw_progress_callback, this);
-        // The input held back during the transfer arrives now and is dropped.
+        // The input held back during the transfer is delivered now, into the blocker.
         QCoreApplication::processEvents();
         update_running = false;
     }
@@ -1038,7 +1038,8 @@ void MainWindow::followTransfer(uint32_t current, uint32_t total, int phase) {
                                                 .arg(seconds_left % 60, 2, 10, QLatin1Char('0'))
                                                 .arg(rate / 1000.0, 0, 'f', 1));
     }
-    // Repaints, timers and the desktop's pings; clicks and keys wait until the transfer ends.
+    // Repaints, timers and the desktop's pings; clicks and keys are held back, and dropped when
+    // the transfer ends.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 

@@ -2,7 +2,6 @@
 // box or button is narrower than its text needs, none is cut off at the bottom, and the
 // registration box keeps its text on one line.
 #include <QAbstractButton>
-#include <QFontInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTabBar>
@@ -15,7 +14,7 @@ using namespace gui_test;
 
 namespace {
 
-// What the widget's text needs beyond its size, or an empty string when it fits.
+// A description of the widget when its text needs more room than it has.
 std::string shortfall(QWidget *widget) {
     const QSize has = widget->size();
     QSize needs = widget->sizeHint();
@@ -27,10 +26,13 @@ std::string shortfall(QWidget *widget) {
     if (has.width() >= needs.width() && has.height() >= needs.height()) {
         return {};
     }
-    return widget->objectName().toStdString() + " is " + std::to_string(has.width()) + "x" +
-           std::to_string(has.height()) + ", its text needs " + std::to_string(needs.width()) +
-           "x" + std::to_string(needs.height()) + " (" +
-           QFontInfo(widget->font()).family().toStdString() + ")";
+    return QString("%1 is %2x%3, needs %4x%5")
+        .arg(widget->objectName())
+        .arg(has.width())
+        .arg(has.height())
+        .arg(needs.width())
+        .arg(needs.height())
+        .toStdString();
 }
 
 } // namespace
