@@ -26,17 +26,9 @@ fail() {
 }
 
 tools=(debootstrap lintian desktop-file-utils appstream dpkg-dev)
-missing=()
-for p in "${tools[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# shellcheck source=tools/install_missing.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../tools/install_missing.sh"
+install_missing "${tools[@]}"
 [ "$(id -u)" -eq 0 ] || fail "the clean root needs root rights (debootstrap, chroot)"
 
 mkdir -p "$work" "$archives"

@@ -15,19 +15,8 @@ build="${EFIS_BUILD_DIR:-$top/build}"
 packages=(g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libhidapi-dev
           libgtest-dev clang-format fonts-dejavu-core)
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-}
+# shellcheck source=tools/install_missing.sh
+. "$top/tools/install_missing.sh"
 
 configure_and_build() {
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -36,17 +25,17 @@ configure_and_build() {
 
 case "$job" in
 demo)
-    install_missing
+    install_missing "${packages[@]}"
     configure_and_build --target efis-config-demo
     exec "$build/efis-config-demo"
     ;;
 run)
-    install_missing
+    install_missing "${packages[@]}"
     configure_and_build --target efis-config
     exec "$build/efis-config"
     ;;
 test)
-    install_missing
+    install_missing "${packages[@]}"
     configure_and_build
     cd "$build"
     exec ctest --output-on-failure -j"$(nproc)"

@@ -32,20 +32,8 @@ die() {
     exit 1
 }
 
-install_missing() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    say "installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-}
+# shellcheck source=tools/install_missing.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../tools/install_missing.sh"
 
 # The versioned kernel package that linux-image-amd64 stands for.
 kernel_package() {
@@ -143,7 +131,7 @@ make_initramfs() {
     rm -rf "$tmp"
 }
 
-install_missing qemu-system-x86 busybox-static
+install_missing --no-recommends qemu-system-x86 busybox-static
 
 # The programs the checks run, built when missing or out of date.
 cmake --build "$build" -j"$(nproc)" --target efis-config efis-virtual-unit efis-vm-window \
