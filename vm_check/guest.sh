@@ -52,6 +52,12 @@ for check in "$src"/vm_check/checks/[0-9][0-9]-*.sh; do
     started="$(cut -d' ' -f1 /proc/uptime)"
     rc=0
     timeout 300 sh "$check" || rc=$?
+    # A program a check left running would take the next checks' units: that check failed.
+    if pgrep -f "$build/(efis-config|efis-cli|vm_check/efis-vm-window|virtual_unit/)" >/dev/null; then
+        echo "vm-check: $name left running: $(pgrep -a -f "$build/(efis-|vm_check/|virtual_unit/)" | tr '\n' ';')"
+        pkill -KILL -f "$build/(efis-config|efis-cli|vm_check/efis-vm-window|virtual_unit/)"
+        [ "$rc" -ne 0 ] || rc=1
+    fi
     took="$(awk -v a="$started" -v b="$(cut -d' ' -f1 /proc/uptime)" 'BEGIN { printf "%.1f", b - a }')"
     if [ "$rc" -eq 0 ]; then
         echo "-- check $name passed (${took} s)"

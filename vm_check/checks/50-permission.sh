@@ -18,9 +18,14 @@ chown "$user:$user" "$EFIS_WORK/home" "$EFIS_WORK/runtime"
 chmod 700 "$EFIS_WORK/runtime"
 
 # run_tool NAME: efis-config as the user until its connection outcome is out (at most 30 s).
+# The background subshell execs setpriv, which execs the tool: $! is the tool's own process, so
+# that ending it leaves no tool behind (one left running would look for the unit every 2 s and
+# take the later checks' units).
 run_tool() {
     out="$EFIS_WORK/$1.out"
-    as_user "$tool_bin" >"$out" 2>"$EFIS_WORK/$1.err" &
+    (exec setpriv --reuid="$user" --regid="$user" --clear-groups \
+        env HOME="$EFIS_WORK/home" XDG_RUNTIME_DIR="$EFIS_WORK/runtime" "$tool_bin") \
+        >"$out" 2>"$EFIS_WORK/$1.err" &
     pid=$!
     i=0
     while [ "$i" -lt 300 ] && kill -0 "$pid" 2>/dev/null; do
@@ -31,6 +36,10 @@ run_tool() {
     sleep 0.5
     kill -TERM "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
+    if pgrep -u "$user" -f "$tool_bin" >/dev/null; then
+        failed "$1: efis-config ended"
+        pkill -KILL -u "$user" -f "$tool_bin"
+    fi
 }
 
 start_unit permission
