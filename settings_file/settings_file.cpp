@@ -31,7 +31,7 @@ const Choice ALTITUDE = {{"feet", "meters", nullptr}, {1u << 3, 1u << 4, 0}, 2};
 const Choice TEMPERATURE = {{"fahrenheit", "celsius", nullptr}, {1u << 5, 1u << 6, 0}, 2};
 const Choice PRESSURE = {{"inHg", "mbar", nullptr}, {1u << 7, 1u << 8, 0}, 2};
 
-struct Spec {
+struct FieldRule {
     const char *key;
     settings_struct_index index;
     Kind kind;
@@ -41,7 +41,7 @@ struct Spec {
 };
 
 // Every entry of the file, in the file's order; the ranges are the form's.
-const Spec SPECS[] = {
+const FieldRule FIELD_RULES[] = {
     {"speed_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &SPEED},
     {"altitude_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &ALTITUDE},
     {"temperature_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &TEMPERATURE},
@@ -113,13 +113,13 @@ float angleOf(const Settings_t &record, settings_struct_index index) {
     return value;
 }
 
-QJsonValue valueOf(const Settings_t &record, const Spec &spec) {
-    const uint32_t word = field(record, spec.index);
-    switch (spec.kind) {
+QJsonValue valueOf(const Settings_t &record, const FieldRule &rule) {
+    const uint32_t word = field(record, rule.index);
+    switch (rule.kind) {
     case Kind::UnitChoice:
-        for (int i = 0; i < spec.choice->count; ++i) {
-            if ((word & spec.choice->mask()) == spec.choice->bits[i]) {
-                return QString::fromLatin1(spec.choice->names[i]);
+        for (int i = 0; i < rule.choice->count; ++i) {
+            if ((word & rule.choice->mask()) == rule.choice->bits[i]) {
+                return QString::fromLatin1(rule.choice->names[i]);
             }
         }
         return QJsonValue(); // none or several chosen: the form could show no single choice
@@ -134,7 +134,7 @@ QJsonValue valueOf(const Settings_t &record, const Spec &spec) {
                    ? QStringLiteral("#%1").arg(word & 0xFFFFFFu, 6, 16, QLatin1Char('0')).toUpper()
                    : QStringLiteral("#%1").arg(word, 8, 16, QLatin1Char('0')).toUpper();
     case Kind::Angle:
-        return shortestAngle(angleOf(record, spec.index));
+        return shortestAngle(angleOf(record, rule.index));
     }
     return QJsonValue();
 }
@@ -148,71 +148,71 @@ QString jsonText(const QJsonValue &value) {
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-QString rangeText(const Spec &spec) {
-    switch (spec.kind) {
+QString rangeText(const FieldRule &rule) {
+    switch (rule.kind) {
     case Kind::UnitChoice: {
         QStringList names;
-        for (int i = 0; i < spec.choice->count; ++i) {
-            names << QStringLiteral("\"%1\"").arg(QString::fromLatin1(spec.choice->names[i]));
+        for (int i = 0; i < rule.choice->count; ++i) {
+            names << QStringLiteral("\"%1\"").arg(QString::fromLatin1(rule.choice->names[i]));
         }
         return QStringLiteral("one of %1").arg(names.join(QStringLiteral(", ")));
     }
     case Kind::Whole:
         return QStringLiteral("a whole number from %1 to %2")
-            .arg(static_cast<qulonglong>(spec.min))
-            .arg(static_cast<qulonglong>(spec.max));
+            .arg(static_cast<qulonglong>(rule.min))
+            .arg(static_cast<qulonglong>(rule.max));
     case Kind::Volts:
         return QStringLiteral("volts from %1 to %2 in steps of 0.1")
-            .arg(spec.min, 0, 'f', 1)
-            .arg(spec.max, 0, 'f', 1);
+            .arg(rule.min, 0, 'f', 1)
+            .arg(rule.max, 0, 'f', 1);
     case Kind::Registration:
         return QStringLiteral("text of at most 11 Latin-1 characters");
     case Kind::Colour:
         return QStringLiteral("a colour \"#RRGGBB\" or \"#AARRGGBB\"");
     case Kind::Angle:
-        return QStringLiteral("degrees from %1 to %2").arg(spec.min).arg(spec.max);
+        return QStringLiteral("degrees from %1 to %2").arg(rule.min).arg(rule.max);
     }
     return QString();
 }
 
 // Sets the entry's field in `record` from the file's value; false when the value is not one the
 // form allows.
-bool take(const Spec &spec, const QJsonValue &value, Settings_t *record) {
+bool take(const FieldRule &rule, const QJsonValue &value, Settings_t *record) {
     uint32_t word = 0;
-    switch (spec.kind) {
+    switch (rule.kind) {
     case Kind::UnitChoice: {
         if (!value.isString()) {
             return false;
         }
-        for (int i = 0; i < spec.choice->count; ++i) {
-            if (value.toString() == QLatin1String(spec.choice->names[i])) {
-                word = (field(*record, spec.index) & ~spec.choice->mask()) | spec.choice->bits[i];
-                return settings_set_value(record, spec.index, &word);
+        for (int i = 0; i < rule.choice->count; ++i) {
+            if (value.toString() == QLatin1String(rule.choice->names[i])) {
+                word = (field(*record, rule.index) & ~rule.choice->mask()) | rule.choice->bits[i];
+                return settings_set_value(record, rule.index, &word);
             }
         }
         return false;
     }
     case Kind::Whole: {
         const double v = value.toDouble(-1);
-        if (!value.isDouble() || v != std::floor(v) || v < spec.min || v > spec.max) {
+        if (!value.isDouble() || v != std::floor(v) || v < rule.min || v > rule.max) {
             return false;
         }
         word = static_cast<uint32_t>(v);
-        return settings_set_value(record, spec.index, &word);
+        return settings_set_value(record, rule.index, &word);
     }
     case Kind::Volts: {
         const double tenths = value.toDouble(-1) * 10.0;
         const double rounded = std::round(tenths);
-        if (!value.isDouble() || std::fabs(tenths - rounded) > 1e-6 || rounded < spec.min * 10 ||
-            rounded > spec.max * 10) {
+        if (!value.isDouble() || std::fabs(tenths - rounded) > 1e-6 || rounded < rule.min * 10 ||
+            rounded > rule.max * 10) {
             return false;
         }
         word = static_cast<uint32_t>(rounded);
-        return settings_set_value(record, spec.index, &word);
+        return settings_set_value(record, rule.index, &word);
     }
     case Kind::Registration: {
         const QString text = value.toString();
-        if (!value.isString() || text.size() > spec.max) {
+        if (!value.isString() || text.size() > rule.max) {
             return false;
         }
         char bytes[SETTINGS_REGISTRATION_LEN] = {};
@@ -234,16 +234,16 @@ bool take(const Spec &spec, const QJsonValue &value, Settings_t *record) {
             return false;
         }
         word = text.mid(1).toUInt(nullptr, 16) | (text.size() == 7 ? 0xFF000000u : 0u);
-        return settings_set_value(record, spec.index, &word);
+        return settings_set_value(record, rule.index, &word);
     }
     case Kind::Angle: {
         const double v = value.toDouble(1000);
-        if (!value.isDouble() || !std::isfinite(v) || v < spec.min || v > spec.max) {
+        if (!value.isDouble() || !std::isfinite(v) || v < rule.min || v > rule.max) {
             return false;
         }
         const float narrowed = static_cast<float>(v);
         std::memcpy(&word, &narrowed, sizeof(word));
-        return settings_set_value(record, spec.index, &word);
+        return settings_set_value(record, rule.index, &word);
     }
     }
     return false;
@@ -291,9 +291,9 @@ bool headerWord(const QJsonObject &unit, const char *key, uint32_t *out, QString
 
 std::vector<Entry> entries(const Settings_t &record) {
     std::vector<Entry> list;
-    for (const Spec &spec : SPECS) {
-        const QJsonValue value = valueOf(record, spec);
-        list.push_back({QString::fromLatin1(spec.key), spec.index,
+    for (const FieldRule &rule : FIELD_RULES) {
+        const QJsonValue value = valueOf(record, rule);
+        list.push_back({QString::fromLatin1(rule.key), rule.index,
                         value.isString() ? value.toString() : jsonText(value)});
     }
     return list;
@@ -301,8 +301,8 @@ std::vector<Entry> entries(const Settings_t &record) {
 
 QByteArray write(const Settings_t &record, const UnitHeader &unit) {
     QJsonObject settings;
-    for (const Spec &spec : SPECS) {
-        settings.insert(QLatin1String(spec.key), valueOf(record, spec));
+    for (const FieldRule &rule : FIELD_RULES) {
+        settings.insert(QLatin1String(rule.key), valueOf(record, rule));
     }
     QJsonObject header;
     header.insert(QStringLiteral("serial_number"),
@@ -386,27 +386,27 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
     }
     const QJsonObject settings = settings_value.toObject();
     QStringList known;
-    for (const Spec &spec : SPECS) {
-        known << QString::fromLatin1(spec.key);
+    for (const FieldRule &rule : FIELD_RULES) {
+        known << QString::fromLatin1(rule.key);
     }
     if (!onlyKnownKeys(settings, known, "\"settings\"", error)) {
         return false;
     }
     Settings_t taken = *record;
-    for (const Spec &spec : SPECS) {
-        const QString key = QString::fromLatin1(spec.key);
+    for (const FieldRule &rule : FIELD_RULES) {
+        const QString key = QString::fromLatin1(rule.key);
         if (!settings.contains(key)) {
             return fail(error,
-                        QStringLiteral("Missing field \"%1\" (%2)").arg(key, rangeText(spec)));
+                        QStringLiteral("Missing field \"%1\" (%2)").arg(key, rangeText(rule)));
         }
         const QJsonValue value = settings.value(key);
         // A unit choice the record held none or several of is kept as it is.
-        if (spec.kind == Kind::UnitChoice && value.isNull()) {
+        if (rule.kind == Kind::UnitChoice && value.isNull()) {
             continue;
         }
-        if (!take(spec, value, &taken)) {
+        if (!take(rule, value, &taken)) {
             return fail(error, QStringLiteral("Field \"%1\": value %2 is not allowed; allowed: %3")
-                                   .arg(key, jsonText(value), rangeText(spec)));
+                                   .arg(key, jsonText(value), rangeText(rule)));
         }
     }
     *record = taken;

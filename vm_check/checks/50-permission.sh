@@ -50,7 +50,7 @@ chmod 600 "$node"
 echo "node $node: $(stat -c '%U:%G %a' "$node")"
 
 run_tool refused
-compare "specified failure lines kept" \
+compare "usual failure lines kept" \
     "$(grep -c -x 'Failed to connect to USB HID device
 Failed to connect via both USB HID and CAN FD' "$out")" 2
 compare "added line" "$(tail -n 1 "$out")" \
