@@ -52,6 +52,32 @@ private:
     unsigned long saved_slack_ = 0; // 0: nothing to restore
 };
 
+// Writes one piece of the payload and waits for the unit to confirm it; false, with the line
+// that says why, when it did not.
+bool writeConfirmed(CommsManager *comms, const uint8_t *bytes, std::size_t length,
+                    uint32_t packet_count) {
+    COMMS_MSG_t piece = newMessage(CANMSG_WRITE_MX25, static_cast<uint8_t>(length));
+    std::memcpy(piece.data, bytes, length);
+    if (comms->write(piece) <= 0) {
+        std::printf("send_fw: Failed to send firmware data packet %u\n",
+                    static_cast<unsigned>(packet_count));
+        return false;
+    }
+    uint8_t reported_op = 0;
+    if (!wait_for_mx25_ack(comms, &reported_op, nullptr)) {
+        std::printf("send_fw: MX25 write acknowledgment failed at packet %u\n",
+                    static_cast<unsigned>(packet_count));
+        return false;
+    }
+    if (reported_op != OP_WRITE) {
+        std::printf(
+            "send_fw: Op type mismatch in response (expected=OP_WRITE/0x%02X, got=0x%02X)\n",
+            static_cast<unsigned>(OP_WRITE), static_cast<unsigned>(reported_op));
+        return false;
+    }
+    return true;
+}
+
 // What the address of a status reply holds before the reply is read. A reply
 // whose msg_len is 4 or less carries no address and leaves it untouched, so it
 // must be a value that can never equal the expected address: 0xFFFFFFFF (never
@@ -432,25 +458,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
         while (offset < got) {
             const std::size_t left = got - offset;
             const std::size_t length = whole_frames ? CANFD::longestFrameLength(left) : left;
-            COMMS_MSG_t piece = newMessage(CANMSG_WRITE_MX25, static_cast<uint8_t>(length));
-            std::memcpy(piece.data, packet.data + offset, length);
-            if (comms->write(piece) <= 0) {
-                std::printf("send_fw: Failed to send firmware data packet %u\n",
-                            static_cast<unsigned>(packet_count));
-                failed = true;
-                break;
-            }
-            reported_op = 0;
-            if (!wait_for_mx25_ack(comms, &reported_op, nullptr)) {
-                std::printf("send_fw: MX25 write acknowledgment failed at packet %u\n",
-                            static_cast<unsigned>(packet_count));
-                failed = true;
-                break;
-            }
-            if (reported_op != OP_WRITE) {
-                std::printf("send_fw: Op type mismatch in response (expected=OP_WRITE/0x%02X, "
-                            "got=0x%02X)\n",
-                            static_cast<unsigned>(OP_WRITE), static_cast<unsigned>(reported_op));
+            if (!writeConfirmed(comms, packet.data + offset, length, packet_count)) {
                 failed = true;
                 break;
             }
