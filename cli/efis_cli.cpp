@@ -54,26 +54,6 @@ void printJson(const Streams &s, const QJsonObject &object) {
     std::fprintf(s.out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
 }
 
-QString hex32(uint32_t v) {
-    return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper();
-}
-
-// The settings of a record as the file writes them.
-QJsonObject settingsObject(const Settings_t &record) {
-    return QJsonDocument::fromJson(settings_file::write(record, {}))
-        .object()
-        .value(QStringLiteral("settings"))
-        .toObject();
-}
-
-QString valueText(const QJsonValue &value) {
-    if (value.isString()) {
-        return value.toString();
-    }
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
-
 // A value typed on the command line: JSON when it reads as a number, true, false, null or a
 // quoted text; any other text as it stands.
 QJsonValue typedValue(const QString &text) {
@@ -235,7 +215,8 @@ int Cli::load() {
     }
     if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
-                  .arg(hex32(unit_checksum), hex32(loaded.calculated_crc)));
+                  .arg(settings_file::hexWord(unit_checksum),
+                       settings_file::hexWord(loaded.calculated_crc)));
     }
     return CLI_OK;
 }
@@ -243,9 +224,10 @@ int Cli::load() {
 int Cli::info() {
     const uint32_t serial = get_serialnumber(comms.get(), comms->getActiveInterface());
     QJsonObject o;
-    o.insert("serial_number", serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(hex32(serial)));
-    o.insert("checksum", hex32(unit_checksum));
-    o.insert("magic", hex32(record.magic));
+    o.insert("serial_number",
+             serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(settings_file::hexWord(serial)));
+    o.insert("checksum", settings_file::hexWord(unit_checksum));
+    o.insert("magic", settings_file::hexWord(record.magic));
     o.insert("version", static_cast<double>(record.version));
     o.insert("num_elements", static_cast<double>(record.num_elements));
     o.insert("crc_check", loaded.crc_matches ? "passed" : "failed");
@@ -254,14 +236,15 @@ int Cli::info() {
     } else {
         for (const char *key :
              {"serial_number", "checksum", "magic", "version", "num_elements", "crc_check"}) {
-            std::fprintf(s.out, "%s: %s\n", key, qPrintable(valueText(o.value(key))));
+            std::fprintf(s.out, "%s: %s\n", key,
+                         qPrintable(settings_file::shownText(o.value(key))));
         }
     }
     return CLI_OK;
 }
 
 int Cli::get(const QStringList &fields) {
-    const QJsonObject all = settingsObject(record);
+    const QJsonObject all = settings_file::settingsObject(record);
     QJsonObject chosen;
     for (const QString &field : fields) {
         if (!all.contains(field)) {
@@ -310,7 +293,7 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
             return CLI_UNIT_FAILED;
         }
         report->insert("stored", true);
-        report->insert("checksum", hex32(saved.new_crc));
+        report->insert("checksum", settings_file::hexWord(saved.new_crc));
     }
     if (s.json) {
         printJson(s, *report);
@@ -331,7 +314,7 @@ int Cli::set(const QStringList &assignments, bool save_after) {
         error(QStringLiteral("set needs FIELD=VALUE"));
         return CLI_USAGE;
     }
-    QJsonObject settings = settingsObject(record);
+    QJsonObject settings = settings_file::settingsObject(record);
     for (const QString &assignment : assignments) {
         const int eq = assignment.indexOf('=');
         const QString key = assignment.left(eq);

@@ -80,10 +80,6 @@ uint32_t field(const Settings_t &record, settings_struct_index index) {
     return settings_get_value(&record, index);
 }
 
-QString hex32(uint32_t v) {
-    return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper();
-}
-
 // The registration text: up to 11 characters, ending at the first 0 or erased byte.
 QString registrationText(const Settings_t &record) {
     const auto *reg = reinterpret_cast<const unsigned char *>(record.registration);
@@ -289,32 +285,44 @@ bool headerWord(const QJsonObject &unit, const char *key, uint32_t *out, QString
 
 } // namespace
 
+QString hexWord(uint32_t value) {
+    return QStringLiteral("0x") +
+           QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QString shownText(const QJsonValue &value) {
+    return value.isString() ? value.toString() : jsonText(value);
+}
+
+QJsonObject settingsObject(const Settings_t &record) {
+    QJsonObject settings;
+    for (const FieldRule &rule : FIELD_RULES) {
+        settings.insert(QLatin1String(rule.key), valueOf(record, rule));
+    }
+    return settings;
+}
+
 std::vector<Entry> entries(const Settings_t &record) {
     std::vector<Entry> list;
     for (const FieldRule &rule : FIELD_RULES) {
         const QJsonValue value = valueOf(record, rule);
-        list.push_back({QString::fromLatin1(rule.key), rule.index,
-                        value.isString() ? value.toString() : jsonText(value)});
+        list.push_back({QString::fromLatin1(rule.key), rule.index, shownText(value)});
     }
     return list;
 }
 
 QByteArray write(const Settings_t &record, const UnitHeader &unit) {
-    QJsonObject settings;
-    for (const FieldRule &rule : FIELD_RULES) {
-        settings.insert(QLatin1String(rule.key), valueOf(record, rule));
-    }
     QJsonObject header;
     header.insert(QStringLiteral("serial_number"),
-                  unit.has_serial ? QJsonValue(hex32(unit.serial)) : QJsonValue());
-    header.insert(QStringLiteral("magic"), hex32(unit.magic));
+                  unit.has_serial ? QJsonValue(hexWord(unit.serial)) : QJsonValue());
+    header.insert(QStringLiteral("magic"), hexWord(unit.magic));
     header.insert(QStringLiteral("version"), static_cast<double>(unit.version));
     header.insert(QStringLiteral("num_elements"), static_cast<double>(unit.num_elements));
     QJsonObject root;
     root.insert(QStringLiteral("format"), QLatin1String(FORMAT_NAME));
     root.insert(QStringLiteral("format_version"), FORMAT_VERSION);
     root.insert(QStringLiteral("unit"), header);
-    root.insert(QStringLiteral("settings"), settings);
+    root.insert(QStringLiteral("settings"), settingsObject(record));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -7,6 +7,8 @@
 // first problem; nothing is taken from a refused file.
 
 #include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
 #include <cstdint>
@@ -35,6 +37,13 @@ struct Entry {
     settings_struct_index index;
     QString text;
 };
+
+// The settings of a record as the file holds them, by key.
+QJsonObject settingsObject(const Settings_t &record);
+// A value as a person reads it: a text as it stands, anything else as JSON.
+QString shownText(const QJsonValue &value);
+// A 32-bit word as the file writes it: "0x" and eight upper-case hexadecimal digits.
+QString hexWord(uint32_t value);
 
 // The settings entries of a record, in the file's order.
 std::vector<Entry> entries(const Settings_t &record);
