@@ -47,6 +47,32 @@ wait_for_line() {
     done
 }
 
+# load_with_tool NAME: runs efis-config until it printed "CRC Check Passed." (or gave up
+# connecting, or 60 s passed), then ends it: the tool runs until it is ended. Its output is in
+# $EFIS_WORK/NAME.out ($out), the seconds until the line in $seen (empty when it never came).
+load_with_tool() {
+    out="$EFIS_WORK/$1.out"
+    started="$(now)"
+    "$tool_bin" >"$out" 2>"$EFIS_WORK/$1.err" &
+    tool_pid=$!
+    seen=""
+    if wait_for_line "$out" '^(CRC Check Passed\.|Failed to connect via both USB HID and CAN FD)$' \
+        60 "$tool_pid" && grep -q '^CRC Check Passed\.$' "$out"; then
+        seen="$(elapsed "$started")"
+    fi
+    kill -TERM "$tool_pid" 2>/dev/null
+    wait "$tool_pid" 2>/dev/null
+    if [ -n "$seen" ]; then
+        echo "$1: \"CRC Check Passed.\" printed ${seen} s after start"
+    else
+        failed "$1: \"CRC Check Passed.\" printed within 60 s"
+        echo "---- efis-config standard output"
+        cat "$out"
+        echo "---- efis-config standard error (last lines)"
+        tail -n 20 "$EFIS_WORK/$1.err"
+    fi
+}
+
 # start_unit NAME [OPTIONS...]: starts the virtual unit, its log in $EFIS_WORK/NAME.log and its
 # summary in $EFIS_WORK/NAME.summary, and waits until the kernel shows it.
 start_unit() {

@@ -8,28 +8,7 @@
 serial=0x0A1B2C3D
 start_unit load --decoy --serial "$serial"
 
-out="$EFIS_WORK/efis-config.out"
-started="$(now)"
-"$tool_bin" >"$out" 2>"$EFIS_WORK/efis-config.err" &
-tool_pid=$!
-# The load ends in the CRC line, or the connection fails for good.
-seen=""
-if wait_for_line "$out" '^(CRC Check Passed\.|Failed to connect via both USB HID and CAN FD)$' 60 \
-    "$tool_pid" && grep -q '^CRC Check Passed\.$' "$out"; then
-    seen="$(elapsed "$started")"
-fi
-kill -TERM "$tool_pid" 2>/dev/null
-wait "$tool_pid" 2>/dev/null
-
-if [ -n "$seen" ]; then
-    echo "\"CRC Check Passed.\" printed ${seen} s after start"
-else
-    failed "\"CRC Check Passed.\" printed within 60 s"
-    echo "---- efis-config standard output"
-    cat "$out"
-    echo "---- efis-config standard error (last lines)"
-    tail -n 20 "$EFIS_WORK/efis-config.err"
-fi
+load_with_tool efis-config
 compare "serial number line" \
     "$(grep -c "^Successfully connected to USB HID device! Serial number: $serial\$" "$out")" 1
 compare "connection line" "$(grep -c '^Connected via USB HID$' "$out")" 1
