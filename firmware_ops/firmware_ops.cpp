@@ -1,4 +1,5 @@
 #include "firmware_ops.h"
+#include "firmware_image.h"
 #include "wire.h"
 
 #include <cerrno>
@@ -86,26 +87,6 @@ bool writeConfirmed(CommsManager *comms, const uint8_t *bytes, std::size_t lengt
 // always fails the address check.
 uint32_t missingAddress(uint32_t expected) {
     return expected == 0xFFFFFFFFu ? 0u : 0xFFFFFFFFu;
-}
-
-// The header fields, decoded from the 64 bytes as they lie in the file
-// (little-endian words), whatever the byte order of this machine.
-firmware_header_t decodeHeader(const uint8_t *raw) {
-    firmware_header_t h;
-    std::memset(&h, 0, sizeof(h));
-    h.magic = le32(raw + offsetof(firmware_header_t, magic));
-    h.version = le32(raw + offsetof(firmware_header_t, version));
-    h.total_size = le32(raw + offsetof(firmware_header_t, total_size));
-    h.plaintext_size = le32(raw + offsetof(firmware_header_t, plaintext_size));
-    h.encrypted_size = le32(raw + offsetof(firmware_header_t, encrypted_size));
-    h.crc32_plaintext = le32(raw + offsetof(firmware_header_t, crc32_plaintext));
-    h.crc32_encrypted = le32(raw + offsetof(firmware_header_t, crc32_encrypted));
-    for (int i = 0; i < 4; ++i) {
-        h.iv[i] = le32(raw + offsetof(firmware_header_t, iv) + 4 * i);
-        h.padding[i] = le32(raw + offsetof(firmware_header_t, padding) + 4 * i);
-    }
-    h.offset = le32(raw + offsetof(firmware_header_t, offset));
-    return h;
 }
 
 } // namespace
@@ -274,24 +255,51 @@ namespace {
 
 // Ends a transfer that failed, once its line is printed: closes the image file
 // if it is open and gives the transfer's result.
-bool stop(std::FILE *file) {
+FwTransferResult stop(std::FILE *file, uint32_t total = 0) {
     if (file != nullptr) {
         std::fclose(file);
     }
-    return false;
+    FwTransferResult result;
+    result.bytes_total = total;
+    return result;
+}
+
+bool cancelled(const FwCancelFlag *cancel) {
+    return cancel != nullptr && cancel->load();
+}
+
+// Ends a transfer that was cancelled before the payload: the unit holds no whole image, and the
+// transfer's last line says so as for a failed write.
+FwTransferResult stopCancelled(std::FILE *file, uint32_t total) {
+    std::printf("send_fw: Cancelled, nothing more is sent\n");
+    std::printf("send_fw: Firmware transmission incomplete (%u/%u bytes sent, %u packets)\n", 0u,
+                static_cast<unsigned>(total), 0u);
+    FwTransferResult result = stop(file, total);
+    result.end = FwTransferEnd::Cancelled;
+    return result;
 }
 
 } // namespace
 
 bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
              fw_progress_callback_t progress_cb, void *user_data) {
+    return send_fw_cancellable(comms, encrypted_bin_file_path, progress_cb, user_data, nullptr)
+               .end == FwTransferEnd::Completed;
+}
+
+FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_bin_file_path,
+                                     fw_progress_callback_t progress_cb, void *user_data,
+                                     const FwCancelFlag *cancel) {
     if (comms == nullptr || !comms->isConnected()) {
         std::printf("send_fw: CommsManager not connected\n");
-        return false;
+        return stop(nullptr);
     }
     if (encrypted_bin_file_path == nullptr) {
         std::printf("send_fw: Invalid encrypted file path\n");
-        return false;
+        return stop(nullptr);
+    }
+    if (cancelled(cancel)) {
+        return stopCancelled(nullptr, 0);
     }
 
     // ---- partition ------------------------------------------------------
@@ -299,7 +307,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     const mx25_partition partition = get_mx25_partition(comms);
     if (partition == partition_none) {
         std::printf("send_fw: Invalid partition (partition_none), cannot proceed\n");
-        return false;
+        return stop(nullptr);
     }
     const uint32_t start_page = mx25_partition_start_block(partition);
     const char *partition_name = nullptr;
@@ -311,7 +319,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     if (partition_name == nullptr) {
         std::printf("send_fw: Unknown partition value (0x%02X), cannot proceed\n",
                     static_cast<unsigned>(partition));
-        return false;
+        return stop(nullptr);
     }
     std::printf("send_fw: Using %s, starting at page %u\n", partition_name,
                 static_cast<unsigned>(start_page));
@@ -322,7 +330,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     if (file == nullptr) {
         std::printf("send_fw: Failed to open file %s: %s\n", encrypted_bin_file_path,
                     std::strerror(errno));
-        return false;
+        return stop(nullptr);
     }
     // The 64 header bytes are kept exactly as read: they go to the unit unchanged.
     uint8_t raw_header[FW_HEADER_SIZE];
@@ -339,7 +347,8 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
                     encrypted_bin_file_path, system_error ? std::strerror(errno) : short_file);
         return stop(file);
     }
-    const firmware_header_t header = decodeHeader(raw_header);
+    const firmware_header_t header = decode_firmware_header(raw_header);
+    const uint32_t total = header.encrypted_size;
     std::printf("send_fw: Read firmware header (total_size=%u, plaintext_size=%u, "
                 "encrypted_size=%u, offset=0x%08X)\n",
                 static_cast<unsigned>(header.total_size),
@@ -354,7 +363,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
                     "partition only has %u blocks)\n",
                     static_cast<unsigned>(num_blocks_needed),
                     static_cast<unsigned>(FW_PARTITION_BLOCKS));
-        return stop(file);
+        return stop(file, total);
     }
     // Everything written goes into the blocks erased for total_size: the header
     // and the payload must fit there, or the writes would run into flash that
@@ -370,7 +379,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
         std::printf(
             "send_fw: Error: Image data (%llu bytes) does not fit in the %u erased blocks\n",
             image_bytes, static_cast<unsigned>(num_blocks_needed));
-        return stop(file);
+        return stop(file, total);
     }
     std::printf("send_fw: Firmware size: %u bytes, will erase %u blocks (pages %u to %u)\n",
                 static_cast<unsigned>(header.total_size), static_cast<unsigned>(num_blocks_needed),
@@ -380,11 +389,14 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     // A block whose erase is not confirmed may hold old data: writing the image
     // over it would corrupt it, so the transfer stops there.
     for (uint32_t page = start_page; page < end_page; ++page) {
+        if (cancelled(cancel)) {
+            return stopCancelled(file, total);
+        }
         if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(page), progress_cb, user_data,
                         page - start_page, num_blocks_needed)) {
             std::printf("send_fw: Erase of page %u failed, stopping\n",
                         static_cast<unsigned>(page));
-            return stop(file);
+            return stop(file, total);
         }
     }
 
@@ -392,33 +404,39 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     // Only the header's address is ever set: each write advances the unit's
     // address by its length, so the payload follows the header in file order.
     const uint32_t header_address = start_page * MX25_BLOCK_SIZE;
+    if (cancelled(cancel)) {
+        return stopCancelled(file, total);
+    }
     std::printf("send_fw: All blocks erased, setting address and sending firmware header...\n");
     std::printf("send_fw: Setting MX25 address to 0x%08X for header\n",
                 static_cast<unsigned>(header_address));
     if (!set_mx25_addr(comms, header_address)) {
         std::printf("send_fw: Setting header address failed, stopping\n");
-        return stop(file);
+        return stop(file, total);
     }
 
     // ---- header write ---------------------------------------------------
+    if (cancelled(cancel)) {
+        return stopCancelled(file, total);
+    }
     COMMS_MSG_t header_msg = newMessage(CANMSG_WRITE_MX25, static_cast<uint8_t>(FW_HEADER_SIZE));
     std::memcpy(header_msg.data, raw_header, sizeof(raw_header));
     if (comms->write(header_msg) <= 0) {
         std::printf("send_fw: Failed to send firmware header\n");
-        return stop(file);
+        return stop(file, total);
     }
     uint8_t reported_op = 0;
     // An address the unit did not report shows as 0xFFFFFFFF; it is not checked.
     uint32_t reported_address = 0xFFFFFFFFu;
     if (!wait_for_mx25_ack(comms, &reported_op, &reported_address)) {
         std::printf("send_fw: Header write acknowledgment failed\n");
-        return stop(file);
+        return stop(file, total);
     }
     if (reported_op != OP_WRITE) {
         std::printf("send_fw: Header write op type mismatch (expected=OP_WRITE/0x%02X, "
                     "got=0x%02X)\n",
                     static_cast<unsigned>(OP_WRITE), static_cast<unsigned>(reported_op));
-        return stop(file);
+        return stop(file, total);
     }
     std::printf("send_fw: Firmware header written successfully (address=0x%08X)\n",
                 static_cast<unsigned>(reported_address));
@@ -433,6 +451,7 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     const ExactPauses exact_pauses;
     uint32_t total_bytes_sent = 0;
     uint32_t packet_count = 0;
+    bool stopped_by_cancel = false;
     while (total_bytes_sent < encrypted_data_size) {
         const uint32_t remaining = encrypted_data_size - total_bytes_sent;
         const uint32_t to_read = remaining < CHUNK_SIZE ? remaining : CHUNK_SIZE;
@@ -456,6 +475,13 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
         std::size_t offset = 0;
         bool failed = false;
         while (offset < got) {
+            if (cancelled(cancel)) {
+                std::printf("send_fw: Cancelled at packet %u, nothing more is sent\n",
+                            static_cast<unsigned>(packet_count));
+                stopped_by_cancel = true;
+                failed = true;
+                break;
+            }
             const std::size_t left = got - offset;
             const std::size_t length = whole_frames ? CANFD::longestFrameLength(left) : left;
             if (!writeConfirmed(comms, packet.data + offset, length, packet_count)) {
@@ -485,14 +511,19 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
     }
 
     std::fclose(file);
+    FwTransferResult result;
+    result.bytes_confirmed = total_bytes_sent;
+    result.bytes_total = encrypted_data_size;
     if (total_bytes_sent == encrypted_data_size) {
         std::printf(
             "send_fw: Firmware transmission completed successfully (%u bytes, %u packets)\n",
             static_cast<unsigned>(total_bytes_sent), static_cast<unsigned>(packet_count));
-        return true;
+        result.end = FwTransferEnd::Completed;
+        return result;
     }
     std::printf("send_fw: Firmware transmission incomplete (%u/%u bytes sent, %u packets)\n",
                 static_cast<unsigned>(total_bytes_sent), static_cast<unsigned>(encrypted_data_size),
                 static_cast<unsigned>(packet_count));
-    return false;
+    result.end = stopped_by_cancel ? FwTransferEnd::Cancelled : FwTransferEnd::Failed;
+    return result;
 }

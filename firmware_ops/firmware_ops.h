@@ -1,6 +1,7 @@
 #ifndef FIRMWARE_OPS_H
 #define FIRMWARE_OPS_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "comms.h"
@@ -25,5 +26,26 @@ mx25_partition get_mx25_partition(CommsManager *comms);
 // header and every payload byte were confirmed by the unit.
 bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
              fw_progress_callback_t progress_cb, void *user_data);
+
+// A request to stop a running transfer. Set from anywhere (a button's slot, a signal handler):
+// the transfer reads it before each request, so the write in flight is confirmed first and
+// nothing is sent after it.
+using FwCancelFlag = std::atomic<bool>;
+static_assert(FwCancelFlag::is_always_lock_free, "set from a signal handler");
+
+enum class FwTransferEnd { Completed, Failed, Cancelled };
+
+struct FwTransferResult {
+    FwTransferEnd end = FwTransferEnd::Failed;
+    uint32_t bytes_confirmed = 0; // payload bytes the unit confirmed
+    uint32_t bytes_total = 0;     // encrypted_size, once the header was read
+};
+
+// send_fw that stops when `cancel` (may be null) is set, and says how it ended. Until the flag
+// is set it sends exactly what send_fw sends; a cancelled transfer ends with the line that
+// reports it incomplete.
+FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_bin_file_path,
+                                     fw_progress_callback_t progress_cb, void *user_data,
+                                     const FwCancelFlag *cancel);
 
 #endif // FIRMWARE_OPS_H
