@@ -73,6 +73,7 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void) {
 
 struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short vendor_id,
                                                                   unsigned short product_id) {
+    sim::unit().onEnumerate();
     const sim::SimUnit &unit = sim::unit();
     hid_device_info *head = nullptr;
     hid_device_info **tail = &head;

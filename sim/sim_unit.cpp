@@ -106,7 +106,7 @@ Fault Fault::atRequest(FaultKind kind, unsigned request_number, int reply) {
     return f;
 }
 
-SimUnit::SimUnit() : settings_(defaultSettings()), serial_(DEFAULT_SERIAL) {
+SimUnit::SimUnit() : settings_(defaultSettings()), stored_(settings_), serial_(DEFAULT_SERIAL) {
     EnumEntry entry;
     entry.vendor_id = ::vendor_id;
     entry.product_id = ::product_id;
@@ -206,7 +206,7 @@ std::vector<Fault> SimUnit::matchingFaults(const Message &request) const {
 }
 
 int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
-    if (unplugged_ || data == nullptr || length == 0) {
+    if (unplugged() || data == nullptr || length == 0) {
         return -1;
     }
     const int taken = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
@@ -246,6 +246,7 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
     }
     received_.push_back(request);
     ++received_per_id_[request.can_id];
+    last_request_at_ = std::chrono::steady_clock::now();
 
     if (hasKind(faults, FaultKind::Unplug)) {
         unplugged_ = true;
@@ -309,7 +310,7 @@ void SimUnit::releaseHeldBack() {
 
 int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
     last_read_timeout_ = timeout_ms;
-    if (unplugged_ || buf == nullptr || length == 0) {
+    if (unplugged() || buf == nullptr || length == 0) {
         return -1;
     }
     if (pending_.empty()) {
@@ -327,6 +328,35 @@ int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
         std::memcpy(buf, report.data(), n);
     }
     return static_cast<int>(n);
+}
+
+void SimUnit::reboot() {
+    reboot_requested_ = true;
+    ++reboots_;
+    if (reboot_behaviour_.settings_after) {
+        stored_ = *reboot_behaviour_.settings_after;
+    }
+    settings_ = stored_;
+    if (reboot_behaviour_.serial_after) {
+        serial_ = *reboot_behaviour_.serial_after;
+    }
+    // Nothing sent before the restart is answered after it.
+    pending_.clear();
+    held_back_.clear();
+    held_past_next_.clear();
+    away_ = reboot_behaviour_.never_returns || reboot_behaviour_.away_looks != 0;
+    away_looks_left_ = reboot_behaviour_.away_looks;
+}
+
+void SimUnit::onEnumerate() {
+    if (!away_ || reboot_behaviour_.never_returns) {
+        return;
+    }
+    if (away_looks_left_ > 0) {
+        --away_looks_left_;
+        return;
+    }
+    away_ = false;
 }
 
 std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
@@ -378,6 +408,7 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
                 // a wrong one shows at the next load as a checksum mismatch.
                 event.corrupt = event.crc != storeChecksum(settings_);
                 settings_.crc32 = event.crc;
+                stored_ = settings_;
                 event.record = settings_;
                 stores_.push_back(event);
             }
@@ -388,7 +419,7 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
 
     case CANMSG_ENTER_BL:
         if (len == 1 && d[0] == REBOOT_MAGIC && apply) {
-            reboot_requested_ = true;
+            reboot();
         }
         break;
 

@@ -6,6 +6,7 @@
 // hidapi library. The unit answers every request the tool makes as the real unit
 // does, records everything it received, and can be told to misbehave.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -101,6 +102,17 @@ struct StoreEvent {
     bool corrupt = false; // crc differs from SimUnit::storeChecksum of the record held
 };
 
+// What the unit does on its reboot command. By default it restarts in place, at once, and
+// holds the record it last stored: what was only sent is gone.
+struct RebootBehaviour {
+    unsigned away_looks = 0; // reads of the device list (hid_enumerate) that miss the unit after
+                             // the reboot; while it is away every call to it fails
+    bool never_returns = false;
+    std::optional<uint32_t> serial_after;     // another unit answers after the reboot
+    std::optional<Settings_t> settings_after; // what the new firmware stores in place of the
+                                              // record (a reset or a migration)
+};
+
 class SimUnit {
 public:
     static constexpr uint8_t OUTPUT_REPORT_ID = 5; // the only output report the unit takes
@@ -121,6 +133,10 @@ public:
     // (at most 26) from magic on, as the tool computes it before a store.
     static uint32_t storeChecksum(const Settings_t &record);
     Settings_t &settings() { return settings_; }
+    // The record in the unit's non-volatile memory: what a store kept, and what a reboot
+    // starts from. At first the record settings() holds.
+    Settings_t &storedSettings() { return stored_; }
+    void setRebootBehaviour(const RebootBehaviour &behaviour) { reboot_behaviour_ = behaviour; }
     void setSerialNumber(uint32_t serial) { serial_ = serial; }
     uint32_t serialNumber() const { return serial_; }
     void addFault(const Fault &fault) { faults_.push_back(fault); }
@@ -158,8 +174,12 @@ public:
     const std::vector<std::vector<uint8_t>> &outputReports() const { return output_reports_; }
     const std::vector<StoreEvent> &stores() const { return stores_; }
     bool corruptStoreSeen() const;
-    bool unplugged() const { return unplugged_; }
+    // Vanished: unplugged, or away after a reboot.
+    bool unplugged() const { return unplugged_ || away_; }
     bool rebootRequested() const { return reboot_requested_; }
+    unsigned reboots() const { return reboots_; }
+    // When the last request reached the unit (for the benchmark's accounting).
+    std::chrono::steady_clock::time_point lastRequestAt() const { return last_request_at_; }
     int lastReadTimeout() const { return last_read_timeout_; }
     std::size_t pendingReports() const { return pending_.size(); }
     std::size_t heldBackReports() const { return held_back_.size() + held_past_next_.size(); }
@@ -172,6 +192,8 @@ public:
     // returns the bytes stored; 0 when none is pending (at once, whatever the
     // time-out: the held-back replies become pending then), -1 once unplugged.
     int readInputReport(uint8_t *buf, std::size_t length, int timeout_ms);
+    // The device list is read: a unit away after its reboot comes back when its looks are over.
+    void onEnumerate();
 
 private:
     // Answers one decoded request: the replies it would send, in order, and, when
@@ -181,8 +203,11 @@ private:
     static std::vector<uint8_t> encode(const Message &reply);
     // Moves the held-back replies, in order, behind the pending ones.
     void releaseHeldBack();
+    // The reboot command taken: the unit restarts from its stored record.
+    void reboot();
 
     Settings_t settings_;
+    Settings_t stored_;
     uint32_t serial_;
     SimFlash flash_;
     std::vector<Fault> faults_;
@@ -192,6 +217,11 @@ private:
     unsigned reply_delay_us_ = 0;
     bool unplugged_ = false;
     bool reboot_requested_ = false;
+    unsigned reboots_ = 0;
+    RebootBehaviour reboot_behaviour_;
+    bool away_ = false;
+    unsigned away_looks_left_ = 0;
+    std::chrono::steady_clock::time_point last_request_at_{};
     int last_read_timeout_ = -2;
     std::vector<Message> received_;
     std::map<uint32_t, unsigned> received_per_id_; // requests received, by identifier
