@@ -9,13 +9,18 @@
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
+#include "after_update.h"
 #include "comms.h"
+#include "firmware_image.h"
 #include "firmware_ops.h"
+#include "get_set.h"
 #include "hid_access.h"
 #include "settings_file.h"
 #include "settings_flows.h"
@@ -38,7 +43,41 @@ const char *const USAGE =
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
-    "file, 3 no unit found\n";
+    "file, 3 no unit found, 130 interrupted (SIGINT or SIGTERM: the exchange in flight\n"
+    "ends first; a second Ctrl-C ends at once)\n";
+
+// Set by SIGINT or SIGTERM; read between exchanges.
+FwCancelFlag interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    interrupted.store(true);
+}
+
+// While it lives, SIGINT and SIGTERM set `interrupted` (once: the next one ends the program as
+// usual); the handlers of before are restored afterwards.
+class InterruptHandlers {
+public:
+    InterruptHandlers() {
+        interrupted.store(false);
+        struct sigaction action;
+        std::memset(&action, 0, sizeof(action));
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &saved_int_);
+        sigaction(SIGTERM, &action, &saved_term_);
+    }
+    ~InterruptHandlers() {
+        sigaction(SIGINT, &saved_int_, nullptr);
+        sigaction(SIGTERM, &saved_term_, nullptr);
+    }
+    InterruptHandlers(const InterruptHandlers &) = delete;
+    InterruptHandlers &operator=(const InterruptHandlers &) = delete;
+
+private:
+    struct sigaction saved_int_ {};
+    struct sigaction saved_term_ {};
+};
 
 // The program's own streams: standard output as it was, and standard error.
 struct Streams {
@@ -103,54 +142,93 @@ QString fieldList(const std::vector<int> &fields) {
     return names.join(QStringLiteral(", "));
 }
 
-// The firmware transfer's progress: a bar with rate and time left on a terminal, one line per
-// tenth otherwise.
+// The firmware transfer's progress on standard error: on a terminal a bar redrawn at most
+// every REDRAW_INTERVAL, with the rate in bytes per second once the payload has flowed for
+// RATE_AFTER; otherwise one line per tenth.
+constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
+constexpr auto RATE_AFTER = std::chrono::seconds(1);
+
 struct FlashProgress {
+    using Clock = std::chrono::steady_clock;
     bool terminal = false;
     int last_tenth = -1;
     int last_phase = -1;
-    std::chrono::steady_clock::time_point start;
+    Clock::time_point last_drawn{};
+    Clock::time_point payload_start{}; // the first confirmed packet
+    uint32_t payload_start_bytes = 0;
+    uint32_t confirmed = 0; // payload bytes
+    uint32_t total = 0;
 };
 
 void flashProgress(uint32_t current, uint32_t total, int phase, void *user) {
     auto *p = static_cast<FlashProgress *>(user);
-    if (phase != p->last_phase) {
+    const FlashProgress::Clock::time_point now = FlashProgress::Clock::now();
+    const bool new_phase = phase != p->last_phase;
+    if (new_phase) {
         if (p->terminal && p->last_phase >= 0) {
             std::fprintf(stderr, "\n");
         }
         p->last_phase = phase;
         p->last_tenth = -1;
-        p->start = std::chrono::steady_clock::now();
+        if (phase == 1) {
+            p->payload_start = now;
+            p->payload_start_bytes = current;
+        }
+    }
+    if (phase == 1) {
+        p->confirmed = current;
+        p->total = total;
     }
     const int percent = total == 0 ? 100 : static_cast<int>(uint64_t{current} * 100 / total);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - p->start).count();
-    const double rate = seconds > 0 ? current / seconds : 0; // blocks or bytes per second
-    const int left = rate > 0 ? static_cast<int>((total - current) / rate) : 0;
+    const bool last = current == total;
+    if (p->terminal ? !new_phase && !last && now - p->last_drawn < REDRAW_INTERVAL
+                    : percent / 10 == p->last_tenth) {
+        return;
+    }
+    p->last_drawn = now;
+    p->last_tenth = percent / 10;
+
+    // The rate and the time left, once the payload has flowed long enough to tell.
+    QString rate;
+    const std::chrono::duration<double> flowing = now - p->payload_start;
+    if (phase == 1 && flowing >= RATE_AFTER && current > p->payload_start_bytes) {
+        const double bytes_per_second = (current - p->payload_start_bytes) / flowing.count();
+        const auto left = static_cast<long>((total - current) / bytes_per_second + 0.5);
+        rate = QStringLiteral("%1 B/s, %2:%3 left")
+                   .arg(static_cast<long>(bytes_per_second + 0.5))
+                   .arg(left / 60)
+                   .arg(left % 60, 2, 10, QLatin1Char('0'));
+    }
     const char *what = phase == 0 ? "Erasing" : "Writing";
+    const char *unit = phase == 0 ? "blocks" : "bytes";
     if (p->terminal) {
         const int filled = percent / 5;
-        std::fprintf(
-            stderr, "\r%s [%-20.*s] %3d%%  %s  %d:%02d left ", what, filled, "####################",
-            percent,
-            phase == 0
-                ? QStringLiteral("%1 blocks/s").arg(rate, 0, 'f', 1).toLatin1().constData()
-                : QStringLiteral("%1 KiB/s").arg(rate / 1024, 0, 'f', 1).toLatin1().constData(),
-            left / 60, left % 60);
+        std::fprintf(stderr, "\r%s [%-20.*s] %3d%%  %u / %u %s  %s\033[K", what, filled,
+                     "####################", percent, current, total, unit,
+                     rate.toLatin1().constData());
         std::fflush(stderr);
-    } else if (percent / 10 != p->last_tenth) {
-        p->last_tenth = percent / 10;
-        std::fprintf(stderr, "%s: %d%% (%u / %u %s, %d:%02d left)\n", what, percent, current, total,
-                     phase == 0 ? "blocks" : "bytes", left / 60, left % 60);
+    } else {
+        std::fprintf(stderr, "%s: %d%% (%u / %u %s%s%s)\n", what, percent, current, total, unit,
+                     rate.isEmpty() ? "" : ", ", rate.toLatin1().constData());
     }
 }
+
+// What a command line asks beyond its command and arguments.
+struct Options {
+    bool save_after = false;
+    bool dry_run = false;
+    QString backup; // flash: where the backup goes; empty: the default name
+    bool no_backup = false;
+    bool reboot = false;
+    bool restore_settings = false;
+};
 
 class Cli {
 public:
     explicit Cli(Streams streams)
         : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
 
-    int run(const QString &command, const QStringList &args, bool save_after, bool dry_run);
+    int run(const QString &command, const QStringList &args, const Options &options);
 
 private:
     int connect();
@@ -161,9 +239,13 @@ private:
     int save();
     int exportTo(const QString &path);
     int importFrom(const QString &path, bool dry_run, bool apply);
-    int flash(const QString &path);
+    int flash(const QString &path, const Options &options);
+    int afterReboot(const after_update::Before &before, bool restore, QJsonObject *report);
+    // After SIGINT or SIGTERM: says where the command stopped; true when it must stop.
+    bool stopIfInterrupted(const QString &where);
     int reboot();
-    int sendAndStore(const Settings_t &target, bool store, QJsonObject *report);
+    // Prints what it did unless `print` is false (the caller reports it).
+    int sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print = true);
     bool readFile(const QString &path, Settings_t *target);
 
     Streams s;
@@ -267,7 +349,7 @@ int Cli::get(const QStringList &fields) {
 }
 
 // Sends every field in which `target` differs from the unit's record, then stores when asked.
-int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report) {
+int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print) {
     QJsonArray sent;
     for (const settings_file::Difference &d : settings_file::differences(record, target)) {
         changed.insert(d.index);
@@ -294,6 +376,9 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
         }
         report->insert("stored", true);
         report->insert("checksum", settings_file::hexWord(saved.new_crc));
+    }
+    if (!print) {
+        return CLI_OK;
     }
     if (s.json) {
         printJson(s, *report);
@@ -413,24 +498,203 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
     return sendAndStore(target, true, &report);
 }
 
-int Cli::flash(const QString &path) {
+bool Cli::stopIfInterrupted(const QString &where) {
+    if (!interrupted.load()) {
+        return false;
+    }
+    error(QStringLiteral("interrupted %1").arg(where));
+    return true;
+}
+
+int Cli::flash(const QString &path, const Options &options) {
+    // The file first: a file that cannot be written whole is refused before any exchange.
+    const QByteArray file = QFile::encodeName(path);
+    const ImageCheck image = check_firmware_image(file.constData());
+    if (!image.ok()) {
+        error(QStringLiteral("%1 %2").arg(path, QString::fromStdString(image_problem_text(image))));
+        return CLI_USAGE;
+    }
+    const QString version = QString::fromStdString(image_version_text(image.header));
+    if (!s.json) {
+        std::fprintf(s.out, "image %s: version %s, %u payload bytes\n", qPrintable(path),
+                     qPrintable(version), static_cast<unsigned>(image.header.encrypted_size));
+    }
+    if (const int status = connect(); status != CLI_OK) {
+        return status;
+    }
+    QJsonObject report;
+    report.insert("image_version", version);
+
+    // The settings as they are before the update, kept in a file unless the user says not to.
+    after_update::Before before;
+    before.serial = get_serialnumber(comms.get(), comms->getActiveInterface());
+    if (const int status = load(); status != CLI_OK) {
+        if (!options.no_backup) {
+            error(QStringLiteral("no backup of the unit's settings could be made: the firmware "
+                                 "was not written (--no-backup writes it without one)"));
+            return status;
+        }
+    } else {
+        before.has_settings = true;
+        before.settings = record;
+    }
+    if (!options.no_backup) {
+        const QString backup =
+            options.backup.isEmpty()
+                ? after_update::backup_file_name(record, before.serial, QDate::currentDate())
+                : options.backup;
+        const QString problem = after_update::write_backup(backup, record, before.serial);
+        if (!problem.isEmpty()) {
+            error(QStringLiteral("cannot write the backup %1: %2: the firmware was not written")
+                      .arg(backup, problem));
+            return CLI_USAGE;
+        }
+        before.backup_path = backup;
+        report.insert("backup", backup);
+        if (!s.json) {
+            std::fprintf(s.out, "settings backed up to %s\n", qPrintable(backup));
+        }
+    }
+    if (stopIfInterrupted(QStringLiteral("before the firmware update: nothing was written"))) {
+        return CLI_INTERRUPTED;
+    }
+
     FlashProgress progress;
     progress.terminal = isatty(STDERR_FILENO) != 0;
-    const QByteArray file = QFile::encodeName(path);
-    const bool done = send_fw(comms.get(), file.constData(), flashProgress, &progress);
+    const FwTransferResult done =
+        send_fw_cancellable(comms.get(), file.constData(), flashProgress, &progress, &interrupted);
     if (progress.terminal) {
         std::fprintf(stderr, "\n");
     }
-    if (!done) {
+    if (done.end == FwTransferEnd::Cancelled) {
+        error(QStringLiteral("interrupted during the firmware update at %1 of %2 bytes: the "
+                             "update is incomplete")
+                  .arg(done.bytes_confirmed)
+                  .arg(done.bytes_total));
+        return CLI_INTERRUPTED;
+    }
+    if (done.end != FwTransferEnd::Completed) {
         error(QStringLiteral("firmware update failed (--verbose shows the unit's exchanges)"));
         return CLI_UNIT_FAILED;
     }
-    if (s.json) {
-        QJsonObject o;
-        o.insert("flashed", path);
-        printJson(s, o);
-    } else {
+    report.insert("flashed", path);
+    if (!s.json) {
         std::fprintf(s.out, "firmware written from %s\n", qPrintable(path));
+    }
+    if (!options.reboot && !options.restore_settings) {
+        if (s.json) {
+            printJson(s, report);
+        }
+        return CLI_OK;
+    }
+    const int status = afterReboot(before, options.restore_settings, &report);
+    if (status == CLI_OK && s.json) {
+        printJson(s, report);
+    }
+    return status;
+}
+
+int Cli::afterReboot(const after_update::Before &before, bool restore, QJsonObject *report) {
+    if (!after_update::reboot_and_let_go(comms.get())) {
+        error(QStringLiteral("the reboot command could not be sent"));
+        return CLI_UNIT_FAILED;
+    }
+    if (!s.json) {
+        std::fprintf(s.out,
+                     "reboot command sent; waiting up to %lld s for the unit (serial "
+                     "number %s)\n",
+                     static_cast<long long>(after_update::RETURN_TIMEOUT.count()),
+                     qPrintable(settings_file::hexWord(before.serial)));
+    }
+    const after_update::Look back = after_update::wait_for_unit(
+        comms, before.serial, after_update::RETURN_TIMEOUT, &interrupted);
+    if (stopIfInterrupted(QStringLiteral("while waiting for the unit to come back from its "
+                                         "reboot"))) {
+        return CLI_INTERRUPTED;
+    }
+    switch (back.kind) {
+    case after_update::Return::NotYet:
+        error(QStringLiteral("the unit did not come back within %1 s of its reboot")
+                  .arg(after_update::RETURN_TIMEOUT.count()));
+        return CLI_UNIT_FAILED;
+    case after_update::Return::Other:
+        error(QStringLiteral("another unit answered after the reboot (serial number %1, not %2): "
+                             "its settings were not compared")
+                  .arg(settings_file::hexWord(back.serial), settings_file::hexWord(before.serial)));
+        return CLI_UNIT_FAILED;
+    case after_update::Return::Same:
+        break;
+    }
+    report->insert("returned", true);
+    if (!s.json) {
+        std::fprintf(s.out, "the unit is back\n");
+    }
+    if (const int status = load(); status != CLI_OK) {
+        return status;
+    }
+    if (!before.has_settings) {
+        return CLI_OK;
+    }
+    const std::vector<settings_file::Difference> changed_by_update =
+        after_update::changes(before, record);
+    QJsonArray list;
+    for (const settings_file::Difference &d : changed_by_update) {
+        QJsonObject o;
+        o.insert("field", d.key);
+        o.insert("before", d.current);
+        o.insert("now", d.other);
+        list.append(o);
+    }
+    report->insert("differences", list);
+    if (!s.json) {
+        if (changed_by_update.empty()) {
+            std::fprintf(s.out, "settings unchanged\n");
+        }
+        for (const settings_file::Difference &d : changed_by_update) {
+            std::fprintf(s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
+                         qPrintable(d.other));
+        }
+    }
+    if (changed_by_update.empty()) {
+        return CLI_OK;
+    }
+    if (!restore) {
+        if (!s.json) {
+            if (!before.backup_path.isEmpty()) {
+                std::fprintf(s.out, "restore them with: efis-cli import %s\n",
+                             qPrintable(before.backup_path));
+            } else {
+                std::fprintf(s.out, "no backup was written: these values are not kept\n");
+            }
+        }
+        return CLI_OK;
+    }
+    // The backup's values where the unit differs: sent, then stored.
+    Settings_t target = record;
+    const auto take = [&](settings_struct_index index) {
+        const uint32_t value = settings_get_value(&before.settings, index);
+        settings_set_value(&target, index, &value);
+    };
+    for (const settings_file::Difference &d : changed_by_update) {
+        take(d.index);
+        if (anyRegistrationWordIn(FieldSet{d.index})) {
+            for (const settings_struct_index word : REGISTRATION_WORDS) {
+                take(word);
+            }
+        }
+    }
+    QJsonObject restored;
+    const int status = sendAndStore(target, true, &restored, false);
+    if (status != CLI_OK) {
+        return status;
+    }
+    report->insert("restored", restored);
+    if (!s.json) {
+        for (const QJsonValue key : restored.value("sent").toArray()) {
+            std::fprintf(s.out, "sent %s\n", qPrintable(key.toString()));
+        }
+        std::fprintf(s.out, "settings restored from the backup: stored under checksum %s\n",
+                     qPrintable(restored.value("checksum").toString()));
     }
     return CLI_OK;
 }
@@ -450,7 +714,7 @@ int Cli::reboot() {
     return CLI_OK;
 }
 
-int Cli::run(const QString &command, const QStringList &args, bool save_after, bool dry_run) {
+int Cli::run(const QString &command, const QStringList &args, const Options &options) {
     struct Command {
         const char *name;
         int min_args;
@@ -474,6 +738,20 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
     }
+    const bool flash_options = !options.backup.isEmpty() || options.no_backup || options.reboot ||
+                               options.restore_settings;
+    if (flash_options && command != "flash") {
+        error(QStringLiteral("--backup, --no-backup, --reboot and --restore-settings are options "
+                             "of flash"));
+        return CLI_USAGE;
+    }
+    if (!options.backup.isEmpty() && options.no_backup) {
+        error(QStringLiteral("--backup and --no-backup exclude each other"));
+        return CLI_USAGE;
+    }
+    if (command == "flash") {
+        return flash(args.at(0), options);
+    }
     if (const int status = connect(); status != CLI_OK) {
         return status;
     }
@@ -482,6 +760,9 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
             return status;
         }
     }
+    if (stopIfInterrupted(QStringLiteral("during %1: nothing was sent").arg(command))) {
+        return CLI_INTERRUPTED;
+    }
     if (command == "info") {
         return info();
     }
@@ -489,7 +770,7 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
         return get(args);
     }
     if (command == "set") {
-        return set(args, save_after);
+        return set(args, options.save_after);
     }
     if (command == "save") {
         return save();
@@ -498,10 +779,7 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), dry_run, command == "import");
-    }
-    if (command == "flash") {
-        return flash(args.at(0));
+        return importFrom(args.at(0), options.dry_run, command == "import");
     }
     return reboot();
 }
@@ -518,8 +796,12 @@ int efisCliMain(int argc, char *argv[]) {
     const QCommandLineOption verbose("verbose", "The device layer's lines on standard error.");
     const QCommandLineOption save("save", "set: store the settings afterwards.");
     const QCommandLineOption dry_run("dry-run", "import: show the differences only.");
+    const QCommandLineOption backup("backup", "flash: the backup's file.", "FILE");
+    const QCommandLineOption no_backup("no-backup", "flash: no backup.");
+    const QCommandLineOption reboot("reboot", "flash: reboot, wait for the unit, compare.");
+    const QCommandLineOption restore("restore-settings", "flash: restore what the update changed.");
     const QCommandLineOption help({"h", "help"}, "This text.");
-    parser.addOptions({json, verbose, save, dry_run, help});
+    parser.addOptions({json, verbose, save, dry_run, backup, no_backup, reboot, restore, help});
     if (!parser.parse(arguments)) {
         error(parser.errorText());
         std::fputs(USAGE, stderr);
@@ -552,10 +834,18 @@ int efisCliMain(int argc, char *argv[]) {
     dup2(sink, STDOUT_FILENO);
     close(sink);
 
+    Options options;
+    options.save_after = parser.isSet(save);
+    options.dry_run = parser.isSet(dry_run);
+    options.backup = parser.value(backup);
+    options.no_backup = parser.isSet(no_backup);
+    options.reboot = parser.isSet(reboot);
+    options.restore_settings = parser.isSet(restore);
     int status;
     {
+        const InterruptHandlers handlers;
         Cli cli(streams);
-        status = cli.run(command, positional, parser.isSet(save), parser.isSet(dry_run));
+        status = cli.run(command, positional, options);
     }
 
     std::fflush(stdout);

@@ -9,9 +9,10 @@
 // Exit statuses.
 enum CliExit {
     CLI_OK = 0,
-    CLI_UNIT_FAILED = 1, // the unit refused or an exchange failed
-    CLI_USAGE = 2,       // bad usage or a bad file
-    CLI_NO_UNIT = 3      // no unit found
+    CLI_UNIT_FAILED = 1,  // the unit refused or an exchange failed
+    CLI_USAGE = 2,        // bad usage or a bad file
+    CLI_NO_UNIT = 3,      // no unit found
+    CLI_INTERRUPTED = 130 // SIGINT or SIGTERM: stopped after the exchange in flight
 };
 
 // Runs one command line; returns its exit status. Standard output and error are as they were

@@ -11,36 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
-#include "efis_cli.h"
+#include "cli_run.h"
 #include "firmware_helpers.h"
 #include "sim_unit.h"
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-    QJsonObject json() const {
-        return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
-    }
-};
-
-CliRun cli(std::initializer_list<std::string> args) {
-    std::vector<std::string> words{"efis-cli"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &w : words) {
-        argv.push_back(w.data());
-    }
-    CliRun r;
-    r.err = captureStderr([&] {
-        r.out = captureStdout(
-            [&] { r.status = efisCliMain(static_cast<int>(argv.size()), argv.data()); });
-    });
-    return r;
-}
 
 std::size_t setRequests() {
     std::size_t n = 0;
@@ -129,7 +104,7 @@ TEST_F(Cli, FlashAndReboot) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char *>(image.data()),
                static_cast<std::streamsize>(image.size()));
-    CliRun r = cli({"flash", path});
+    CliRun r = cli({"flash", path, "--backup", dir.filePath("backup.json").toStdString()});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_NE(r.err.find("Writing: 100% (200 / 200 bytes"), std::string::npos) << r.err;
     EXPECT_EQ(sim::unit().flash().read(FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE, image.size()),

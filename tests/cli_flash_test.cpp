@@ -1,0 +1,177 @@
+// efis-cli flash as a whole: the file check before any exchange, the backup, the reboot with the
+// wait for the same unit and the comparison of its settings, and an interrupt during the
+// transfer.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <pthread.h>
+#include <thread>
+
+#include "after_update.h"
+#include "cli_run.h"
+#include "firmware_helpers.h"
+#include "settings_file.h"
+#include "sim_unit.h"
+
+namespace {
+
+class CliFlash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::reset();
+        sim::unit().flash().setPartition(partition_1);
+        image = writeImage("image.bin", fwtest::makeImage({3 * MX25_BLOCK_SIZE, 160000}));
+        backup = dir.filePath("backup.json").toStdString();
+    }
+    void TearDown() override { EXPECT_FALSE(sim::unit().corruptStoreSeen()); }
+
+    std::string writeImage(const char *name, const Bytes &bytes) {
+        const std::string path = dir.filePath(name).toStdString();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    // The unit comes back from its reboot after one look that misses it, with `vne` in place of
+    // its stored value.
+    static void rebootResetsVne(uint8_t vne) {
+        sim::RebootBehaviour behaviour;
+        behaviour.away_looks = 1;
+        Settings_t reset = sim::SimUnit::defaultSettings();
+        reset.vspeeds.Vne = vne;
+        reset.crc32 = sim::SimUnit::storeChecksum(reset);
+        behaviour.settings_after = reset;
+        sim::unit().setRebootBehaviour(behaviour);
+    }
+
+    QTemporaryDir dir;
+    std::string image;
+    std::string backup;
+};
+
+} // namespace
+
+TEST_F(CliFlash, ABadImageIsRefusedBeforeAnyExchange) {
+    const std::string short_image =
+        writeImage("short.bin", fwtest::makeImage({MX25_BLOCK_SIZE, 1000, 236}));
+    const std::string missing = dir.filePath("none.bin").toStdString();
+    for (const std::string &path : {short_image, missing}) {
+        const CliRun r = cli({"flash", path, "--backup", backup});
+        EXPECT_EQ(r.status, CLI_USAGE);
+        EXPECT_EQ(r.err.rfind("efis-cli: " + path + " ", 0), 0u) << r.err;
+        EXPECT_TRUE(sim::unit().received().empty());
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(backup)));
+}
+
+TEST_F(CliFlash, ARebootThatResetsTheSettingsListsThemAndRestoresThem) {
+    sim::unit().settings().vspeeds.Vne = 171;
+    sim::unit().settings().crc32 = sim::SimUnit::storeChecksum(sim::unit().settings());
+    sim::unit().storedSettings() = sim::unit().settings();
+    rebootResetsVne(150);
+
+    CliRun r = cli({"flash", image, "--backup", backup, "--reboot"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.out.find("version 0x"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("settings backed up to " + backup + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the unit is back\nvne: 171 -> 150\nrestore them with: efis-cli import " +
+                         backup + "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(sim::unit().reboots(), 1u);
+    // The backup holds the settings of before, and import puts them back.
+    r = cli({"import", backup});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 171);
+
+    // --restore-settings does it at once: sent, then stored.
+    rebootResetsVne(99);
+    r = cli({"--json", "flash", image, "--backup", backup, "--restore-settings"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.json().value("differences").toArray().size(), 1);
+    EXPECT_TRUE(r.json().value("restored").toObject().value("stored").toBool());
+    EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 171);
+    EXPECT_EQ(sim::unit().reboots(), 2u);
+
+    // Nothing changed by the update: said so.
+    sim::unit().setRebootBehaviour({});
+    r = cli({"flash", image, "--no-backup", "--reboot"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.out.find("the unit is back\nsettings unchanged\n"), std::string::npos) << r.out;
+}
+
+TEST_F(CliFlash, AnotherUnitOrNoneAfterTheRebootFails) {
+    sim::RebootBehaviour other;
+    other.serial_after = 0xCAFE0001u;
+    sim::unit().setRebootBehaviour(other);
+    const CliRun r = cli({"flash", image, "--no-backup", "--reboot"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("another unit answered after the reboot (serial number 0xCAFE0001, not "
+                         "0x12345678)"),
+              std::string::npos)
+        << r.err;
+
+    // A unit that never comes back: the wait ends at its time-out, or at once when stopped.
+    sim::reset();
+    sim::RebootBehaviour gone;
+    gone.never_returns = true;
+    sim::unit().setRebootBehaviour(gone);
+    auto comms = std::make_unique<CommsManager>();
+    bool rebooted = false;
+    captureStdout([&] {
+        rebooted = comms->establish_connection() && after_update::reboot_and_let_go(comms.get());
+    });
+    ASSERT_TRUE(rebooted);
+    const auto start = std::chrono::steady_clock::now();
+    const after_update::Look look = after_update::wait_for_unit(
+        comms, sim::SimUnit::DEFAULT_SERIAL, std::chrono::milliseconds(700), nullptr);
+    EXPECT_EQ(look.kind, after_update::Return::NotYet);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+    FwCancelFlag stop{true};
+    EXPECT_EQ(after_update::wait_for_unit(comms, 1, std::chrono::hours(1), &stop).kind,
+              after_update::Return::NotYet);
+}
+
+TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
+    sim::unit().setReplyDelayMicros(400); // some 1.5 s of payload
+    const pthread_t main_thread = pthread_self();
+    std::thread interrupter([main_thread] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        pthread_kill(main_thread, SIGINT);
+    });
+    const CliRun r = cli({"flash", image, "--backup", backup, "--reboot"});
+    interrupter.join();
+    EXPECT_EQ(r.status, CLI_INTERRUPTED) << r.err;
+    unsigned at = 0;
+    unsigned of = 0;
+    const std::size_t line = r.err.find("efis-cli: interrupted during the firmware update at ");
+    ASSERT_NE(line, std::string::npos) << r.err;
+    ASSERT_EQ(std::sscanf(r.err.c_str() + line,
+                          "efis-cli: interrupted during the firmware update at %u of %u bytes: "
+                          "the update is incomplete",
+                          &at, &of),
+              2);
+    EXPECT_EQ(of, 160000u);
+    EXPECT_LT(at, of);
+    // The last request was a write the unit confirmed; no reboot followed.
+    EXPECT_EQ(sim::unit().received().back().can_id, static_cast<uint32_t>(CANMSG_WRITE_MX25));
+    EXPECT_EQ(sim::unit().flash().read(FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE + 64 + at, 1),
+              Bytes{0xFF});
+    EXPECT_TRUE(sim::unit().flash().violations().empty());
+    EXPECT_EQ(sim::unit().reboots(), 0u);
+}
+
+TEST(AfterUpdate, BackupNameSaysWhichAircraftUnitAndDay) {
+    Settings_t record = sim::SimUnit::defaultSettings();
+    EXPECT_EQ(after_update::backup_file_name(record, 0x00AB12CDu, QDate(2026, 12, 8)),
+              "G-ABCD-00AB12CD-2026-12-08.json");
+    std::memset(record.registration, 0, sizeof(record.registration));
+    EXPECT_EQ(after_update::backup_file_name(record, after_update::NO_SERIAL, QDate(2026, 1, 2)),
+              "efis-settings-2026-01-02.json");
+}
