@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -193,17 +194,19 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void *use
     }
 }
 
-// While it lives, no click, key or wheel reaches any widget: what the user does during a
-// firmware update is dropped, not run during the transfer nor after it.
+// While it lives, no click, key or wheel reaches any widget but those `taken` accepts: what the
+// user does during a firmware update is dropped, not run during the transfer nor after it.
 class InputBlocker : public QObject {
 public:
-    InputBlocker() { qApp->installEventFilter(this); }
+    explicit InputBlocker(std::function<bool(const QObject *)> taken) : taken_(std::move(taken)) {
+        qApp->installEventFilter(this);
+    }
     ~InputBlocker() override { qApp->removeEventFilter(this); }
     InputBlocker(const InputBlocker &) = delete;
     InputBlocker &operator=(const InputBlocker &) = delete;
 
 protected:
-    bool eventFilter(QObject *, QEvent *event) override {
+    bool eventFilter(QObject *watched, QEvent *event) override {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -217,11 +220,14 @@ protected:
         case QEvent::TouchUpdate:
         case QEvent::TouchEnd:
         case QEvent::ContextMenu:
-            return true;
+            return !taken_(watched);
         default:
             return false;
         }
     }
+
+private:
+    std::function<bool(const QObject *)> taken_;
 };
 
 } // namespace
@@ -306,9 +312,12 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::onPitchCorrectionChanged);
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
+    connect(ui->pushButton_cancel_update, &QPushButton::clicked, this,
+            &MainWindow::onCancelUpdateClicked);
 
     setUpFileMenu();
     setUpDeviceMenu();
+    setUpAfterUpdate();
 
     QThread::msleep(100);
 
@@ -943,8 +952,10 @@ void MainWindow::onBrowseClicked() {
         return;
     }
     firmwareFilePath = path;
-    ui->text_firmware_file->setPlainText(QFileInfo(path).fileName());
+    // The whole path: the file written is the one the box shows.
+    ui->text_firmware_file->setPlainText(path);
     ui->text_firmware_file->setEnabled(true);
+    checkFirmwareFile();
     ui->pushButton_start_update->setEnabled(true);
     ui->progressBar_firmware->setEnabled(true);
 }
@@ -959,7 +970,7 @@ void MainWindow::onStartUpdateClicked() {
         qDebug() << "Firmware update failed: CommsManager not connected";
         return;
     }
-    if (!backupBeforeUpdate()) {
+    if (!checkFirmwareFile() || !backupBeforeUpdate()) {
         return;
     }
 
@@ -971,16 +982,22 @@ void MainWindow::onStartUpdateClicked() {
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
     const QByteArray path = firmwareFilePath.toLocal8Bit();
-    bool done = false;
+    FwTransferResult result;
     {
-        const InputBlocker blocker;
+        const InputBlocker blocker(
+            [this](const QObject *target) { return takenDuringTransfer(target); });
         update_running = true;
+        cancel_update = false;
+        close_after_update = false;
+        ui->pushButton_cancel_update->setEnabled(true);
         reconnect_action->setEnabled(false);
         transfer_clock.start();
         last_events_ms = 0;
         upload_start_ms = -1;
         upload_start_bytes = 0;
-        done = send_fw(comms, path.constData(), fw_progress_callback, this);
+        result = send_fw_cancellable(comms, path.constData(), fw_progress_callback, this,
+                                     &cancel_update);
+        ui->pushButton_cancel_update->setEnabled(false);
         // The input held back during the transfer is delivered now, into the blocker.
         QCoreApplication::processEvents();
         update_running = false;
@@ -992,13 +1009,19 @@ void MainWindow::onStartUpdateClicked() {
     ui->pushButton_browse->setEnabled(true);
     ui->pushButton_start_update->setEnabled(true);
     ui->text_firmware_file->setEnabled(true);
-    if (done) {
+    if (result.end == FwTransferEnd::Completed) {
         ui->statusbar->showMessage("Firmware update completed", 0);
-    } else {
+    } else if (result.end == FwTransferEnd::Failed) {
         ui->statusbar->showMessage("Error: Firmware update failed (see log)", 0);
         qDebug() << "Firmware update failed";
     }
+    endTransfer(result);
     qDebug() << "Firmware update process finished";
+    if (close_after_update) {
+        close();
+    } else if (result.end == FwTransferEnd::Completed) {
+        offerRebootAfterUpdate();
+    }
 }
 
 void MainWindow::updateFirmwareProgress(uint32_t current, uint32_t total, int phase) {
@@ -1038,9 +1061,9 @@ void MainWindow::followTransfer(uint32_t current, uint32_t total, int phase) {
                                                 .arg(seconds_left % 60, 2, 10, QLatin1Char('0'))
                                                 .arg(rate / 1000.0, 0, 'f', 1));
     }
-    // Repaints, timers and the desktop's pings; clicks and keys are held back, and dropped when
-    // the transfer ends.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Repaints, timers, the desktop's pings, and the input the blocker lets through (the cancel);
+    // every other click or key is dropped.
+    QCoreApplication::processEvents();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
@@ -1051,6 +1074,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
         update_note->setText(tr("The firmware update is running: the window closes only after it "
                                 "has ended"));
         update_note->show();
+        askToCancelOnClose();
         return;
     }
     QMainWindow::closeEvent(event);
@@ -1164,6 +1188,10 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
         return;
     }
     showConnection(true);
+    if (awaiting_return) {
+        unitBackAfterUpdate();
+        return;
+    }
     if (!changed_values.empty()) {
         // The user's edits are worth more than the unit's copy: keep them in the form.
         qDebug() << "Connected with" << changed_values.size() << "edits pending; not loading";

@@ -7,12 +7,15 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "after_update.h"
 #include "comms.h"
+#include "firmware_ops.h"
 #include "settings_file.h"
 #include "settings_flows.h"
 #include "settings_types.h"
@@ -21,6 +24,7 @@ QT_BEGIN_NAMESPACE
 class QAction;
 class QCloseEvent;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QTimer;
 class QRadioButton;
@@ -138,6 +142,20 @@ private:
     bool confirmImport(const std::vector<settings_file::Difference> &differences,
                        const QString &file_name);
     bool backupBeforeUpdate();
+    // The firmware tab beyond the transfer itself (mainwindow_firmware.cpp): the chosen file's
+    // check and version; the input the transfer lets through (the cancel button and the
+    // question a close request asks); the outcome of a cancelled transfer; and after a
+    // completed one, the reboot offered, the wait for the same unit and the comparison of its
+    // settings with the backup taken before the update.
+    void setUpAfterUpdate();
+    void onCancelUpdateClicked();
+    bool checkFirmwareFile();
+    bool takenDuringTransfer(const QObject *target) const;
+    void askToCancelOnClose();
+    void endTransfer(const FwTransferResult &result);
+    void offerRebootAfterUpdate();
+    void unitBackAfterUpdate();
+    void showChangesByUpdate(const after_update::Before &before);
     // Shows `record` in the form as edits: each widget it changes goes through its edit
     // handler, which marks the field.
     void showAsEdits(const Settings_t &record);
@@ -188,6 +206,16 @@ private:
     // The running transfer's clock: its last pass of the event loop, and where the upload's
     // rate is counted from.
     QElapsedTimer transfer_clock;
+    // Set by the cancel button (or the close question) while a transfer runs; the transfer
+    // stops before its next request.
+    FwCancelFlag cancel_update{false};
+    bool close_after_update = false;
+    QMessageBox *close_question = nullptr;
+    // The settings exported before the running or last update, for the comparison after it.
+    std::optional<Settings_t> update_backup;
+    // Set from the reboot after an update until the unit has come back.
+    std::optional<after_update::Before> awaiting_return;
+    QTimer *return_timer = nullptr;
     qint64 last_events_ms = 0;
     qint64 upload_start_ms = -1;
     uint32_t upload_start_bytes = 0;

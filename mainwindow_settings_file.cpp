@@ -174,6 +174,7 @@ bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &dif
 }
 
 bool MainWindow::backupBeforeUpdate() {
+    update_backup.reset();
     // Only a record read from the unit is worth keeping.
     if (unknown_on_unit.size() == static_cast<std::size_t>(SETTINGS_LAST_INDEX)) {
         return true;
@@ -188,6 +189,7 @@ bool MainWindow::backupBeforeUpdate() {
         return true;
     }
     if (answer == QMessageBox::Yes && exportSettings()) {
+        update_backup = formRecord(); // what the file holds, for the comparison after the update
         return true;
     }
     ui->statusbar->showMessage("Firmware update not started", 0);

@@ -64,7 +64,10 @@ Look identify(CommsManager *comms, uint32_t expected_serial) {
     if (look.serial == NO_SERIAL) {
         return look;
     }
-    look.kind = look.serial == expected_serial ? Return::Same : Return::Other;
+    // A unit whose number was not known before counts as the same: there is nothing to tell it
+    // from another by.
+    look.kind = look.serial == expected_serial || expected_serial == NO_SERIAL ? Return::Same
+                                                                               : Return::Other;
     return look;
 }
 

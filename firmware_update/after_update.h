@@ -61,7 +61,8 @@ QString write_backup(const QString &path, const Settings_t &record, uint32_t ser
 // restarts, and what the link still owed is of no use. True when the command was sent.
 bool reboot_and_let_go(CommsManager *comms);
 
-// Which unit a connected manager reaches, against the one expected.
+// Which unit a connected manager reaches, against the one expected (any unit counts as the same
+// when the expected number is NO_SERIAL).
 Look identify(CommsManager *comms, uint32_t expected_serial);
 
 // One look for the unit: when its interface is listed, a fresh manager connects to it (the old

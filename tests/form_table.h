@@ -486,30 +486,36 @@ inline const ExpectedWidget kExpectedForm[] = {
 
     // Firmware tab.
     widget("frame", "QFrame", "tab_2")
-        .at(260, 110, 241, 281)
+        .at(190, 90, 461, 331)
         .frame(QFrame::StyledPanel, QFrame::Raised),
     widget("pushButton_browse", "QPushButton", "frame")
-        .at(36, 20, 169, 31)
+        .at(146, 20, 169, 31)
         .font(kFormFont)
         .withText("Select Firmware File"),
     widget("text_firmware_file", "QTextEdit", "frame")
-        .at(20, 60, 191, 41)
+        .at(20, 60, 421, 41)
         .font(kSmallFont)
         .placeholderText("*.bin")
         .wrap(QTextEdit::NoWrap)
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed)
         .disabled(),
+    widget("label_firmware_version", "QLabel", "frame").at(20, 104, 421, 32).font(kSmallFont),
     widget("pushButton_start_update", "QPushButton", "frame")
-        .at(36, 140, 169, 31)
+        .at(146, 140, 169, 31)
         .font(kFormFont)
         .withText("Start Update")
         .disabled(),
     widget("progressBar_firmware", "QProgressBar", "frame")
-        .at(10, 180, 221, 23)
+        .at(10, 180, 441, 23)
         .range(0, 100, -1, 0)
         .disabled(),
+    widget("pushButton_cancel_update", "QPushButton", "frame")
+        .at(146, 214, 169, 31)
+        .font(kFormFont)
+        .withText("Cancel Update")
+        .disabled(),
     widget("pushButton_reboot", "QPushButton", "frame")
-        .at(36, 230, 169, 31)
+        .at(146, 280, 169, 31)
         .font(kFormFont)
         .withText("Reboot EFIS"),
 };

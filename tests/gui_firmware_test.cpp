@@ -113,14 +113,16 @@ TEST_F(FirmwareTabTest, UpdateWritesTheChosenImageAndFollowsItsProgress) {
     const std::vector<uint8_t> image = makeImage(200);
     chooseImage(image);
     EXPECT_EQ(peer().firmwareFilePath(), path);
-    EXPECT_EQ(w<QTextEdit>("text_firmware_file")->toPlainText(), "efis-image.bin");
+    // The whole path, in a box that cannot be typed into: the file written is the one shown.
+    EXPECT_EQ(w<QTextEdit>("text_firmware_file")->toPlainText(), path);
+    EXPECT_TRUE(w<QTextEdit>("text_firmware_file")->isReadOnly());
     EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true, true}));
 
     // A cancelled dialog keeps the choice.
     whenModal<QFileDialog>([](QFileDialog *d) { d->reject(); });
     w<QPushButton>("pushButton_browse")->click();
     EXPECT_EQ(peer().firmwareFilePath(), path);
-    EXPECT_EQ(w<QTextEdit>("text_firmware_file")->toPlainText(), "efis-image.bin");
+    EXPECT_EQ(w<QTextEdit>("text_firmware_file")->toPlainText(), path);
 
     QStringList messages;
     std::vector<bool> while_updating;
@@ -131,6 +133,7 @@ TEST_F(FirmwareTabTest, UpdateWritesTheChosenImageAndFollowsItsProgress) {
         }
     });
     answerBackupOffer(QMessageBox::No);
+    answerRebootOffer(QMessageBox::No);
     const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
 
     EXPECT_EQ(while_updating, (std::vector<bool>{false, false, false, true, true}));
@@ -209,6 +212,7 @@ TEST_F(FirmwareTabTest, DuringTheTransferTheWindowRepaintsAndStaysOpenButTakesNo
         clicked_at = requestCount();
     });
     answerBackupOffer(QMessageBox::No);
+    answerRebootOffer(QMessageBox::No);
     run([&] { w<QPushButton>("pushButton_start_update")->click(); });
     const std::size_t after = requestCount();
     ASSERT_EQ(status(), "Firmware update completed");

@@ -173,6 +173,26 @@ inline void answerBackupOffer(QMessageBox::StandardButton button) {
     });
 }
 
+// Answers the message box named `name` with `button` once it is open, looking every 5 ms for up
+// to `tries` times (a box that opens after a transfer or another dialog).
+inline void answerBox(const QString &name, QMessageBox::StandardButton button, int tries = 4000) {
+    QTimer::singleShot(5, qApp, [name, button, tries] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box != nullptr && box->objectName() == name) {
+            box->button(button)->click();
+        } else if (tries > 0) {
+            answerBox(name, button, tries - 1);
+        } else {
+            ADD_FAILURE() << "no " << name.toStdString() << " opened";
+        }
+    });
+}
+
+// Answers the reboot offered after a completed firmware update.
+inline void answerRebootOffer(QMessageBox::StandardButton button) {
+    answerBox("rebootAfterUpdateBox", button);
+}
+
 // A record the simulated unit holds consistently: its checksum matches its content.
 inline void sealUnitRecord() {
     Settings_t &s = sim::unit().settings();

@@ -76,11 +76,11 @@ long long runFirmwareUpdate(MainWindow &w, const char *image) {
     // The button is enabled once a file is chosen; the file dialog is what the peer stands in for.
     auto *start_button = widget<QPushButton>(w, "pushButton_start_update");
     start_button->setEnabled(true);
-    // The window offers a backup of the settings first: decline it once it is open.
+    // The window offers a backup of the settings first, and a reboot after a completed update:
+    // decline each once it is open.
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&answer] {
+    QObject::connect(&answer, &QTimer::timeout, [] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            answer.stop();
             box->button(QMessageBox::No)->click();
         }
     });
