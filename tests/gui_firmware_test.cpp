@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -301,4 +302,200 @@ TEST_F(FirmwareTabTest, ScreenshotsOfBothTabsAfterALoad) {
     QApplication::processEvents();
     EXPECT_TRUE(window->grab().save("gui_firmware_tab.png"));
     EXPECT_TRUE(QFileInfo("gui_settings_tab.png").size() > 0);
+}
+
+// ---- cancel --------------------------------------------------------------------------------
+
+namespace {
+
+// A payload of 64 * 3000 bytes in three blocks.
+std::vector<uint8_t> longImage() {
+    std::vector<uint8_t> image = makeImage(64 * 3000);
+    reinterpret_cast<firmware_header_t *>(image.data())->total_size =
+        static_cast<uint32_t>(image.size());
+    return image;
+}
+
+} // namespace
+
+TEST_F(FirmwareTabTest, CancelStopsAfterTheWriteInFlightAndTheNextUpdateRunsToItsEnd) {
+    open();
+    const std::vector<uint8_t> image = longImage();
+    chooseImage(image);
+    window->show();
+    sim::unit().setReplyDelayMicros(400);
+    auto *cancel = w<QPushButton>("pushButton_cancel_update");
+    EXPECT_FALSE(cancel->isEnabled());
+
+    std::size_t clicked_at = 0;
+    bool enabled_during = false;
+    QTimer::singleShot(300, [&] {
+        enabled_during = cancel->isEnabled();
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        clicked_at = requestCount();
+    });
+    answerBackupOffer(QMessageBox::No);
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+
+    EXPECT_TRUE(enabled_during);
+    EXPECT_FALSE(cancel->isEnabled());
+    EXPECT_EQ(requestCount(), clicked_at) << "a request after the cancel was taken";
+    EXPECT_EQ(sim::unit().received().back().can_id, static_cast<uint32_t>(CANMSG_WRITE_MX25));
+    const QRegularExpressionMatch m =
+        QRegularExpression("^Firmware update cancelled at ([0-9,]+) of 192,000 bytes - the image "
+                           "in the unit is incomplete; update again before rebooting it$")
+            .match(status());
+    ASSERT_TRUE(m.hasMatch()) << status().toStdString();
+    const uint32_t confirmed = m.captured(1).remove(',').toUInt();
+    EXPECT_GT(confirmed, 0u);
+    EXPECT_LT(confirmed, 192000u);
+    const uint32_t start = FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE;
+    EXPECT_EQ(sim::unit().flash().read(start, 64 + confirmed),
+              std::vector<uint8_t>(image.begin(), image.begin() + 64 + confirmed));
+    EXPECT_TRUE(sim::unit().flash().violations().empty());
+    EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true, true}));
+
+    sim::unit().setReplyDelayMicros(0);
+    answerBackupOffer(QMessageBox::No);
+    answerRebootOffer(QMessageBox::No);
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_EQ(status(), "Firmware update completed");
+    EXPECT_EQ(sim::unit().flash().read(start, image.size()), image);
+    EXPECT_TRUE(sim::unit().flash().violations().empty());
+}
+
+TEST_F(FirmwareTabTest, ACloseRequestDuringTheUpdateOffersTheCancel) {
+    open();
+    chooseImage(longImage());
+    window->show();
+    sim::unit().setReplyDelayMicros(400);
+    QTimer::singleShot(300, [&] {
+        EXPECT_FALSE(window->close());
+        auto *box = window->findChild<QMessageBox *>("cancelUpdateOnCloseBox");
+        ASSERT_NE(box, nullptr);
+        QTimer::singleShot(100, [box] {
+            for (QAbstractButton *b : box->buttons()) {
+                if (b->text() == "Cancel Update and Close") {
+                    QTest::mouseClick(b, Qt::LeftButton);
+                }
+            }
+        });
+    });
+    answerBackupOffer(QMessageBox::No);
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_TRUE(status().startsWith("Firmware update cancelled at ")) << status().toStdString();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(sim::unit().flash().violations().empty());
+}
+
+TEST_F(FirmwareTabTest, AFileThatCannotBeWrittenWholeIsRefusedBeforeAnyExchange) {
+    open();
+    std::vector<uint8_t> image = makeImage(1000);
+    reinterpret_cast<firmware_header_t *>(image.data())->version = 0x00010002u;
+    chooseImage(image);
+    EXPECT_EQ(w<QLabel>("label_firmware_version")->text(), "Image version 0x00010002");
+
+    image.resize(300); // the header announces 1064 bytes
+    chooseImage(image);
+    EXPECT_TRUE(
+        w<QLabel>("label_firmware_version")->text().startsWith("This file holds 300 bytes"));
+    const std::size_t from = requestCount();
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); }); // no backup question
+    EXPECT_EQ(status(), "Error: Firmware file " + path +
+                            " holds 300 bytes, but its header announces 1064 (64 header bytes "
+                            "and an encrypted_size of 1000); the update was not started");
+    EXPECT_EQ(requestCount(), from);
+}
+
+// ---- after the update ------------------------------------------------------------------------
+
+class AfterUpdateTest : public FirmwareTabTest {
+protected:
+    // Updates with a backup exported (or declined), then takes the reboot offered.
+    void updateAndReboot(bool with_backup) {
+        chooseImage(makeImage(200));
+        const QString backup = dir.filePath(QString("backup%1.json").arg(++backups));
+        whenModal<QMessageBox>([this, with_backup, backup](QMessageBox *box) {
+            box->button(with_backup ? QMessageBox::Yes : QMessageBox::No)->click();
+            if (with_backup) {
+                whenModal<QFileDialog>([backup](QFileDialog *d) {
+                    d->selectFile(backup);
+                    static_cast<QDialog *>(d)->accept();
+                });
+            }
+        });
+        answerRebootOffer(QMessageBox::Yes);
+        run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+        EXPECT_TRUE(sim::unit().rebootRequested());
+    }
+    // Ticks of the window's poll until it is connected again (at most `ticks`).
+    void pollUntilBack(int ticks = 5) {
+        for (int i = 0; i < ticks && !peer().comms()->isConnected(); ++i) {
+            run([&] { peer().pollForUnit(); });
+        }
+    }
+    int backups = 0;
+};
+
+TEST_F(AfterUpdateTest, SettingsResetByTheUpdateAreListedAndRestored) {
+    open();
+    sim::RebootBehaviour behaviour;
+    behaviour.away_looks = 2;
+    Settings_t reset = sim::unit().storedSettings();
+    reset.vspeeds.Vne = 99;
+    reset.backlight_brightness = 3;
+    reset.crc32 = sim::SimUnit::storeChecksum(reset);
+    behaviour.settings_after = reset;
+    sim::unit().setRebootBehaviour(behaviour);
+    updateAndReboot(true);
+    EXPECT_EQ(status(), "Reboot command sent - waiting for the EFIS to come back with its new "
+                        "firmware");
+
+    QStringList rows;
+    whenModal<QDialog>([&](QDialog *d) {
+        EXPECT_EQ(d->objectName(), "settingsChangedByUpdateDialog");
+        auto *table = d->findChild<QTableWidget *>("tableWidget_updateDifferences");
+        for (int r = 0; table != nullptr && r < table->rowCount(); ++r) {
+            rows << table->item(r, 0)->text() + ": " + table->item(r, 1)->text() + " -> " +
+                        table->item(r, 2)->text();
+        }
+        d->findChild<QPushButton *>("pushButton_restoreSettings")->click();
+    });
+    pollUntilBack();
+    EXPECT_EQ(rows, QStringList({"vne: 150 -> 99", "backlight_brightness: 15 -> 3"}));
+    EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
+    EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 150);
+    EXPECT_EQ(sim::unit().storedSettings().backlight_brightness, 15);
+    EXPECT_TRUE(window->changedValues().empty());
+
+    // Updated again, nothing changed: said so, no question.
+    sim::unit().setRebootBehaviour({});
+    updateAndReboot(true);
+    pollUntilBack();
+    EXPECT_EQ(status(), "Settings unchanged by the update");
+}
+
+TEST_F(AfterUpdateTest, AnotherUnitOrNoneIsReported) {
+    open();
+    sim::RebootBehaviour other;
+    other.serial_after = 0xCAFE0001u;
+    sim::unit().setRebootBehaviour(other);
+    updateAndReboot(true);
+    pollUntilBack();
+    EXPECT_EQ(status(), "Another EFIS answered (serial number 0xCAFE0001), not the one updated "
+                        "(0x12345678): its settings are not compared with the backup");
+
+    sim::RebootBehaviour gone;
+    gone.never_returns = true;
+    sim::unit().setRebootBehaviour(gone);
+    updateAndReboot(false);
+    pollUntilBack();
+    auto *timer = window->findChild<QTimer *>("afterUpdateReturnTimer");
+    ASSERT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 60000);
+    timer->start(1); // the minute is up
+    QTest::qWait(20);
+    EXPECT_EQ(status(), "The EFIS has not come back within 60 s of its reboot - check its power "
+                        "and cable; the window keeps looking for it");
+    EXPECT_TRUE(window->findChild<QTimer *>("unitPollTimer")->isActive());
 }
