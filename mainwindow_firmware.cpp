@@ -163,7 +163,7 @@ void MainWindow::offerRebootAfterUpdate() {
         return;
     }
     after_update::Before before;
-    before.serial = get_serialnumber(comms, comms->getActiveInterface());
+    before.serial = connection->serialNumber();
     if (update_backup) {
         before.has_settings = true;
         before.settings = *update_backup;
@@ -182,7 +182,13 @@ void MainWindow::unitBackAfterUpdate() {
     const after_update::Before before = *awaiting_return;
     awaiting_return.reset();
     return_timer->stop();
-    const after_update::Look look = after_update::identify(comms, before.serial);
+    after_update::Look look;
+    look.serial = connection->serialNumber();
+    if (look.serial != after_update::NO_SERIAL) {
+        look.kind = look.serial == before.serial || before.serial == after_update::NO_SERIAL
+                        ? after_update::Return::Same
+                        : after_update::Return::Other;
+    }
     if (look.kind != after_update::Return::Same) {
         qDebug() << "After the firmware update another EFIS answered:" << serialText(look.serial)
                  << "not" << serialText(before.serial);

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "after_update.h"
+#include "cli_commands.h"
 #include "comms.h"
 #include "firmware_image.h"
 #include "firmware_ops.h"
@@ -38,7 +39,14 @@ const char *const USAGE =
     "  export FILE             writes the unit's settings to a settings file\n"
     "  import FILE [--dry-run] shows what the file changes, sends it and stores\n"
     "  diff FILE               shows what the file would change\n"
-    "  flash IMAGE             writes a firmware image into the unit's flash\n"
+    "  flash IMAGE [--backup FILE | --no-backup] [--reboot] [--restore-settings]\n"
+    "                          checks the image, backs up the unit's settings (to FILE, or\n"
+    "                          to a name from registration, serial number and date),\n"
+    "                          then writes the image into the unit's flash; --reboot then\n"
+    "                          starts the new firmware, waits up to 60 s for the same unit\n"
+    "                          and compares its settings with the backup;\n"
+    "                          --restore-settings (--reboot implied) also sends and stores\n"
+    "                          the backup's values where they differ\n"
     "  reboot                  sends the unit its reboot command\n"
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
@@ -213,10 +221,8 @@ void flashProgress(uint32_t current, uint32_t total, int phase, void *user) {
     }
 }
 
-// What a command line asks beyond its command and arguments.
+// What flash is asked beyond its image.
 struct Options {
-    bool save_after = false;
-    bool dry_run = false;
     QString backup; // flash: where the backup goes; empty: the default name
     bool no_backup = false;
     bool reboot = false;
@@ -228,7 +234,9 @@ public:
     explicit Cli(Streams streams)
         : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
 
-    int run(const QString &command, const QStringList &args, const Options &options);
+    // Runs a command whose arguments and options were checked against its entry.
+    int run(const cli::CommandSpec &found, const QStringList &args,
+            const QCommandLineParser &parser);
 
 private:
     int connect();
@@ -714,48 +722,27 @@ int Cli::reboot() {
     return CLI_OK;
 }
 
-int Cli::run(const QString &command, const QStringList &args, const Options &options) {
-    struct Command {
-        const char *name;
-        int min_args;
-        int max_args; // -1: any number
-        bool loads;
-    };
-    const Command commands[] = {
-        {"info", 0, 0, true}, {"get", 0, -1, true},   {"set", 1, -1, true},
-        {"save", 0, 0, true}, {"export", 1, 1, true}, {"import", 1, 1, true},
-        {"diff", 1, 1, true}, {"flash", 1, 1, false}, {"reboot", 0, 0, false}};
-    const Command *found = nullptr;
-    for (const Command &c : commands) {
-        if (command == QLatin1String(c.name)) {
-            found = &c;
-        }
-    }
-    if (found == nullptr || args.size() < found->min_args ||
-        (found->max_args >= 0 && args.size() > found->max_args)) {
-        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
-                               : QStringLiteral("wrong number of arguments for %1").arg(command));
-        std::fputs(USAGE, stderr);
-        return CLI_USAGE;
-    }
-    const bool flash_options = !options.backup.isEmpty() || options.no_backup || options.reboot ||
-                               options.restore_settings;
-    if (flash_options && command != "flash") {
-        error(QStringLiteral("--backup, --no-backup, --reboot and --restore-settings are options "
-                             "of flash"));
-        return CLI_USAGE;
-    }
-    if (!options.backup.isEmpty() && options.no_backup) {
-        error(QStringLiteral("--backup and --no-backup exclude each other"));
-        return CLI_USAGE;
-    }
+int Cli::run(const cli::CommandSpec &found, const QStringList &args,
+             const QCommandLineParser &parser) {
+    const QString command = QLatin1String(found.name);
+    const bool save_after = parser.isSet(QStringLiteral("save"));
+    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
     if (command == "flash") {
+        Options options;
+        options.backup = parser.value(QStringLiteral("backup"));
+        options.no_backup = parser.isSet(QStringLiteral("no-backup"));
+        options.reboot = parser.isSet(QStringLiteral("reboot"));
+        options.restore_settings = parser.isSet(QStringLiteral("restore-settings"));
+        if (parser.isSet(QStringLiteral("backup")) && options.no_backup) {
+            error(QStringLiteral("--backup and --no-backup exclude each other"));
+            return CLI_USAGE;
+        }
         return flash(args.at(0), options);
     }
     if (const int status = connect(); status != CLI_OK) {
         return status;
     }
-    if (found->loads) {
+    if (found.loads) {
         if (const int status = load(); status != CLI_OK) {
             return status;
         }
@@ -770,7 +757,7 @@ int Cli::run(const QString &command, const QStringList &args, const Options &opt
         return get(args);
     }
     if (command == "set") {
-        return set(args, options.save_after);
+        return set(args, save_after);
     }
     if (command == "save") {
         return save();
@@ -779,7 +766,7 @@ int Cli::run(const QString &command, const QStringList &args, const Options &opt
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), options.dry_run, command == "import");
+        return importFrom(args.at(0), dry_run, command == "import");
     }
     return reboot();
 }
@@ -792,22 +779,13 @@ int efisCliMain(int argc, char *argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     QCommandLineParser parser;
-    const QCommandLineOption json("json", "Machine-readable output.");
-    const QCommandLineOption verbose("verbose", "The device layer's lines on standard error.");
-    const QCommandLineOption save("save", "set: store the settings afterwards.");
-    const QCommandLineOption dry_run("dry-run", "import: show the differences only.");
-    const QCommandLineOption backup("backup", "flash: the backup's file.", "FILE");
-    const QCommandLineOption no_backup("no-backup", "flash: no backup.");
-    const QCommandLineOption reboot("reboot", "flash: reboot, wait for the unit, compare.");
-    const QCommandLineOption restore("restore-settings", "flash: restore what the update changed.");
-    const QCommandLineOption help({"h", "help"}, "This text.");
-    parser.addOptions({json, verbose, save, dry_run, backup, no_backup, reboot, restore, help});
+    parser.addOptions(cli::parserOptions());
     if (!parser.parse(arguments)) {
         error(parser.errorText());
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(USAGE, stdout);
         return CLI_OK;
     }
@@ -817,14 +795,30 @@ int efisCliMain(int argc, char *argv[]) {
         return CLI_USAGE;
     }
     const QString command = positional.takeFirst();
+    const cli::CommandSpec *found = cli::findCommand(command);
+    if (found == nullptr || positional.size() < found->min_args ||
+        (found->max_args >= 0 && positional.size() > found->max_args)) {
+        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
+                               : QStringLiteral("wrong number of arguments for %1").arg(command));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    // Before anything reaches the unit: an option the command does not take would otherwise
+    // be ignored, and the command run as though it had not been given.
+    if (const QString refused = cli::refusedOption(parser, *found); !refused.isEmpty()) {
+        error(QStringLiteral("%1 does not take --%2").arg(command, refused));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
 
     // The device layer prints its lines on standard output: keep that stream for the program's
     // own output and send those lines to standard error, or nowhere.
     std::fflush(stdout);
     const int saved_stdout = dup(STDOUT_FILENO);
-    const int sink = parser.isSet(verbose) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    const int sink =
+        parser.isSet(QStringLiteral("verbose")) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
     Streams streams;
-    streams.json = parser.isSet(json);
+    streams.json = parser.isSet(QStringLiteral("json"));
     streams.out = saved_stdout >= 0 ? fdopen(dup(saved_stdout), "w") : nullptr;
     if (streams.out == nullptr || sink < 0) {
         error(QStringLiteral("cannot set up the output streams"));
@@ -834,18 +828,11 @@ int efisCliMain(int argc, char *argv[]) {
     dup2(sink, STDOUT_FILENO);
     close(sink);
 
-    Options options;
-    options.save_after = parser.isSet(save);
-    options.dry_run = parser.isSet(dry_run);
-    options.backup = parser.value(backup);
-    options.no_backup = parser.isSet(no_backup);
-    options.reboot = parser.isSet(reboot);
-    options.restore_settings = parser.isSet(restore);
     int status;
     {
         const InterruptHandlers handlers;
         Cli cli(streams);
-        status = cli.run(command, positional, options);
+        status = cli.run(*found, positional, parser);
     }
 
     std::fflush(stdout);
