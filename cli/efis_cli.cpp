@@ -372,6 +372,10 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report,
         }
     }
     report->insert("sent", sent);
+    if (store && stopIfInterrupted(QStringLiteral("before the store: the values were sent but not "
+                                                  "stored, and a reboot loses them"))) {
+        return CLI_INTERRUPTED;
+    }
     if (store) {
         const SaveResult saved =
             save_settings(comms.get(), state, record, UnitChoices{}, storeAndKeep);
