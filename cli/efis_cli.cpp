@@ -360,6 +360,10 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report,
     QJsonArray sent;
     for (const settings_file::Difference &d : settings_file::differences(record, target)) {
         changed.insert(d.index);
+        // The registration is one text in three words: a new text changes them all.
+        if (anyRegistrationWordIn(FieldSet{d.index})) {
+            changed.insert(std::begin(REGISTRATION_WORDS), std::end(REGISTRATION_WORDS));
+        }
         sent.append(d.key);
     }
     record = target;

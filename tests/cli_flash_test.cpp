@@ -45,6 +45,7 @@ protected:
         behaviour.away_looks = 1;
         Settings_t reset = sim::SimUnit::defaultSettings();
         reset.vspeeds.Vne = vne;
+        std::memset(reset.registration, 0, sizeof(reset.registration));
         reset.crc32 = sim::SimUnit::storeChecksum(reset);
         behaviour.settings_after = reset;
         sim::unit().setRebootBehaviour(behaviour);
@@ -80,9 +81,11 @@ TEST_F(CliFlash, ARebootThatResetsTheSettingsListsThemAndRestoresThem) {
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_NE(r.out.find("version 0x"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("settings backed up to " + backup + "\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("the unit is back\nvne: 171 -> 150\nrestore them with: efis-cli import " +
-                         backup + "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("the unit is back\nvne: 171 -> 150\nregistration: G-ABCD -> \nrestore them "
+                   "with: efis-cli import " +
+                   backup + "\n"),
+        std::string::npos)
         << r.out;
     EXPECT_EQ(sim::unit().reboots(), 1u);
     // The backup holds the settings of before, and import puts them back.
@@ -94,7 +97,7 @@ TEST_F(CliFlash, ARebootThatResetsTheSettingsListsThemAndRestoresThem) {
     rebootResetsVne(99);
     r = cli({"--json", "flash", image, "--backup", backup, "--restore-settings"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
-    EXPECT_EQ(r.json().value("differences").toArray().size(), 1);
+    EXPECT_EQ(r.json().value("differences").toArray().size(), 2);
     EXPECT_TRUE(r.json().value("restored").toObject().value("stored").toBool());
     EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 171);
     EXPECT_EQ(sim::unit().reboots(), 2u);
