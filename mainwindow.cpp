@@ -952,7 +952,7 @@ void MainWindow::onBrowseClicked() {
     // The whole path: the file written is the one the box shows.
     ui->text_firmware_file->setPlainText(path);
     ui->text_firmware_file->setEnabled(true);
-    checkFirmwareFile();
+    checkFirmwareFile(false);
     ui->pushButton_start_update->setEnabled(true);
     ui->progressBar_firmware->setEnabled(true);
 }
@@ -967,7 +967,7 @@ void MainWindow::onStartUpdateClicked() {
         qDebug() << "Firmware update failed: CommsManager not connected";
         return;
     }
-    if (!checkFirmwareFile() || !backupBeforeUpdate()) {
+    if (!checkFirmwareFile(true) || !backupBeforeUpdate()) {
         return;
     }
 

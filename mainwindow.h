@@ -164,7 +164,7 @@ private:
     // settings with the backup taken before the update.
     void setUpAfterUpdate();
     void onCancelUpdateClicked();
-    bool checkFirmwareFile();
+    bool checkFirmwareFile(bool starting);
     bool takenDuringTransfer(const QObject *target) const;
     void askToCancelOnClose();
     void endTransfer(const FwTransferResult &result);

@@ -58,7 +58,7 @@ void MainWindow::setUpAfterUpdate() {
     });
 }
 
-bool MainWindow::checkFirmwareFile() {
+bool MainWindow::checkFirmwareFile(bool starting) {
     const QByteArray path = firmwareFilePath.toLocal8Bit();
     const ImageCheck check = check_firmware_image(path.constData());
     if (check.ok()) {
@@ -68,8 +68,8 @@ bool MainWindow::checkFirmwareFile() {
     }
     const QString reason = QString::fromStdString(image_problem_text(check));
     ui->label_firmware_version->setText(tr("This file %1").arg(reason));
-    if (update_running || !ui->pushButton_start_update->isEnabled()) {
-        return false;
+    if (!starting) {
+        return false; // the label says why; the status waits for Start Update
     }
     qDebug() << "Firmware file refused:" << firmwareFilePath << reason;
     ui->statusbar->showMessage(QString("Error: Firmware file %1 %2; the update was not started")

@@ -399,6 +399,7 @@ TEST_F(FirmwareTabTest, AFileThatCannotBeWrittenWholeIsRefusedBeforeAnyExchange)
     chooseImage(image);
     EXPECT_TRUE(
         w<QLabel>("label_firmware_version")->text().startsWith("This file holds 300 bytes"));
+    EXPECT_FALSE(status().contains("not started")) << "nothing was tried yet";
     const std::size_t from = requestCount();
     run([&] { w<QPushButton>("pushButton_start_update")->click(); }); // no backup question
     EXPECT_EQ(status(), "Error: Firmware file " + path +
