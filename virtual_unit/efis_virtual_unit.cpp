@@ -48,6 +48,8 @@ struct Options {
     std::string can_interface; // empty: no CAN FD link
     bool usb = true;
     bool broadcast = false;
+    long reboot_away_ms = -1;   // on the reboot command, off the bus this long; -1: stays on
+    bool reboot_resets = false; // the new firmware starts from a factory record
 };
 
 void usage(std::FILE *to) {
@@ -68,6 +70,10 @@ void usage(std::FILE *to) {
                  "  --no-usb               with --can: no USB HID device, the bus alone\n"
                  "  --broadcast            with --can: a frame of other bus traffic ahead of\n"
                  "                         every reply\n"
+                 "  --reboot-away-ms N     on the reboot command, leave the bus (the USB\n"
+                 "                         device goes) and come back after N ms\n"
+                 "  --reboot-resets-settings  come back from a reboot with a factory record\n"
+                 "                         (no V-speeds, no registration) stored\n"
                  "SIGUSR1 pulls the plug at once; SIGINT or SIGTERM ends the run. Both print the\n"
                  "summary.\n",
                  PROGRAM, static_cast<unsigned>(::vendor_id), static_cast<unsigned>(::product_id),
@@ -101,6 +107,8 @@ int parseOptions(int argc, char **argv, Options *o) {
         CAN,
         NO_USB,
         BROADCAST,
+        REBOOT_AWAY,
+        REBOOT_RESETS,
         HELP
     };
     static const option longopts[] = {
@@ -114,6 +122,8 @@ int parseOptions(int argc, char **argv, Options *o) {
         {"can", required_argument, nullptr, CAN},
         {"no-usb", no_argument, nullptr, NO_USB},
         {"broadcast", no_argument, nullptr, BROADCAST},
+        {"reboot-away-ms", required_argument, nullptr, REBOOT_AWAY},
+        {"reboot-resets-settings", no_argument, nullptr, REBOOT_RESETS},
         {"help", no_argument, nullptr, HELP},
         {nullptr, 0, nullptr, 0},
     };
@@ -171,6 +181,16 @@ int parseOptions(int argc, char **argv, Options *o) {
         case BROADCAST:
             o->broadcast = true;
             break;
+        case REBOOT_AWAY:
+            if (!parseNumber(optarg, 600000ull, &v)) {
+                std::fprintf(stderr, "%s: --reboot-away-ms takes 0 to 600000\n", PROGRAM);
+                return 2;
+            }
+            o->reboot_away_ms = static_cast<long>(v);
+            break;
+        case REBOOT_RESETS:
+            o->reboot_resets = true;
+            break;
         case HELP:
             usage(stdout);
             return 1;
@@ -185,6 +205,10 @@ int parseOptions(int argc, char **argv, Options *o) {
     }
     if (o->can_interface.empty() && (!o->usb || o->broadcast)) {
         std::fprintf(stderr, "%s: --no-usb and --broadcast need --can\n", PROGRAM);
+        return 2;
+    }
+    if (o->reboot_away_ms >= 0 && !o->usb) {
+        std::fprintf(stderr, "%s: --reboot-away-ms needs the USB HID device\n", PROGRAM);
         return 2;
     }
     if (!o->usb && o->decoy) {
@@ -573,6 +597,16 @@ int main(int argc, char **argv) {
     unit.setSerialNumber(options.serial);
     unit.setReplyDelayMicros(options.reply_delay_us);
     unit.flash().setPartition(options.partition);
+    if (options.reboot_resets) {
+        // What a new firmware that does not keep the settings starts from.
+        Settings_t factory = sim::SimUnit::defaultSettings();
+        std::memset(&factory.vspeeds, 0, sizeof(factory.vspeeds));
+        std::memset(factory.registration, 0, sizeof(factory.registration));
+        factory.crc32 = sim::SimUnit::storeChecksum(factory);
+        sim::RebootBehaviour behaviour;
+        behaviour.settings_after = factory;
+        unit.setRebootBehaviour(behaviour);
+    }
     if (options.unplug_after >= 0) {
         unit.addFault(sim::Fault::atRequest(sim::FaultKind::Unplug,
                                             static_cast<unsigned>(options.unplug_after)));
@@ -617,11 +651,11 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
+    const vu::Identity unit_id{
+        "EFIS display unit (virtual)", phys + "/input0", serial_text, ::vendor_id, ::product_id,
+        vu::unitReportDescriptor()};
     if (options.usb) {
-        const vu::Identity id{
-            "EFIS display unit (virtual)", phys + "/input0", serial_text, ::vendor_id, ::product_id,
-            vu::unitReportDescriptor()};
-        if (!device.create(id, &error)) {
+        if (!device.create(unit_id, &error)) {
             std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
             return 1;
         }
@@ -711,8 +745,23 @@ int main(int argc, char **argv) {
                 if (&from == &device) {
                     const std::size_t size =
                         std::min<std::size_t>(event.u.output.size, UHID_DATA_MAX);
+                    const unsigned reboots = unit.reboots();
                     server.onOutputReport(event.u.output.data, size);
                     running = !server.plugPulled();
+                    if (running && unit.reboots() != reboots && options.reboot_away_ms >= 0) {
+                        // The unit restarts: its interface leaves the bus and comes back.
+                        device.destroy();
+                        std::printf("%s: rebooting, off the bus for %ld ms\n", PROGRAM,
+                                    options.reboot_away_ms);
+                        std::this_thread::sleep_for(
+                            std::chrono::milliseconds(options.reboot_away_ms));
+                        if (!device.create(unit_id, &error) || !waitUntilStarted(device, "unit")) {
+                            std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+                            status = 1;
+                            running = false;
+                        }
+                        break; // the next poll watches the device as it came back
+                    }
                 }
                 // The other interface takes every report and answers none.
                 break;

@@ -37,7 +37,7 @@ compare "difference listed by the dry run" "$(cat "$EFIS_WORK/cli.out")" "vne: $
 cli import "$settings"
 compare "efis-cli import exit status" "$rc" 0
 
-cli flash "$image"
+cli flash "$image" --backup "$EFIS_WORK/before-flash.json"
 compare "efis-cli flash exit status" "$rc" 0
 
 cli frobnicate
