@@ -29,9 +29,6 @@
 #include "registration_prefix.h"
 #include "settings_flows.h"
 
-Settings_t user_config = {};
-uint32_t user_config_chk = 0;
-
 void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
     const QByteArray localMsg = msg.toLocal8Bit();
     const char *file = context.file ? context.file : "";
@@ -227,8 +224,7 @@ protected:
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr),
-      changed_values(), unknown_on_unit(allSettingsFields()) {
+    : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr), session() {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
     ui->statusbar->showMessage("Initializing...", 0);
@@ -333,8 +329,8 @@ MainWindow::~MainWindow() {
 // ---- settings to form and back ----------------------------------------------
 
 void MainWindow::showAsEdits(const Settings_t &record) {
-    const Settings_t previous = user_config;
-    user_config = record;
+    const Settings_t previous = session.record();
+    session.record() = record;
     previous_record = &previous;
     updateUIFromConfig();
     previous_record = nullptr;
@@ -342,8 +338,8 @@ void MainWindow::showAsEdits(const Settings_t &record) {
 
 void MainWindow::updateUIFromConfig() {
     const bool from_unit = previous_record == nullptr;
-    // A copy: shown as edits, the handlers write into user_config while the form is filled.
-    const Settings_t record = user_config;
+    // A copy: shown as edits, the handlers write into the record while the form is filled.
+    const Settings_t record = session.record();
     QWidget *const blocked[] = {
         ui->radioButton_mph,       ui->radioButton_kph,      ui->radioButton_knots,
         ui->radioButton_feet,      ui->radioButton_meter,    ui->radioButton_degF,
@@ -370,7 +366,7 @@ void MainWindow::updateUIFromConfig() {
         }
     }
 
-    if (from_unit && shownUnread(UNITS_VALUE_INDEX)) {
+    if (from_unit && session.shownUnread(UNITS_VALUE_INDEX)) {
         // The unit's choices are not known: show none chosen rather than the last ones shown.
         for (QRadioButton *radio : unitRadioButtons()) {
             radio->setAutoExclusive(false);
@@ -482,7 +478,7 @@ std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colo
 
 bool MainWindow::registrationShownUnread() const {
     for (const settings_struct_index index : REGISTRATION_WORDS) {
-        if (shownUnread(index)) {
+        if (session.shownUnread(index)) {
             return true;
         }
     }
@@ -533,21 +529,16 @@ units_t MainWindow::unitsFromForm(units_t base) const {
     return layUnitChoices(base, unitChoicesFromForm());
 }
 
-SettingsState MainWindow::settingsState() {
-    return SettingsState{user_config, user_config_chk, changed_values, unknown_on_unit,
-                         unread_at_load};
-}
-
 void MainWindow::updateConfigFromUI() {
     for (const auto &colour : colourButtons()) {
         uint32_t value = 0;
         if (colourFromStyleSheet(colour.first->styleSheet(), &value)) {
-            settings_set_value(&user_config, colour.second, &value);
+            settings_set_value(&session.record(), colour.second, &value);
         }
     }
 
-    const units_t units = unitsFromForm(user_config.units);
-    settings_set_value(&user_config, UNITS_VALUE_INDEX, &units.units_value);
+    const units_t units = unitsFromForm(session.record().units);
+    settings_set_value(&session.record(), UNITS_VALUE_INDEX, &units.units_value);
 
     const std::pair<const QSpinBox *, settings_struct_index> speeds[] = {
         {ui->spinBox_vmin, VMIN_INDEX},
@@ -560,7 +551,7 @@ void MainWindow::updateConfigFromUI() {
         {ui->spinBox_vlo, VLO_INDEX}};
     for (const auto &speed : speeds) {
         const uint32_t value = static_cast<uint32_t>(speed.first->value());
-        settings_set_value(&user_config, speed.second, &value);
+        settings_set_value(&session.record(), speed.second, &value);
     }
 
     const std::pair<const QDoubleSpinBox *, settings_struct_index> volts[] = {
@@ -570,28 +561,28 @@ void MainWindow::updateConfigFromUI() {
         {ui->max_volt_alert_value, MAX_VOLTS_ALERT_INDEX}};
     for (const auto &volt : volts) {
         const uint32_t value = tenthsOfVolt(volt.first->value());
-        settings_set_value(&user_config, volt.second, &value);
+        settings_set_value(&session.record(), volt.second, &value);
     }
 
     const std::array<uint32_t, 3> words =
-        joinRegistration(user_config.registration, ui->comboBox_reg_prefix->currentText(),
+        joinRegistration(session.record().registration, ui->comboBox_reg_prefix->currentText(),
                          ui->text_registration_num->toPlainText());
-    settings_set_value(&user_config, REGISTRATION_1_INDEX, &words[0]);
-    settings_set_value(&user_config, REGISTRATION_2_INDEX, &words[1]);
-    settings_set_value(&user_config, REGISTRATION_3_INDEX, &words[2]);
+    settings_set_value(&session.record(), REGISTRATION_1_INDEX, &words[0]);
+    settings_set_value(&session.record(), REGISTRATION_2_INDEX, &words[1]);
+    settings_set_value(&session.record(), REGISTRATION_3_INDEX, &words[2]);
 
     const uint32_t brightness = static_cast<uint32_t>(ui->backlight_slider->value());
-    settings_set_value(&user_config, BACKLIGHT_BRIGHTNESS_INDEX, &brightness);
+    settings_set_value(&session.record(), BACKLIGHT_BRIGHTNESS_INDEX, &brightness);
     const uint32_t alpha = static_cast<uint32_t>(ui->text_bg_alpha_slider->value());
-    settings_set_value(&user_config, TEXT_BG_ALPHA_INDEX, &alpha);
+    settings_set_value(&session.record(), TEXT_BG_ALPHA_INDEX, &alpha);
     const uint32_t roll = floatBits(ui->roll_corr_spinbox->value());
-    settings_set_value(&user_config, ROLL_CORRECTION_INDEX, &roll);
+    settings_set_value(&session.record(), ROLL_CORRECTION_INDEX, &roll);
     const uint32_t pitch = floatBits(ui->pitch_corr_spinbox->value());
-    settings_set_value(&user_config, PITCH_CORRECTION_INDEX, &pitch);
+    settings_set_value(&session.record(), PITCH_CORRECTION_INDEX, &pitch);
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(user_config.units).units_value);
+    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(session.record().units).units_value);
 }
 
 // ---- device configuration flows ---------------------------------------------
@@ -603,8 +594,7 @@ void MainWindow::loadConfigFromDevice() {
         return;
     }
 
-    SettingsState state = settingsState();
-    const LoadResult result = load_settings(comms, state);
+    const LoadResult result = session.load(comms);
     for (const int i : result.unread_fields) {
         qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
     }
@@ -628,7 +618,7 @@ void MainWindow::loadConfigFromDevice() {
 
     if (!result.crc_matches) {
         qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
-                 << "Stored=" << QString::number(user_config_chk, 16);
+                 << "Stored=" << QString::number(session.unitChecksum(), 16);
         ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
     }
 
@@ -650,13 +640,12 @@ void MainWindow::onUpdateClicked() {
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
         return;
     }
-    if (changed_values.empty()) {
+    if (!session.hasUnsentEdits()) {
         ui->statusbar->showMessage("No changes to send", 0);
         return;
     }
 
-    SettingsState state = settingsState();
-    const SendResult result = send_changed_settings(comms, state, unitChoicesFromForm());
+    const SendResult result = session.sendEdits(comms, unitChoicesFromForm());
     for (const int index : result.failed) {
         qDebug() << "Failed to send value for index" << index;
     }
@@ -678,12 +667,10 @@ void MainWindow::onSaveClicked() {
         return;
     }
 
-    const Settings_t before = user_config;
+    const Settings_t before = session.record();
     updateConfigFromUI();
 
-    SettingsState state = settingsState();
-    const SaveResult result =
-        save_settings(comms, state, before, unitChoicesFromForm(), store_settings);
+    const SaveResult result = session.save(comms, before, unitChoicesFromForm(), store_settings);
     switch (result.outcome) {
     case SaveOutcome::Unread:
         for (const int index : result.unread) {
@@ -759,9 +746,7 @@ int store_settings(CommsManager *comms, uint32_t crc) {
 // ---- field edit handlers ----------------------------------------------------
 
 void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
-    if (settings_set_value(&user_config, index, &value)) {
-        changed_values.insert(index);
-    } else {
+    if (!session.edit(index, value)) {
         qDebug() << "Error setting value for index" << static_cast<int>(index);
     }
 }
@@ -823,12 +808,12 @@ void MainWindow::onPitchCorrectionChanged(double value) {
 void MainWindow::onRegistrationChanged() {
     // With the unit's registration unread, a prefix chosen over an empty box is no new
     // registration: nothing to send, and Save keeps the unit's.
-    if (registrationShownUnread() && !anyRegistrationWordIn(changed_values) &&
+    if (registrationShownUnread() && !anyRegistrationWordIn(session.edits()) &&
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
     const std::array<uint32_t, 3> words =
-        joinRegistration(user_config.registration, ui->comboBox_reg_prefix->currentText(),
+        joinRegistration(session.record().registration, ui->comboBox_reg_prefix->currentText(),
                          ui->text_registration_num->toPlainText());
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
@@ -837,61 +822,61 @@ void MainWindow::onRegistrationChanged() {
 
 void MainWindow::onSkyColorPickerClicked() {
     if (pickColour(this, ui->color_picker_sky0, "Select Sky Color 0", QColor(135, 206, 235),
-                   user_config.sky_color[0])) {
+                   session.record().sky_color[0])) {
         onSkyColor0Changed();
     }
 }
 void MainWindow::onSkyColor1PickerClicked() {
     if (pickColour(this, ui->color_picker_sky1, "Select Sky Color 1", QColor(135, 206, 235),
-                   user_config.sky_color[1])) {
+                   session.record().sky_color[1])) {
         onSkyColor1Changed();
     }
 }
 void MainWindow::onGroundColorPickerClicked() {
     if (pickColour(this, ui->color_picker_ground0, "Select Ground Color 0", QColor(34, 139, 34),
-                   user_config.ground_color[0])) {
+                   session.record().ground_color[0])) {
         onGroundColor0Changed();
     }
 }
 void MainWindow::onGroundColor1PickerClicked() {
     if (pickColour(this, ui->color_picker_ground1, "Select Ground Color 1", QColor(34, 139, 34),
-                   user_config.ground_color[1])) {
+                   session.record().ground_color[1])) {
         onGroundColor1Changed();
     }
 }
 void MainWindow::onApproachIndiColorPickerClicked() {
     if (pickColour(this, ui->color_picker_app_indi, "Select Approach Indicator Color",
-                   QColor(255, 255, 0), user_config.vref_indi_color)) {
+                   QColor(255, 255, 0), session.record().vref_indi_color)) {
         onApproachIndiColorChanged();
     }
 }
 void MainWindow::onAirplaneColorPickerClicked() {
     if (pickColour(this, ui->color_picker_airplane, "Select Airplane Color", QColor(255, 255, 255),
-                   user_config.airplane_color)) {
+                   session.record().airplane_color)) {
         onAirplaneColorChanged();
     }
 }
 void MainWindow::onGreenArcColorPickerClicked() {
     if (pickColour(this, ui->color_picker_green, "Select Green Arc Color", QColor(0, 255, 0),
-                   user_config.green_arc_color)) {
+                   session.record().green_arc_color)) {
         onGreenArcColorChanged();
     }
 }
 void MainWindow::onYellowArcColorPickerClicked() {
     if (pickColour(this, ui->color_picker_yellow, "Select Yellow Arc Color", QColor(255, 255, 0),
-                   user_config.yellow_arc_color)) {
+                   session.record().yellow_arc_color)) {
         onYellowArcColorChanged();
     }
 }
 void MainWindow::onRedArcColorPickerClicked() {
     if (pickColour(this, ui->color_picker_red, "Select Red Arc Color", QColor(255, 0, 0),
-                   user_config.red_arc_color)) {
+                   session.record().red_arc_color)) {
         onRedArcColorChanged();
     }
 }
 void MainWindow::onGearIndiColorPickerClicked() {
     if (pickColour(this, ui->color_picker_gear, "Select Gear Indicator Color",
-                   QColor(255, 255, 255), user_config.gear_indi_color)) {
+                   QColor(255, 255, 255), session.record().gear_indi_color)) {
         onGearIndiColorChanged();
     }
 }
@@ -1164,12 +1149,12 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
         return;
     }
     showConnection(true);
-    if (!changed_values.empty()) {
+    if (session.hasUnsentEdits()) {
         // The user's edits are worth more than the unit's copy: keep them in the form.
-        qDebug() << "Connected with" << changed_values.size() << "edits pending; not loading";
+        qDebug() << "Connected with" << session.editedFieldCount() << "edits pending; not loading";
         ui->statusbar->showMessage(
             tr("Connected - your %n edit(s) are kept; Load replaces them with the unit's settings",
-               nullptr, static_cast<int>(changed_values.size())),
+               nullptr, static_cast<int>(session.editedFieldCount())),
             0);
         return;
     }

@@ -15,6 +15,7 @@
 #include "comms.h"
 #include "settings_file.h"
 #include "settings_flows.h"
+#include "settings_session.h"
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
@@ -39,11 +40,6 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
 // for every failure.
 int store_settings(CommsManager *comms, uint32_t crc);
 
-// The application's one settings record, and the checksum the unit reported for
-// its stored record on the last load.
-extern Settings_t user_config;
-extern uint32_t user_config_chk;
-
 class MainWindowTestPeer;
 
 class MainWindow : public QMainWindow {
@@ -56,7 +52,7 @@ public:
     void updateFirmwareProgress(uint32_t current, uint32_t total, int phase);
 
     // Fields edited since the last load, update or save, in ascending order.
-    const std::set<settings_struct_index> &changedValues() const { return changed_values; }
+    const std::set<settings_struct_index> &changedValues() const { return session.edits(); }
 
 protected:
     // While a firmware update runs the window stays open: closing it would delete the comms
@@ -152,26 +148,15 @@ private:
     std::array<QRadioButton *, 9> unitRadioButtons() const;
     // The unit choices the radio buttons show, and which bits of the units word they cover.
     UnitChoices unitChoicesFromForm() const;
-    // The window's record and sets, as the settings flows work on them.
-    SettingsState settingsState();
     // Sets the colour field at `index` from the colour the button's style sheet shows.
     void takeColourFrom(const QPushButton *button, settings_struct_index index);
 
     Ui::MainWindow *ui;
     QString firmwareFilePath;
     CommsManager *comms;
-    std::set<settings_struct_index> changed_values;
-    // Fields whose value on the unit is not known to be the tool's: every field until a load
-    // reads it or a send of it is acknowledged. A save reads again those the user has not
-    // edited before it stores.
-    std::set<settings_struct_index> unknown_on_unit;
-    // Fields the last load could not read. While still unknown on the unit, the form shows the
-    // registration and the unit choices among them as not read rather than a cut or stale
-    // value.
-    std::set<settings_struct_index> unread_at_load;
-    bool shownUnread(settings_struct_index index) const {
-        return unread_at_load.count(index) != 0 && unknown_on_unit.count(index) != 0;
-    }
+    // What the unit holds, what is edited over it, what it took but has not stored, and what
+    // could not be read.
+    SettingsSession session;
     bool registrationShownUnread() const;
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;

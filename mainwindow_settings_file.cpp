@@ -44,10 +44,10 @@ void MainWindow::setUpFileMenu() {
 }
 
 Settings_t MainWindow::formRecord() {
-    const Settings_t kept = user_config;
+    const Settings_t kept = session.record();
     updateConfigFromUI();
-    const Settings_t form = user_config;
-    user_config = kept;
+    const Settings_t form = session.record();
+    session.record() = kept;
     return form;
 }
 
@@ -72,9 +72,9 @@ bool MainWindow::exportSettings() {
     }
 
     settings_file::UnitHeader unit;
-    unit.magic = user_config.magic;
-    unit.version = user_config.version;
-    unit.num_elements = user_config.num_elements;
+    unit.magic = session.record().magic;
+    unit.version = session.record().version;
+    unit.num_elements = session.record().num_elements;
     if (comms != nullptr && comms->isConnected()) {
         unit.serial = get_serialnumber(comms, comms->getActiveInterface());
         unit.has_serial = unit.serial != 0xFFFFFFFFu;
@@ -175,7 +175,7 @@ bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &dif
 
 bool MainWindow::backupBeforeUpdate() {
     // Only a record read from the unit is worth keeping.
-    if (unknown_on_unit.size() == static_cast<std::size_t>(SETTINGS_LAST_INDEX)) {
+    if (session.allUnknownOnUnit()) {
         return true;
     }
     QMessageBox box(QMessageBox::Question, tr("Back Up Settings"),

@@ -19,6 +19,8 @@
 #include "hid_access.h"
 #include "settings_file.h"
 #include "settings_flows.h"
+#include "settings_session.h"
+#include "get_set.h"
 
 namespace {
 
@@ -147,8 +149,7 @@ void flashProgress(uint32_t current, uint32_t total, int phase, void *user) {
 
 class Cli {
 public:
-    explicit Cli(Streams streams)
-        : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
+    explicit Cli(Streams streams) : s(streams) {}
 
     int run(const QString &command, const QStringList &args, bool save_after, bool dry_run);
 
@@ -168,12 +169,8 @@ private:
 
     Streams s;
     std::unique_ptr<CommsManager> comms;
-    Settings_t record{};
-    uint32_t unit_checksum = 0;
-    FieldSet changed;
-    FieldSet unknown_on_unit = allSettingsFields();
-    FieldSet unread_at_load;
-    SettingsState state;
+    SettingsSession session;
+    const Settings_t &record = session.record();
     LoadResult loaded;
 };
 
@@ -192,7 +189,7 @@ int Cli::connect() {
 }
 
 int Cli::load() {
-    loaded = load_settings(comms.get(), state);
+    loaded = session.load(comms.get());
     switch (loaded.outcome) {
     case LoadOutcome::NotConnected:
         error(QStringLiteral("no unit connected"));
@@ -215,7 +212,7 @@ int Cli::load() {
     }
     if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
-                  .arg(settings_file::hexWord(unit_checksum),
+                  .arg(settings_file::hexWord(session.unitChecksum()),
                        settings_file::hexWord(loaded.calculated_crc)));
     }
     return CLI_OK;
@@ -226,7 +223,7 @@ int Cli::info() {
     QJsonObject o;
     o.insert("serial_number",
              serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(settings_file::hexWord(serial)));
-    o.insert("checksum", settings_file::hexWord(unit_checksum));
+    o.insert("checksum", settings_file::hexWord(session.unitChecksum()));
     o.insert("magic", settings_file::hexWord(record.magic));
     o.insert("version", static_cast<double>(record.version));
     o.insert("num_elements", static_cast<double>(record.num_elements));
@@ -270,12 +267,11 @@ int Cli::get(const QStringList &fields) {
 int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report) {
     QJsonArray sent;
     for (const settings_file::Difference &d : settings_file::differences(record, target)) {
-        changed.insert(d.index);
+        session.edit(d.index, settings_get_value(&target, d.index));
         sent.append(d.key);
     }
-    record = target;
-    if (!changed.empty()) {
-        const SendResult result = send_changed_settings(comms.get(), state, UnitChoices{});
+    if (session.hasUnsentEdits()) {
+        const SendResult result = session.sendEdits(comms.get(), UnitChoices{});
         if (!result.failed.empty()) {
             error(
                 QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
@@ -284,8 +280,8 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
     }
     report->insert("sent", sent);
     if (store) {
-        const SaveResult saved =
-            save_settings(comms.get(), state, record, UnitChoices{}, storeAndKeep);
+        const Settings_t before = record;
+        const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
         if (saved.outcome != SaveOutcome::Saved) {
             error(saved.outcome == SaveOutcome::StoreFailed
                       ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))

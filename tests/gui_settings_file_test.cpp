@@ -145,7 +145,7 @@ TEST_F(WindowTest, ImportShowsTheDifferencesAndMarksExactlyThoseFields) {
     };
 
     // Cancelled: the form and the record stay as they were.
-    const Settings_t before = user_config;
+    const Settings_t before = peer().record();
     QStringList rows;
     chooseFile();
     whenModal<QDialog>([&](QDialog *d) {
@@ -161,7 +161,7 @@ TEST_F(WindowTest, ImportShowsTheDifferencesAndMarksExactlyThoseFields) {
               QStringList({"speed_unit: knots -> mph", "vne: 150 -> 180",
                            "registration: G-ABCD -> D-EZZZ", "use_magnetic_heading: 0 -> 1"}));
     EXPECT_TRUE(window->changedValues().empty());
-    EXPECT_EQ(std::memcmp(&user_config, &before, sizeof(before)), 0);
+    EXPECT_EQ(std::memcmp(&peer().record(), &before, sizeof(before)), 0);
     EXPECT_EQ(w<QSpinBox>("spinBox_vne")->value(), 150);
 
     // Accepted: exactly the differing fields are marked, and Save stores them.
