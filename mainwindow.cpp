@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QSignalBlocker>
+#include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 
@@ -25,6 +27,7 @@
 #include <utility>
 
 #include "firmware_ops.h"
+#include "form_binding.h"
 #include "get_set.h"
 #include "registration_prefix.h"
 #include "settings_flows.h"
@@ -78,8 +81,9 @@ constexpr qint64 RATE_MIN_MS = 500;
 const char *const STYLE_SHEET_FORMAT = "background-color: %1;";
 const char *const STYLE_SHEET_COLOUR = "background-color: #([0-9a-fA-F]{6});";
 
-// Characters of the registration text; byte 11 of the record is never part of it.
-constexpr int REGISTRATION_TEXT_LEN = SETTINGS_REGISTRATION_LEN - 1;
+const char *const REGISTRATION_LIMIT =
+    "The registration after its prefix: letters and digits, at most 11 characters with the "
+    "prefix";
 const char *const REGISTRATION_UNREAD =
     "The registration could not be read from the unit; Save keeps the unit's registration "
     "unless you type a new one";
@@ -140,34 +144,6 @@ bool pickColour(QWidget *parent, QPushButton *button, const char *title, const Q
     }
     button->setStyleSheet(colourStyleSheet(color.rgb()));
     return true;
-}
-
-// Writes prefix and number into the record's registration bytes (all zero when the number is
-// empty; at most 11 characters, Latin-1, "?" for anything else, byte 11 zero) and returns the
-// three words that carry them, first character most significant.
-std::array<uint32_t, 3> joinRegistration(char (&registration)[SETTINGS_REGISTRATION_LEN],
-                                         const QString &prefix, const QString &number) {
-    std::memset(registration, 0, sizeof(registration));
-    if (!number.isEmpty()) {
-        const QString full = (prefix + number).left(REGISTRATION_TEXT_LEN);
-        for (int i = 0; i < full.size(); ++i) {
-            const char16_t unit = full.at(i).unicode();
-            const char byte = unit <= 0xFF ? static_cast<char>(unit) : '?';
-            if (byte == '\0') {
-                break;
-            }
-            registration[i] = byte;
-        }
-        registration[SETTINGS_REGISTRATION_LEN - 1] = '\0';
-    }
-    std::array<uint32_t, 3> words{};
-    for (int g = 0; g < 3; ++g) {
-        const auto byte = [&](int i) {
-            return static_cast<uint32_t>(static_cast<uint8_t>(registration[4 * g + i]));
-        };
-        words[g] = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
-    }
-    return words;
 }
 
 // Voltages are kept in tenths of a volt.
@@ -233,6 +209,10 @@ MainWindow::MainWindow(QWidget *parent)
     for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
         ui->comboBox_reg_prefix->addItem(QString::fromLatin1(REGISTRATION_PREFIXES[i]));
     }
+
+    // The number box holds one line: Tab and Shift+Tab move on, as in every other field.
+    ui->text_registration_num->setTabChangesFocus(true);
+    ui->text_registration_num->setToolTip(tr(REGISTRATION_LIMIT));
 
     ui->text_firmware_file->setEnabled(false);
     ui->pushButton_start_update->setEnabled(false);
@@ -304,6 +284,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
     setUpFileMenu();
+    setUpEditMenu();
     setUpDeviceMenu();
 
     QThread::msleep(100);
@@ -404,46 +385,23 @@ void MainWindow::updateUIFromConfig() {
     // could not be read whole is shown as unread, the prefix box as it was.
     const bool registration_unread = from_unit && registrationShownUnread();
     ui->text_registration_num->setPlaceholderText(registration_unread ? REGISTRATION_UNREAD : "");
-    ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD : "");
-    const auto *reg = reinterpret_cast<const unsigned char *>(record.registration);
-    bool erased = true;
-    for (int i = 0; i < SETTINGS_REGISTRATION_LEN; ++i) {
-        erased = erased && reg[i] == 0xFF;
-    }
-    int length = 0;
-    while (!erased && length < REGISTRATION_TEXT_LEN && reg[length] != 0 && reg[length] != 0xFF) {
-        ++length;
-    }
+    ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD
+                                                              : tr(REGISTRATION_LIMIT));
     if (registration_unread) {
         ui->text_registration_num->setPlainText(QString());
     } else if (!from_unit && std::memcmp(record.registration, previous_record->registration,
                                          SETTINGS_REGISTRATION_LEN) == 0) {
         // An import that leaves the registration as it is marks none of its words.
-    } else if (erased || length == 0) {
-        ui->comboBox_reg_prefix->setCurrentText("N");
-        ui->text_registration_num->setPlainText(QString());
     } else {
-        const QString text = QString::fromLatin1(record.registration, length);
-        qDebug() << "Created string:" << text;
-        QString prefix;
-        for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
-            if (text.startsWith(QLatin1String(REGISTRATION_PREFIXES[i]))) {
-                prefix = QString::fromLatin1(REGISTRATION_PREFIXES[i]);
-                break;
-            }
+        const form_binding::RegistrationSplit split =
+            form_binding::splitRegistration(record.registration);
+        if (!split.text.isEmpty()) {
+            qDebug() << "Created string:" << split.text;
+            qDebug() << "Found prefix:" << split.prefix;
         }
-        qDebug() << "Found prefix:" << prefix;
-        if (!prefix.isEmpty()) {
-            ui->comboBox_reg_prefix->setCurrentText(prefix);
-            QString rest = text.mid(prefix.size());
-            if (prefix.size() + rest.size() > REGISTRATION_TEXT_LEN) {
-                rest = rest.left(REGISTRATION_TEXT_LEN - prefix.size());
-            }
-            ui->text_registration_num->setPlainText(rest);
-        } else {
-            ui->comboBox_reg_prefix->setCurrentText("N");
-            ui->text_registration_num->setPlainText(text.left(10));
-        }
+        // A registration with no prefix of the table is shown whole with none chosen.
+        ui->comboBox_reg_prefix->setCurrentIndex(split.prefix_row);
+        ui->text_registration_num->setPlainText(split.rest);
     }
 
     ui->backlight_slider->setValue(static_cast<int>(record.backlight_brightness));
@@ -564,9 +522,9 @@ void MainWindow::updateConfigFromUI() {
         settings_set_value(&session.record(), volt.second, &value);
     }
 
-    const std::array<uint32_t, 3> words =
-        joinRegistration(session.record().registration, ui->comboBox_reg_prefix->currentText(),
-                         ui->text_registration_num->toPlainText());
+    const std::array<uint32_t, 3> words = form_binding::joinRegistration(
+        session.record().registration, ui->comboBox_reg_prefix->currentText(),
+        ui->text_registration_num->toPlainText());
     settings_set_value(&session.record(), REGISTRATION_1_INDEX, &words[0]);
     settings_set_value(&session.record(), REGISTRATION_2_INDEX, &words[1]);
     settings_set_value(&session.record(), REGISTRATION_3_INDEX, &words[2]);
@@ -588,6 +546,7 @@ void MainWindow::onUnitsChanged() {
 // ---- device configuration flows ---------------------------------------------
 
 void MainWindow::loadConfigFromDevice() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
@@ -631,10 +590,13 @@ void MainWindow::loadConfigFromDevice() {
 }
 
 void MainWindow::onLoadClicked() {
-    loadConfigFromDevice();
+    if (!isConnected(comms) || mayLoseEdits(EditLoss::Load)) {
+        loadConfigFromDevice();
+    }
 }
 
 void MainWindow::onUpdateClicked() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
@@ -642,6 +604,10 @@ void MainWindow::onUpdateClicked() {
     }
     if (!session.hasUnsentEdits()) {
         ui->statusbar->showMessage("No changes to send", 0);
+        return;
+    }
+    if (!settingsProblemsAccepted(session.record())) {
+        ui->statusbar->showMessage(tr("Update cancelled: nothing sent"), 0);
         return;
     }
 
@@ -661,9 +627,14 @@ void MainWindow::onUpdateClicked() {
 }
 
 void MainWindow::onSaveClicked() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        return;
+    }
+    if (!settingsProblemsAccepted(formRecord())) {
+        ui->statusbar->showMessage(tr("Save cancelled: nothing sent"), 0);
         return;
     }
 
@@ -749,6 +720,7 @@ void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t va
     if (!session.edit(index, value)) {
         qDebug() << "Error setting value for index" << static_cast<int>(index);
     }
+    refreshEditState();
 }
 
 void MainWindow::onVminChanged(int value) {
@@ -805,6 +777,25 @@ void MainWindow::onPitchCorrectionChanged(double value) {
     updateConfigValueLocal(PITCH_CORRECTION_INDEX, value_as_uint32);
 }
 
+void MainWindow::keepRegistrationInput() {
+    QPlainTextEdit *box = ui->text_registration_num;
+    const QString typed = box->toPlainText();
+    const int room = form_binding::REGISTRATION_TEXT_LEN -
+                     static_cast<int>(ui->comboBox_reg_prefix->currentText().size());
+    const QString kept = form_binding::registrationInput(typed, room);
+    if (kept == typed) {
+        return;
+    }
+    // The cursor stays after what it followed.
+    const int position = static_cast<int>(
+        form_binding::registrationInput(typed.left(box->textCursor().position()), room).size());
+    const QSignalBlocker blocker(box);
+    box->setPlainText(kept);
+    QTextCursor cursor = box->textCursor();
+    cursor.setPosition(position);
+    box->setTextCursor(cursor);
+}
+
 void MainWindow::onRegistrationChanged() {
     // With the unit's registration unread, a prefix chosen over an empty box is no new
     // registration: nothing to send, and Save keeps the unit's.
@@ -812,9 +803,10 @@ void MainWindow::onRegistrationChanged() {
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
-    const std::array<uint32_t, 3> words =
-        joinRegistration(session.record().registration, ui->comboBox_reg_prefix->currentText(),
-                         ui->text_registration_num->toPlainText());
+    keepRegistrationInput();
+    const std::array<uint32_t, 3> words = form_binding::joinRegistration(
+        session.record().registration, ui->comboBox_reg_prefix->currentText(),
+        ui->text_registration_num->toPlainText());
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);
@@ -1029,6 +1021,10 @@ void MainWindow::followTransfer(uint32_t current, uint32_t total, int phase) {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
+    if (!update_running && !mayLoseEdits(EditLoss::Close)) {
+        event->ignore();
+        return;
+    }
     if (update_running) {
         event->ignore();
         qDebug() << "Close refused: firmware update running";
@@ -1042,9 +1038,13 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 }
 
 void MainWindow::onRebootClicked() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        return;
+    }
+    if (!mayLoseEdits(EditLoss::Reboot)) {
         return;
     }
 
@@ -1054,6 +1054,7 @@ void MainWindow::onRebootClicked() {
     } else {
         qDebug() << "Reboot command sent successfully";
         ui->statusbar->showMessage("Reboot command sent to device", 0);
+        session.unitRestarted();
         // The unit restarts and leaves the bus: the open interface leads nowhere now. The poll
         // finds the unit again when it is back.
         if (USBHID *usb = comms->getUSBHID()) {
@@ -1149,8 +1150,9 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
         return;
     }
     showConnection(true);
-    if (session.hasUnsentEdits()) {
-        // The user's edits are worth more than the unit's copy: keep them in the form.
+    // The user's edits are worth more than the unit's copy: kept in the form when the unit turns
+    // up, and by the person's choice when they asked to connect.
+    if (session.hasUnsentEdits() && (found_by_poll || !mayLoseEdits(EditLoss::Reconnect))) {
         qDebug() << "Connected with" << session.editedFieldCount() << "edits pending; not loading";
         ui->statusbar->showMessage(
             tr("Connected - your %n edit(s) are kept; Load replaces them with the unit's settings",

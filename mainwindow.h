@@ -54,6 +54,10 @@ public:
     // Fields edited since the last load, update or save, in ascending order.
     const std::set<settings_struct_index> &changedValues() const { return session.edits(); }
 
+    // What a person is about to do that would lose the form's edits (or, for a restart, the
+    // values the unit took but has not stored).
+    enum class EditLoss { Close, Load, Import, Reboot, Reconnect, OtherUnit };
+
 protected:
     // While a firmware update runs the window stays open: closing it would delete the comms
     // manager under the transfer.
@@ -109,6 +113,19 @@ private:
     friend class MainWindowTestPeer; // the window tests reach the private steps
 
     void updateUIFromConfig();
+    // The edit session in the window: the Edit menu; the marks, the title's marker and the
+    // actions that depend on what is edited or read; Revert; the question before edits are lost
+    // (true: go on); the warning before contradicting settings are sent (true: send anyway).
+    void setUpEditMenu();
+    void refreshEditState();
+    void revertEdits();
+    bool mayLoseEdits(EditLoss loss);
+    bool settingsProblemsAccepted(const Settings_t &record);
+    // Refreshes the edit state when a flow ends, by whichever return.
+    struct EditStateRefresh {
+        MainWindow *window;
+        ~EditStateRefresh() { window->refreshEditState(); }
+    };
     // The unit's connection. openUnit closes any open interface and connects as at start-up
     // (true when the unit confirmed itself); showConnection puts the outcome in the status bar
     // in start-up's words. connectAndLoad does both on the user's or the poll's behalf and loads
@@ -158,9 +175,14 @@ private:
     // could not be read.
     SettingsSession session;
     bool registrationShownUnread() const;
+    // Keeps in the number box only what the record may hold: printable characters, letters in
+    // upper case, no more than the prefix leaves room for.
+    void keepRegistrationInput();
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
+    QAction *revert_action = nullptr;
+    QAction *export_action = nullptr;
     QTimer *unit_poll = nullptr;
     QAction *reconnect_action = nullptr;
     // The interface a connection attempt found and could not confirm (no answer, no

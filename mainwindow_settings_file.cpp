@@ -35,7 +35,7 @@ const char *const FILE_FILTER = "EFIS settings (*.json);;All Files (*)";
 void MainWindow::setUpFileMenu() {
     QMenu *file = ui->menubar->addMenu(tr("&File"));
     file->setObjectName("menuFile");
-    QAction *export_action = file->addAction(tr("Export Settings…"));
+    export_action = file->addAction(tr("Export Settings…"));
     export_action->setObjectName("actionExportSettings");
     QAction *import_action = file->addAction(tr("Import Settings…"));
     import_action->setObjectName("actionImportSettings");
@@ -94,6 +94,9 @@ bool MainWindow::exportSettings() {
 }
 
 void MainWindow::importSettings() {
+    if (!mayLoseEdits(EditLoss::Import)) {
+        return;
+    }
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Import Settings"), QString(), tr(FILE_FILTER));
     if (path.isEmpty()) {

@@ -51,6 +51,17 @@ int SettingsSession::editedFieldCount() const {
     return count;
 }
 
+Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
+    Settings_t known = record;
+    const uint32_t zero = 0;
+    for (const settings_struct_index index : unknown_on_unit_) {
+        if (edits_.count(index) == 0) {
+            settings_set_value(&known, index, &zero);
+        }
+    }
+    return known;
+}
+
 void SettingsSession::settle(bool stored) {
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);

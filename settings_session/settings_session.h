@@ -61,6 +61,10 @@ public:
         return unread_at_load_.count(index) != 0 && unknownOnUnit(index);
     }
 
+    // `record` with 0 ("not set") in every field that is unknown on the unit and not edited: what
+    // the settings rules should judge, since a Save keeps the unit's own value there.
+    Settings_t withoutUnknown(const Settings_t &record) const;
+
     // The settings flows on this session's state. Load replaces everything with the unit's
     // record; sendEdits sends the edits; save sends what the unit lacks and stores (`before` is
     // the record as it stood before the caller laid the form into it).

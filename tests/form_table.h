@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "form_binding.h"
+
 namespace form_table {
 
 // Font point sizes: the form font, the small font, and "keeps the application font".
@@ -448,6 +450,8 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(110, 10, 104, 31)
         .font(kFormFont)
         .wrap(QPlainTextEdit::NoWrap)
+        .tip("The registration after its prefix: letters and digits, at most 11 characters with "
+             "the prefix")
         .noScrollBars()
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed),
 
@@ -940,8 +944,11 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<s
         }
     }
 
-    // No style sheet anywhere at start (colour buttons get theirs from a load).
-    if (!w->styleSheet().isEmpty()) {
+    // No style sheet anywhere at start (colour buttons get theirs from a load), but the settings
+    // tab's style of edited fields.
+    const bool edited_style = std::strcmp(e.name, "tab") == 0 &&
+                              w->styleSheet() == QLatin1String(form_binding::EDITED_STYLE);
+    if (!w->styleSheet().isEmpty() && !edited_style) {
         report("style sheet is " + quoted(w->styleSheet()) + ", expected none");
     }
 
@@ -1000,6 +1007,7 @@ inline std::vector<std::string> checkForm(QWidget *window) {
         for (const QAction *action : menu->actions()) {
             const QObject *added = action->menu();
             if (added == nullptr || (added->objectName() != QLatin1String("menuFile") &&
+                                     added->objectName() != QLatin1String("menuEdit") &&
                                      added->objectName() != QLatin1String("menuDevice"))) {
                 out.push_back("menubar: has " + detail::quoted(action->text()) +
                               ", expected only the window's own menus");

@@ -83,6 +83,7 @@ TEST_F(WindowTest, LoadStopsAtAnUnreadableHeaderWord) {
         const std::size_t before = requestCount();
         sim::unit().addFault(
             Fault::atRequest(FaultKind::NoReply, static_cast<unsigned>(before) + k));
+        answerEditsQuestion(QMessageBox::Discard);
         const Output o =
             run([&] { QTest::mouseClick(w<QPushButton>("pushButton_load"), Qt::LeftButton); });
 
@@ -200,7 +201,7 @@ TEST_F(WindowTest, UpdateSendsEachEditedFieldOnceInIndexOrderAndRetriesFailures)
     w<QPushButton>("color_picker_sky0")->click();
     w<QRadioButton>("radioButton_mph")->click();
     w<QDoubleSpinBox>("min_volt_warn_value")->setValue(12.3);
-    for (int v : {100, 110, 120}) {
+    for (int v : {140, 150, 160}) {
         w<QSpinBox>("spinBox_vne")->setValue(v);
     }
     std::size_t from = requestCount();
@@ -208,11 +209,11 @@ TEST_F(WindowTest, UpdateSendsEachEditedFieldOnceInIndexOrderAndRetriesFailures)
     const auto sets = requests(CANMSG_SET_USER_SETTING, from);
     EXPECT_EQ(setIndices(sets), (Indices{0, 6, 9, 14}));
     ASSERT_EQ(sets.size(), 4u);
-    EXPECT_EQ(setValueOf(sets[1]), 120u);
+    EXPECT_EQ(setValueOf(sets[1]), 160u);
     EXPECT_EQ(setValueOf(sets[3]), 0xFF010203u);
     EXPECT_EQ(status(), "Successfully sent 4 configuration value(s) to device");
     EXPECT_TRUE(window->changedValues().empty());
-    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 120);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 160);
     EXPECT_EQ(sim::unit().settings().volt_warnings.min_volts, 123);
 
     // The unit refuses the second of three: it stays marked and goes again alone.

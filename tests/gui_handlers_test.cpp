@@ -100,7 +100,8 @@ TEST_F(HandlersTest, RegistrationIsPackedFirstCharacterMostSignificant) {
         {"123456789012",
          {word('P', 'H', '1', '2'), word('3', '4', '5', '6'), word('7', '8', '9', 0)}},
         {"X\xC5\x81Z", {word('P', 'H', 'X', '?'), word('Z', 0, 0, 0), 0}},
-        {"X\xC3\xA9Z", {word('P', 'H', 'X', 0xE9), word('Z', 0, 0, 0), 0}},
+        // typed letters are taken in upper case: é as É
+        {"X\xC3\xA9Z", {word('P', 'H', 'X', 0xC9), word('Z', 0, 0, 0), 0}},
         {"", {0, 0, 0}},
     };
     for (const Case &c : cases) {

@@ -176,6 +176,15 @@ inline void answerBackupOffer(QMessageBox::StandardButton button) {
     });
 }
 
+// Answers the question before edits are lost (the box named `name`) with `button`.
+inline void answerEditsQuestion(QMessageBox::StandardButton button,
+                                const char *name = "unsentEditsBox") {
+    whenModal<QMessageBox>([button, name](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), name);
+        box->button(button)->click();
+    });
+}
+
 // A record the simulated unit holds consistently: its checksum matches its content.
 inline void sealUnitRecord() {
     Settings_t &s = sim::unit().settings();
