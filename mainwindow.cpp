@@ -279,6 +279,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
+    setUpFittingForm();
     setUpFileMenu();
     setUpEditMenu();
     setUpDeviceMenu();

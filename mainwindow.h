@@ -120,6 +120,8 @@ private:
     // actions that depend on what is edited or read; Revert; the question before edits are lost
     // (true: go on); the warning before contradicting settings are sent (true: send anyway).
     void setUpEditMenu();
+    // The form inside a scroll area, the sliders' values beside them and the Tab order.
+    void setUpFittingForm();
     void refreshEditState();
     void revertEdits();
     bool mayLoseEdits(EditLoss loss);

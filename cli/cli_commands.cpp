@@ -15,15 +15,23 @@ const QList<OptionSpec> &commandOptions() {
     static const QList<OptionSpec> options = {
         {"save", nullptr, "set: store the settings afterwards."},
         {"dry-run", nullptr, "import: show the differences only."},
+        {"force", nullptr, "set, import: send settings that contradict each other."},
     };
     return options;
 }
 
 const QList<CommandSpec> &commands() {
     static const QList<CommandSpec> list = {
-        {"info", 0, 0, true, {}}, {"get", 0, -1, true, {}},   {"set", 1, -1, true, {"save"}},
-        {"save", 0, 0, true, {}}, {"export", 1, 1, true, {}}, {"import", 1, 1, true, {"dry-run"}},
-        {"diff", 1, 1, true, {}}, {"flash", 1, 1, false, {}}, {"reboot", 0, 0, false, {}},
+        {"info", 0, 0, true, {}},
+        {"get", 0, -1, true, {}},
+        {"set", 1, -1, true, {"save", "force"}},
+        {"save", 0, 0, true, {}},
+        {"export", 1, 1, true, {}},
+        {"import", 1, 1, true, {"dry-run", "force"}},
+        {"diff", 1, 1, true, {}},
+        {"flash", 1, 1, false, {}},
+        {"reboot", 0, 0, false, {}},
+        {"check", 0, 1, false, {}},
     };
     return list;
 }

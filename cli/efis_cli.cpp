@@ -20,6 +20,7 @@
 #include "hid_access.h"
 #include "settings_file.h"
 #include "settings_flows.h"
+#include "settings_rules.h"
 #include "settings_session.h"
 #include "get_set.h"
 
@@ -30,14 +31,19 @@ const char *const USAGE =
     "commands:\n"
     "  info                    serial number, record header and the checksum check\n"
     "  get [FIELD...]          the settings (all, or the fields named)\n"
-    "  set FIELD=VALUE... [--save]\n"
+    "  set FIELD=VALUE... [--save] [--force]\n"
     "                          sends the values; --save stores the settings afterwards\n"
     "  save                    stores the unit's settings in its non-volatile memory\n"
     "  export FILE             writes the unit's settings to a settings file\n"
-    "  import FILE [--dry-run] shows what the file changes, sends it and stores\n"
+    "  import FILE [--dry-run] [--force]\n"
+    "                          shows what the file changes, sends it and stores\n"
     "  diff FILE               shows what the file would change\n"
     "  flash IMAGE             writes a firmware image into the unit's flash\n"
     "  reboot                  sends the unit its reboot command\n"
+    "  check [FILE]            lists the settings that contradict each other, on the unit or\n"
+    "                          in the file\n"
+    "set and import refuse settings that contradict each other (exit 2, nothing sent) unless\n"
+    "--force; check exits 2 when it lists a problem.\n"
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
@@ -161,10 +167,14 @@ private:
     int load();
     int info();
     int get(const QStringList &fields);
-    int set(const QStringList &assignments, bool save_after);
+    int set(const QStringList &assignments, bool save_after, bool force);
+    int check(const QStringList &args);
+    // False, with the problems on standard error, when `target` breaks a rule and `force` is
+    // not given.
+    bool rulesKept(const Settings_t &target, bool force);
     int save();
     int exportTo(const QString &path);
-    int importFrom(const QString &path, bool dry_run, bool apply);
+    int importFrom(const QString &path, bool dry_run, bool apply, bool force);
     int flash(const QString &path);
     int reboot();
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report);
@@ -308,7 +318,7 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
     return CLI_OK;
 }
 
-int Cli::set(const QStringList &assignments, bool save_after) {
+int Cli::set(const QStringList &assignments, bool save_after, bool force) {
     if (assignments.isEmpty()) {
         error(QStringLiteral("set needs FIELD=VALUE"));
         return CLI_USAGE;
@@ -331,6 +341,9 @@ int Cli::set(const QStringList &assignments, bool save_after) {
     QString problem;
     if (!settings_file::read(QJsonDocument(file).toJson(), &target, nullptr, &problem)) {
         error(problem);
+        return CLI_USAGE;
+    }
+    if (!rulesKept(target, force)) {
         return CLI_USAGE;
     }
     QJsonObject report;
@@ -380,7 +393,7 @@ int Cli::exportTo(const QString &path) {
     return CLI_OK;
 }
 
-int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
+int Cli::importFrom(const QString &path, bool dry_run, bool apply, bool force) {
     Settings_t target = record;
     if (!readFile(path, &target)) {
         return CLI_USAGE;
@@ -400,6 +413,9 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
         }
     }
     if (!apply || dry_run) {
+        for (const SettingsProblem &problem : checkSettings(target)) {
+            error(QStringLiteral("warning: %1").arg(QString::fromStdString(problem.text)));
+        }
         if (s.json) {
             QJsonObject o;
             o.insert("differences", list);
@@ -407,9 +423,69 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
         }
         return CLI_OK;
     }
+    if (!rulesKept(target, force)) {
+        return CLI_USAGE;
+    }
     QJsonObject report;
     report.insert("differences", list);
     return sendAndStore(target, true, &report);
+}
+
+bool Cli::rulesKept(const Settings_t &target, bool force) {
+    const std::vector<SettingsProblem> problems = checkSettings(target);
+    for (const SettingsProblem &problem : problems) {
+        error(QString::fromStdString(problem.text));
+    }
+    if (problems.empty() || force) {
+        return true;
+    }
+    error(QStringLiteral("nothing sent: the settings contradict each other (--force sends them "
+                         "anyway)"));
+    return false;
+}
+
+int Cli::check(const QStringList &args) {
+    Settings_t checked{};
+    if (!args.isEmpty()) {
+        if (!readFile(args.at(0), &checked)) {
+            return CLI_USAGE;
+        }
+    } else {
+        if (const int status = connect(); status != CLI_OK) {
+            return status;
+        }
+        if (const int status = load(); status != CLI_OK) {
+            return status;
+        }
+        checked = record;
+    }
+    const std::vector<SettingsProblem> problems = checkSettings(checked);
+    if (s.json) {
+        QJsonArray list;
+        for (const SettingsProblem &problem : problems) {
+            QJsonArray fields;
+            for (const ProblemField &field : problem.fields) {
+                QJsonObject f;
+                f.insert("label", QString::fromStdString(field.label));
+                f.insert("value", QString::fromStdString(field.value));
+                fields.append(f);
+            }
+            QJsonObject o;
+            o.insert("text", QString::fromStdString(problem.text));
+            o.insert("fields", fields);
+            list.append(o);
+        }
+        QJsonObject o;
+        o.insert("problems", list);
+        printJson(s, o);
+    } else if (problems.empty()) {
+        std::fprintf(s.out, "no problems: the settings keep every rule\n");
+    } else {
+        for (const SettingsProblem &problem : problems) {
+            std::fprintf(s.out, "%s\n", problem.text.c_str());
+        }
+    }
+    return problems.empty() ? CLI_OK : CLI_USAGE;
 }
 
 int Cli::flash(const QString &path) {
@@ -454,6 +530,11 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
     const QString command = QLatin1String(found.name);
     const bool save_after = parser.isSet(QStringLiteral("save"));
     const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
+    const bool force = parser.isSet(QStringLiteral("force"));
+    // A file is checked without a unit; the unit's settings are read first.
+    if (command == "check") {
+        return check(args);
+    }
     if (const int status = connect(); status != CLI_OK) {
         return status;
     }
@@ -469,7 +550,7 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
         return get(args);
     }
     if (command == "set") {
-        return set(args, save_after);
+        return set(args, save_after, force);
     }
     if (command == "save") {
         return save();
@@ -478,7 +559,7 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), dry_run, command == "import");
+        return importFrom(args.at(0), dry_run, command == "import", force);
     }
     if (command == "flash") {
         return flash(args.at(0));

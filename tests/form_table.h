@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include <QScrollArea>
+
 #include "form_binding.h"
 
 namespace form_table {
@@ -287,7 +289,8 @@ inline constexpr const char *kTipVlo =
 inline const ExpectedWidget kExpectedForm[] = {
     // Window level.
     widget("MainWindow", "QMainWindow", nullptr).at(0, 0, 860, 598).withText("RK_62 EFIS Config"),
-    widget("centralwidget", "QWidget", "MainWindow"),
+    widget("formScrollArea", "QScrollArea", "MainWindow"),
+    widget("centralwidget", "QWidget", "qt_scrollarea_viewport"),
     widget("tabWidget", "QTabWidget", "centralwidget").at(10, 10, 841, 541).current(0),
     widget("menubar", "QMenuBar", "MainWindow").at(0, 0, 860, 23),
     widget("statusbar", "QStatusBar", "MainWindow"),
@@ -463,6 +466,9 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(620, 350, 160, 16)
         .oriented(Qt::Horizontal)
         .range(0, 21, -1, 10),
+    // The sliders' values beside them.
+    widget("label_brightness_value", "QLabel", "tab").at(785, 346, 36, 24).withText("10"),
+    widget("label_text_bg_alpha_value", "QLabel", "tab").at(785, 406, 36, 24).withText("150"),
     label("label_text_bg_alpha", "tab", "Text Background Transparency")
         .at(580, 380, 245, 19)
         .align(kLeftAligned),
@@ -994,8 +1000,11 @@ inline std::vector<std::string> checkForm(QWidget *window) {
     auto nameOf = [](const QWidget *w) {
         return w ? detail::quoted(w->objectName()) : std::string("none");
     };
-    if (mw->centralWidget() == nullptr ||
-        mw->centralWidget()->objectName() != QLatin1String("centralwidget")) {
+    // The form scrolls inside the window's central scroll area.
+    auto *scroll = qobject_cast<QScrollArea *>(mw->centralWidget());
+    if (scroll == nullptr || scroll->objectName() != QLatin1String("formScrollArea") ||
+        scroll->widget() == nullptr ||
+        scroll->widget()->objectName() != QLatin1String("centralwidget")) {
         out.push_back("MainWindow: central widget is " + nameOf(mw->centralWidget()) +
                       ", expected \"centralwidget\"");
     }
