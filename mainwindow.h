@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -167,7 +168,10 @@ private:
     bool exportSettings();
     void importSettings();
     bool confirmImport(const std::vector<settings_file::Difference> &differences,
-                       const QString &file_name);
+                       const QStringList &notes, const QString &file_name);
+    // What the import preview says beyond the differences: a file from another unit, values the
+    // form cannot show exactly, and settings that contradict each other.
+    QStringList importNotes(const Settings_t &from_file, const settings_file::UnitHeader &header);
     bool backupBeforeUpdate();
     // Shows `record` in the form as edits: each widget it changes goes through its edit
     // handler, which marks the field.

@@ -22,7 +22,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "form_binding.h"
 #include "settings_file.h"
+#include "settings_rules.h"
 
 namespace {
 
@@ -117,7 +119,8 @@ void MainWindow::importSettings() {
     const Settings_t current = formRecord();
     Settings_t from_file = current;
     QString error;
-    if (!settings_file::read(in.readAll(), &from_file, nullptr, &error)) {
+    settings_file::UnitHeader header;
+    if (!settings_file::read(in.readAll(), &from_file, &header, &error)) {
         qDebug() << "Settings file refused:" << path << error;
         ui->statusbar->showMessage(QString("Error: %1 refused: %2").arg(name, error), 0);
         return;
@@ -129,7 +132,7 @@ void MainWindow::importSettings() {
             QString("%1 holds the settings the form shows: nothing to change").arg(name), 0);
         return;
     }
-    if (!confirmImport(differences, name)) {
+    if (!confirmImport(differences, importNotes(from_file, header), name)) {
         ui->statusbar->showMessage("Import cancelled: nothing changed", 0);
         return;
     }
@@ -141,8 +144,28 @@ void MainWindow::importSettings() {
         0);
 }
 
+QStringList MainWindow::importNotes(const Settings_t &from_file,
+                                    const settings_file::UnitHeader &header) {
+    QStringList notes;
+    if (header.has_serial && comms != nullptr && comms->isConnected() &&
+        header.serial != connection->serialNumber()) {
+        notes << tr("This file was taken from the unit %1, not from the connected unit %2.")
+                     .arg(settings_file::hexWord(header.serial),
+                          settings_file::hexWord(connection->serialNumber()));
+    }
+    for (const settings_file::Difference &d :
+         settings_file::differences(from_file, form_binding::asTheFormHoldsIt(from_file))) {
+        notes << tr("%1: the form cannot show %2 exactly; %3 will be stored.")
+                     .arg(form_binding::labelOf(d.key), d.current, d.other);
+    }
+    for (const SettingsProblem &problem : checkSettings(session.withoutUnknown(from_file))) {
+        notes << QString::fromStdString(problem.text);
+    }
+    return notes;
+}
+
 bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &differences,
-                               const QString &file_name) {
+                               const QStringList &notes, const QString &file_name) {
     QDialog dialog(this);
     dialog.setObjectName("importSettingsDialog");
     dialog.setWindowTitle(tr("Import Settings"));
@@ -160,13 +183,19 @@ bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &dif
     table->verticalHeader()->setVisible(false);
     for (std::size_t row = 0; row < differences.size(); ++row) {
         const settings_file::Difference &d = differences[row];
-        const QString cells[] = {d.key, d.current, d.other};
+        const QString cells[] = {form_binding::labelOf(d.key), d.current, d.other};
         for (int column = 0; column < 3; ++column) {
             table->setItem(static_cast<int>(row), column, new QTableWidgetItem(cells[column]));
         }
     }
     table->resizeColumnsToContents();
     layout->addWidget(table);
+    if (!notes.isEmpty()) {
+        auto *list = new QLabel(notes.join('\n'), &dialog);
+        list->setObjectName("label_importNotes");
+        list->setWordWrap(true);
+        layout->addWidget(list);
+    }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(tr("Apply to Form"));
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);

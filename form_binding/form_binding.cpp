@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <cmath>
 #include <cstring>
 
 #include "get_set.h"
@@ -176,6 +177,20 @@ QString labelOf(const QString &key) {
         }
     }
     return key;
+}
+
+Settings_t asTheFormHoldsIt(const Settings_t &record) {
+    Settings_t held = record;
+    for (int i = SKY_COLOR_0_INDEX; i <= GEAR_INDI_COLOR_INDEX; ++i) {
+        const auto index = static_cast<settings_struct_index>(i);
+        const uint32_t opaque = settings_get_value(&held, index) | 0xFF000000u;
+        settings_set_value(&held, index, &opaque);
+    }
+    for (float *angle : {&held.roll_correction, &held.pitch_correction}) {
+        // The correction boxes hold one decimal.
+        *angle = static_cast<float>(std::round(static_cast<double>(*angle) * 10.0) / 10.0);
+    }
+    return held;
 }
 
 int markEdited(QWidget *form, const SettingsSession &session) {

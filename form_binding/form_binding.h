@@ -33,6 +33,10 @@ const std::vector<FormField> &formFields();
 // The form's label for a settings file key; the key itself when the form has no such field.
 QString labelOf(const QString &key);
 
+// `record` as the form holds it once shown: angles to one decimal, colours opaque. Where the two
+// differ, the form cannot show the record's value exactly.
+Settings_t asTheFormHoldsIt(const Settings_t &record);
+
 // Sets the dynamic property `edited` on every widget whose field is edited and not yet
 // acknowledged by the unit (for a unit choice: whose group differs from the unit's), clears it
 // elsewhere and restyles the widgets that changed. Returns how many fields are marked.

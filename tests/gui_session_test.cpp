@@ -29,6 +29,7 @@ TEST_F(WindowTest, EditsAreMarkedUntilTheUnitTakesThemOrTheyAreReverted) {
     EXPECT_FALSE(edited(vne));
     EXPECT_EQ(window->windowTitle(), "RK_62 EFIS Config");
     EXPECT_FALSE(w<QAction>("actionRevertEdits")->isEnabled());
+    EXPECT_TRUE(w<QAction>("actionExportSettings")->isEnabled());
 
     vne->setValue(170);
     EXPECT_TRUE(edited(vne));
@@ -164,6 +165,9 @@ TEST_F(WindowTest, ARegistrationOutsideThePrefixTableIsKeptAsStored) {
 TEST_F(WindowTest, TheNumberBoxHoldsOneLineOfPrintableUpperCaseCharacters) {
     open(false);
     window->show();
+    // With no record read from a unit there is nothing to export, and the tool tip says why.
+    EXPECT_FALSE(w<QAction>("actionExportSettings")->isEnabled());
+    EXPECT_TRUE(w<QAction>("actionExportSettings")->toolTip().startsWith("Load the settings"));
     auto *prefix = w<QComboBox>("comboBox_reg_prefix");
     auto *number = w<QPlainTextEdit>("text_registration_num");
     prefix->setCurrentIndex(2); // "G"
