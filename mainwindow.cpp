@@ -316,7 +316,6 @@ MainWindow::MainWindow(QWidget *parent)
     }
     showConnection(true);
     loadConfigFromDevice();
-    showUnitCount();
 }
 
 MainWindow::~MainWindow() {
