@@ -294,7 +294,6 @@ MainWindow::MainWindow(QWidget *parent)
     }
     showConnection(true);
     loadConfigFromDevice();
-    showUnitCount();
 }
 
 MainWindow::~MainWindow() {

@@ -192,6 +192,7 @@ private:
 
     Ui::MainWindow *ui;
     QString firmwareFilePath;
+    // The connection's comms manager (UnitConnection owns it), the same for the window's life.
     CommsManager *comms;
     // What the unit holds, what is edited over it, what it took but has not stored, and what
     // could not be read.
