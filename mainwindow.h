@@ -18,6 +18,7 @@
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
+class DisplayPreviewPanel;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -132,6 +133,10 @@ private:
     // written), import after the user confirmed the differences, and the backup offered before
     // a firmware update (false when the update should not start).
     void setUpFileMenu();
+    // The display preview beside the settings, drawn from the form's values; refreshPreview
+    // has it drawn again after an edit or a fill of the form.
+    void setUpPreview();
+    void refreshPreview();
     Settings_t formRecord();
     bool exportSettings();
     void importSettings();
@@ -176,6 +181,7 @@ private:
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
+    DisplayPreviewPanel *display_preview = nullptr;
     QTimer *unit_poll = nullptr;
     QAction *reconnect_action = nullptr;
     // The interface a connection attempt found and could not confirm (no answer, no
