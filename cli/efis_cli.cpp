@@ -2,10 +2,13 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <chrono>
@@ -15,6 +18,7 @@
 #include <unistd.h>
 
 #include "comms.h"
+#include "display_preview.h"
 #include "firmware_ops.h"
 #include "hid_access.h"
 #include "settings_file.h"
@@ -35,6 +39,9 @@ const char *const USAGE =
     "  diff FILE               shows what the file would change\n"
     "  flash IMAGE             writes a firmware image into the unit's flash\n"
     "  reboot                  sends the unit its reboot command\n"
+    "  preview FILE.png [--from SETTINGS.json] [--size WIDTHxHEIGHT]\n"
+    "                          draws how the unit's settings (or the file's) read on its\n"
+    "                          display, as a PNG image (800x600 unless --size)\n"
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
@@ -150,7 +157,14 @@ public:
     explicit Cli(Streams streams)
         : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
 
-    int run(const QString &command, const QStringList &args, bool save_after, bool dry_run);
+    // What a command takes besides its arguments.
+    struct Options {
+        bool save_after = false;
+        bool dry_run = false;
+        QString from; // preview: the settings file to draw instead of the unit's settings
+        QSize size;   // preview: the image's size
+    };
+    int run(const QString &command, const QStringList &args, const Options &options);
 
 private:
     int connect();
@@ -163,6 +177,7 @@ private:
     int importFrom(const QString &path, bool dry_run, bool apply);
     int flash(const QString &path);
     int reboot();
+    int preview(const QString &path, const QSize &size);
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report);
     bool readFile(const QString &path, Settings_t *target);
 
@@ -450,17 +465,44 @@ int Cli::reboot() {
     return CLI_OK;
 }
 
-int Cli::run(const QString &command, const QStringList &args, bool save_after, bool dry_run) {
+int Cli::preview(const QString &path, const QSize &size) {
+    const QStringList problems = display_preview::problems(record);
+    const QImage image = display_preview::image(record, size);
+    QSaveFile out(path);
+    if (image.isNull() || !out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG") ||
+        !out.commit()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return CLI_USAGE;
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("preview", path);
+        o.insert("width", size.width());
+        o.insert("height", size.height());
+        o.insert("problems", QJsonArray::fromStringList(problems));
+        printJson(s, o);
+    } else {
+        std::fprintf(s.out, "preview written to %s (%dx%d)\n", qPrintable(path), size.width(),
+                     size.height());
+        for (const QString &problem : problems) {
+            std::fprintf(s.out, "problem: %s\n", qPrintable(problem));
+        }
+    }
+    return CLI_OK;
+}
+
+int Cli::run(const QString &command, const QStringList &args, const Options &options) {
     struct Command {
         const char *name;
         int min_args;
         int max_args; // -1: any number
         bool loads;
     };
-    const Command commands[] = {
-        {"info", 0, 0, true}, {"get", 0, -1, true},   {"set", 1, -1, true},
-        {"save", 0, 0, true}, {"export", 1, 1, true}, {"import", 1, 1, true},
-        {"diff", 1, 1, true}, {"flash", 1, 1, false}, {"reboot", 0, 0, false}};
+    const Command commands[] = {{"info", 0, 0, true},    {"get", 0, -1, true},
+                                {"set", 1, -1, true},    {"save", 0, 0, true},
+                                {"export", 1, 1, true},  {"import", 1, 1, true},
+                                {"diff", 1, 1, true},    {"flash", 1, 1, false},
+                                {"reboot", 0, 0, false}, {"preview", 1, 1, true}};
     const Command *found = nullptr;
     for (const Command &c : commands) {
         if (command == QLatin1String(c.name)) {
@@ -473,6 +515,13 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
                                : QStringLiteral("wrong number of arguments for %1").arg(command));
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
+    }
+    // A preview of a settings file needs no unit.
+    if (command == "preview" && !options.from.isEmpty()) {
+        if (!readFile(options.from, &record)) {
+            return CLI_USAGE;
+        }
+        return preview(args.at(0), options.size);
     }
     if (const int status = connect(); status != CLI_OK) {
         return status;
@@ -489,7 +538,7 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
         return get(args);
     }
     if (command == "set") {
-        return set(args, save_after);
+        return set(args, options.save_after);
     }
     if (command == "save") {
         return save();
@@ -498,12 +547,33 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), dry_run, command == "import");
+        return importFrom(args.at(0), options.dry_run, command == "import");
     }
     if (command == "flash") {
         return flash(args.at(0));
     }
+    if (command == "preview") {
+        return preview(args.at(0), options.size);
+    }
     return reboot();
+}
+
+// The preview's image size: 800x600 unless --size says otherwise, each side 16 to 4096 pixels.
+const QSize DEFAULT_PREVIEW_SIZE(800, 600);
+constexpr int MIN_PREVIEW_SIDE = 16;
+constexpr int MAX_PREVIEW_SIDE = 4096;
+
+// WIDTHxHEIGHT as a size; an empty size for anything else or a side out of range.
+QSize previewSize(const QString &text) {
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,5})x([0-9]{1,5})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) {
+        return {};
+    }
+    const int width = match.captured(1).toInt();
+    const int height = match.captured(2).toInt();
+    const auto fits = [](int side) { return side >= MIN_PREVIEW_SIDE && side <= MAX_PREVIEW_SIDE; };
+    return fits(width) && fits(height) ? QSize(width, height) : QSize();
 }
 
 } // namespace
@@ -518,8 +588,10 @@ int efisCliMain(int argc, char *argv[]) {
     const QCommandLineOption verbose("verbose", "The device layer's lines on standard error.");
     const QCommandLineOption save("save", "set: store the settings afterwards.");
     const QCommandLineOption dry_run("dry-run", "import: show the differences only.");
+    const QCommandLineOption from("from", "preview: the settings file to draw.", "SETTINGS.json");
+    const QCommandLineOption size("size", "preview: the image's size.", "WIDTHxHEIGHT");
     const QCommandLineOption help({"h", "help"}, "This text.");
-    parser.addOptions({json, verbose, save, dry_run, help});
+    parser.addOptions({json, verbose, save, dry_run, from, size, help});
     if (!parser.parse(arguments)) {
         error(parser.errorText());
         std::fputs(USAGE, stderr);
@@ -535,6 +607,37 @@ int efisCliMain(int argc, char *argv[]) {
         return CLI_USAGE;
     }
     const QString command = positional.takeFirst();
+    Cli::Options options;
+    options.save_after = parser.isSet(save);
+    options.dry_run = parser.isSet(dry_run);
+    options.from = parser.value(from);
+    options.size = parser.isSet(size) ? previewSize(parser.value(size)) : DEFAULT_PREVIEW_SIZE;
+    if (options.size.isEmpty()) {
+        error(QStringLiteral("--size needs WIDTHxHEIGHT, each from %1 to %2")
+                  .arg(MIN_PREVIEW_SIDE)
+                  .arg(MAX_PREVIEW_SIDE));
+        return CLI_USAGE;
+    }
+
+    // The command's application object: the preview draws text, whose fonts only a GUI
+    // application provides (on Qt's offscreen platform unless another is chosen, so no display
+    // is needed); every other command needs Qt Core alone.
+    int app_argc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    if (QCoreApplication::instance() == nullptr) {
+        if (command == "preview") {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            }
+            app = std::make_unique<QGuiApplication>(app_argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(app_argc, argv);
+        }
+    } else if (command == "preview" &&
+               qobject_cast<QGuiApplication *>(QCoreApplication::instance()) == nullptr) {
+        error(QStringLiteral("preview cannot draw without a GUI application"));
+        return CLI_USAGE;
+    }
 
     // The device layer prints its lines on standard output: keep that stream for the program's
     // own output and send those lines to standard error, or nowhere.
@@ -555,7 +658,7 @@ int efisCliMain(int argc, char *argv[]) {
     int status;
     {
         Cli cli(streams);
-        status = cli.run(command, positional, parser.isSet(save), parser.isSet(dry_run));
+        status = cli.run(command, positional, options);
     }
 
     std::fflush(stdout);
