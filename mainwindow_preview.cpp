@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 
 #include <QDockWidget>
+#include <QStyle>
 
 #include "preview_panel.h"
 
@@ -14,8 +15,10 @@ void MainWindow::setUpPreview() {
     display_preview = new DisplayPreviewPanel([this] { return formRecord(); }, dock);
     dock->setWidget(display_preview);
     addDockWidget(Qt::RightDockWidgetArea, dock);
-    // The settings keep their room: the window grows by the panel.
-    resize(width() + display_preview->sizeHint().width(), height());
+    // The settings keep their room: the window grows by the panel and its separator.
+    resize(width() + dock->sizeHint().width() +
+               style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent, nullptr, this),
+           height());
 }
 
 void MainWindow::refreshPreview() {
