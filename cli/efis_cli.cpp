@@ -17,6 +17,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "cli_commands.h"
 #include "comms.h"
 #include "display_preview.h"
 #include "firmware_ops.h"
@@ -157,14 +158,10 @@ public:
     explicit Cli(Streams streams)
         : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
 
-    // What a command takes besides its arguments.
-    struct Options {
-        bool save_after = false;
-        bool dry_run = false;
-        QString from; // preview: the settings file to draw instead of the unit's settings
-        QSize size;   // preview: the image's size
-    };
-    int run(const QString &command, const QStringList &args, const Options &options);
+    // Runs a command whose arguments and options were checked against its entry; a preview is
+    // drawn at `preview_size`.
+    int run(const cli::CommandSpec &found, const QStringList &args,
+            const QCommandLineParser &parser, const QSize &preview_size);
 
 private:
     int connect();
@@ -491,42 +488,22 @@ int Cli::preview(const QString &path, const QSize &size) {
     return CLI_OK;
 }
 
-int Cli::run(const QString &command, const QStringList &args, const Options &options) {
-    struct Command {
-        const char *name;
-        int min_args;
-        int max_args; // -1: any number
-        bool loads;
-    };
-    const Command commands[] = {{"info", 0, 0, true},    {"get", 0, -1, true},
-                                {"set", 1, -1, true},    {"save", 0, 0, true},
-                                {"export", 1, 1, true},  {"import", 1, 1, true},
-                                {"diff", 1, 1, true},    {"flash", 1, 1, false},
-                                {"reboot", 0, 0, false}, {"preview", 1, 1, true}};
-    const Command *found = nullptr;
-    for (const Command &c : commands) {
-        if (command == QLatin1String(c.name)) {
-            found = &c;
-        }
-    }
-    if (found == nullptr || args.size() < found->min_args ||
-        (found->max_args >= 0 && args.size() > found->max_args)) {
-        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
-                               : QStringLiteral("wrong number of arguments for %1").arg(command));
-        std::fputs(USAGE, stderr);
-        return CLI_USAGE;
-    }
+int Cli::run(const cli::CommandSpec &found, const QStringList &args,
+             const QCommandLineParser &parser, const QSize &preview_size) {
+    const QString command = QLatin1String(found.name);
+    const bool save_after = parser.isSet(QStringLiteral("save"));
+    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
     // A preview of a settings file needs no unit.
-    if (command == "preview" && !options.from.isEmpty()) {
-        if (!readFile(options.from, &record)) {
+    if (command == "preview" && parser.isSet(QStringLiteral("from"))) {
+        if (!readFile(parser.value(QStringLiteral("from")), &record)) {
             return CLI_USAGE;
         }
-        return preview(args.at(0), options.size);
+        return preview(args.at(0), preview_size);
     }
     if (const int status = connect(); status != CLI_OK) {
         return status;
     }
-    if (found->loads) {
+    if (found.loads) {
         if (const int status = load(); status != CLI_OK) {
             return status;
         }
@@ -538,7 +515,7 @@ int Cli::run(const QString &command, const QStringList &args, const Options &opt
         return get(args);
     }
     if (command == "set") {
-        return set(args, options.save_after);
+        return set(args, save_after);
     }
     if (command == "save") {
         return save();
@@ -547,13 +524,13 @@ int Cli::run(const QString &command, const QStringList &args, const Options &opt
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), options.dry_run, command == "import");
+        return importFrom(args.at(0), dry_run, command == "import");
     }
     if (command == "flash") {
         return flash(args.at(0));
     }
     if (command == "preview") {
-        return preview(args.at(0), options.size);
+        return preview(args.at(0), preview_size);
     }
     return reboot();
 }
@@ -584,20 +561,13 @@ int efisCliMain(int argc, char *argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     QCommandLineParser parser;
-    const QCommandLineOption json("json", "Machine-readable output.");
-    const QCommandLineOption verbose("verbose", "The device layer's lines on standard error.");
-    const QCommandLineOption save("save", "set: store the settings afterwards.");
-    const QCommandLineOption dry_run("dry-run", "import: show the differences only.");
-    const QCommandLineOption from("from", "preview: the settings file to draw.", "SETTINGS.json");
-    const QCommandLineOption size("size", "preview: the image's size.", "WIDTHxHEIGHT");
-    const QCommandLineOption help({"h", "help"}, "This text.");
-    parser.addOptions({json, verbose, save, dry_run, from, size, help});
+    parser.addOptions(cli::parserOptions());
     if (!parser.parse(arguments)) {
         error(parser.errorText());
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(USAGE, stdout);
         return CLI_OK;
     }
@@ -607,12 +577,25 @@ int efisCliMain(int argc, char *argv[]) {
         return CLI_USAGE;
     }
     const QString command = positional.takeFirst();
-    Cli::Options options;
-    options.save_after = parser.isSet(save);
-    options.dry_run = parser.isSet(dry_run);
-    options.from = parser.value(from);
-    options.size = parser.isSet(size) ? previewSize(parser.value(size)) : DEFAULT_PREVIEW_SIZE;
-    if (options.size.isEmpty()) {
+    const cli::CommandSpec *found = cli::findCommand(command);
+    if (found == nullptr || positional.size() < found->min_args ||
+        (found->max_args >= 0 && positional.size() > found->max_args)) {
+        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
+                               : QStringLiteral("wrong number of arguments for %1").arg(command));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    // Before anything reaches the unit: an option the command does not take would otherwise
+    // be ignored, and the command run as though it had not been given.
+    if (const QString refused = cli::refusedOption(parser, *found); !refused.isEmpty()) {
+        error(QStringLiteral("%1 does not take --%2").arg(command, refused));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    const QSize preview_size = parser.isSet(QStringLiteral("size"))
+                                   ? previewSize(parser.value(QStringLiteral("size")))
+                                   : DEFAULT_PREVIEW_SIZE;
+    if (preview_size.isEmpty()) {
         error(QStringLiteral("--size needs WIDTHxHEIGHT, each from %1 to %2")
                   .arg(MIN_PREVIEW_SIDE)
                   .arg(MAX_PREVIEW_SIDE));
@@ -643,9 +626,10 @@ int efisCliMain(int argc, char *argv[]) {
     // own output and send those lines to standard error, or nowhere.
     std::fflush(stdout);
     const int saved_stdout = dup(STDOUT_FILENO);
-    const int sink = parser.isSet(verbose) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    const int sink =
+        parser.isSet(QStringLiteral("verbose")) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
     Streams streams;
-    streams.json = parser.isSet(json);
+    streams.json = parser.isSet(QStringLiteral("json"));
     streams.out = saved_stdout >= 0 ? fdopen(dup(saved_stdout), "w") : nullptr;
     if (streams.out == nullptr || sink < 0) {
         error(QStringLiteral("cannot set up the output streams"));
@@ -658,7 +642,7 @@ int efisCliMain(int argc, char *argv[]) {
     int status;
     {
         Cli cli(streams);
-        status = cli.run(command, positional, options);
+        status = cli.run(*found, positional, parser, preview_size);
     }
 
     std::fflush(stdout);

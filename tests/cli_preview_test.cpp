@@ -73,9 +73,12 @@ TEST(CliPreview, DrawsAFileOrTheUnitAtTheRequestedSize) {
          {std::vector<std::string>{"preview", other, "--size", "800"},
           {"preview", other, "--size", "10x600"},
           {"preview", other, "--size", "5000x600"},
-          {"preview", other, "--from", png}}) {
+          {"preview", other, "--from", png},
+          {"preview", other, "--save"}}) {
         r = cli(args);
         EXPECT_EQ(r.status, CLI_USAGE) << args.back();
         EXPECT_FALSE(QFile::exists(QString::fromStdString(other))) << args.back();
     }
+    // The preview's options are its own.
+    EXPECT_EQ(cli({"get", "vne", "--from", file}).status, CLI_USAGE);
 }
