@@ -51,51 +51,53 @@ bool near(QRgb p, uint32_t a) {
 }
 
 // The rows of the longest vertical run of a solid band of one colour, three pixels wide, on the
-// tape's side of the image; lines, frames, hatching and text are narrower than a band.
+// tape's side of the image (lines, frames, hatching and text are narrower than a band), and how
+// many pixels there show the colour at all.
 struct Band {
     int top = -1;
     int bottom = -2;
+    int pixels = 0;
     int length() const { return bottom - top + 1; }
 };
 Band longestBand(const QImage &image, uint32_t colour) {
     Band best;
+    int pixels = 0;
+    const auto is = [&](int x, int y) { return image.pixel(x, y) == rgb(colour); };
     for (int x = 0; x + 2 < image.width() / 2; ++x) {
         for (int y = 0, start = -1; y <= image.height(); ++y) {
-            const bool hit = y < image.height() && image.pixel(x, y) == rgb(colour) &&
-                             image.pixel(x + 1, y) == rgb(colour) &&
-                             image.pixel(x + 2, y) == rgb(colour);
+            pixels += y < image.height() && is(x, y) ? 1 : 0;
+            const bool hit = y < image.height() && is(x, y) && is(x + 1, y) && is(x + 2, y);
             if (hit && start < 0) {
                 start = y;
             } else if (!hit && start >= 0) {
-                best = y - start > best.length() ? Band{start, y - 1} : best;
+                best = y - start > best.length() ? Band{start, y - 1, 0} : best;
                 start = -1;
             }
         }
     }
+    best.pixels = pixels;
     return best;
 }
 
-// How many pixels of the tape's side of the image show exactly one colour.
-int pixelsOf(const QImage &image, uint32_t colour) {
-    int n = 0;
-    for (int x = 0; x < image.width() / 2; ++x) {
-        for (int y = 0; y < image.height(); ++y) {
-            n += image.pixel(x, y) == rgb(colour) ? 1 : 0;
-        }
-    }
-    return n;
-}
-
-// The first row of column x that shows the ground, below one that shows the sky.
-int horizonRow(const QImage &image, int x, const Settings_t &s) {
-    bool sky = false;
+// Down column x: the first row of sky, the first row of ground below it (the horizon), and the
+// last row of ground; -1 for what is not there.
+struct Column {
+    int sky_top = -1;
+    int horizon = -1;
+    int ground_foot = -1;
+};
+Column attitudeColumn(const QImage &image, int x, const Settings_t &s) {
+    Column c;
     for (int y = 0; y < image.height(); ++y) {
-        if (sky && between(image.pixel(x, y), s.ground_color[0], s.ground_color[1])) {
-            return y;
+        const QRgb p = image.pixel(x, y);
+        if (c.sky_top < 0 && between(p, s.sky_color[0], s.sky_color[1])) {
+            c.sky_top = y;
+        } else if (c.sky_top >= 0 && between(p, s.ground_color[0], s.ground_color[1])) {
+            c.horizon = c.horizon < 0 ? y : c.horizon;
+            c.ground_foot = y;
         }
-        sky = sky || between(image.pixel(x, y), s.sky_color[0], s.sky_color[1]);
     }
-    return -1;
+    return c;
 }
 
 } // namespace
@@ -136,28 +138,21 @@ TEST(DisplayPreview, SkyAndGroundEitherSideOfAHorizonThatFollowsTheCorrections) 
         }
     }
     ASSERT_GT(x, SIZE.width() / 2);
-    const int horizon = horizonRow(level, x, s);
+    const Column c = attitudeColumn(level, x, s);
+    const int horizon = c.horizon;
     ASSERT_GT(horizon, SIZE.height() / 5);
-    int top = 0;
-    while (!between(level.pixel(x, top), s.sky_color[0], s.sky_color[1])) {
-        ++top;
-    }
-    int foot = horizon + 3;
-    while (between(level.pixel(x, foot + 1), s.ground_color[0], s.ground_color[1])) {
-        ++foot;
-    }
-    EXPECT_TRUE(near(level.pixel(x, top), s.sky_color[0]));
+    EXPECT_TRUE(near(level.pixel(x, c.sky_top), s.sky_color[0]));
     EXPECT_TRUE(near(level.pixel(x, horizon - 3), s.sky_color[1]));
     EXPECT_TRUE(near(level.pixel(x, horizon + 3), s.ground_color[0]));
-    EXPECT_TRUE(near(level.pixel(x, foot), s.ground_color[1]));
-    EXPECT_GT(foot - horizon, SIZE.height() / 5);
+    EXPECT_TRUE(near(level.pixel(x, c.ground_foot), s.ground_color[1]));
+    EXPECT_GT(c.ground_foot - horizon, SIZE.height() / 5);
 
     // Nose-up pitch lowers the horizon, nose-down raises it as far; a right roll lifts its
     // right end; a correction that is not a number is drawn as none.
     const auto horizonWith = [&](float roll, float pitch) {
         s.roll_correction = roll;
         s.pitch_correction = pitch;
-        return horizonRow(display_preview::image(s, SIZE), x, s);
+        return attitudeColumn(display_preview::image(s, SIZE), x, s).horizon;
     };
     const int pitched_up = horizonWith(0, 10);
     const int pitched_down = horizonWith(0, -10);
@@ -173,7 +168,7 @@ TEST(DisplayPreview, BackwardsAndEmptyArcsAreDrawnWrongAndNamed) {
     s.vspeeds.Vfe = 45;  // white arc from Vs0 45 to 45
     const QImage image = display_preview::image(s, SIZE);
     EXPECT_LT(longestBand(image, s.green_arc_color).length(), 4) << "no solid green band";
-    EXPECT_GT(pixelsOf(image, s.green_arc_color), 10) << "but the green arc hatched";
+    EXPECT_GT(longestBand(image, s.green_arc_color).pixels, 10) << "but the green arc hatched";
     EXPECT_LT(longestBand(image, 0xFFFFFF).length(), 6) << "no solid white band";
     EXPECT_GT(longestBand(image, s.yellow_arc_color).length(), 20) << "yellow is sound";
     EXPECT_EQ(display_preview::problems(s),
