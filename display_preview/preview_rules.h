@@ -1,8 +1,9 @@
 #ifndef PREVIEW_RULES_H
 #define PREVIEW_RULES_H
 
-// What the preview names under its drawing as wrong with a settings record: the arcs of the
-// airspeed tape that run backwards or are empty, in the form's terms.
+// What the preview names under its drawing as wrong with a settings record: what the settings'
+// cross-field rules find, where the build has them, and every arc of the airspeed tape that runs
+// backwards or is empty, in the form's terms.
 
 #include <QStringList>
 
