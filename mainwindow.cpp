@@ -317,7 +317,6 @@ MainWindow::MainWindow(QWidget *parent)
     }
     showConnection(true);
     loadConfigFromDevice();
-    showUnitCount();
 }
 
 MainWindow::~MainWindow() {
