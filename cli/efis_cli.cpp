@@ -616,6 +616,13 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
     preview_size_ = preview_size;
     // A preview of a settings file needs no unit.
     if (command == "preview" && parser.isSet(QStringLiteral("from"))) {
+        for (const char *unit_option : {"serial", "device", "can"}) {
+            if (parser.isSet(QLatin1String(unit_option))) {
+                error(QStringLiteral("preview --from reaches no unit: --%1 does not apply")
+                          .arg(QLatin1String(unit_option)));
+                return CLI_USAGE;
+            }
+        }
         if (!readFile(parser.value(QStringLiteral("from")), &record)) {
             return CLI_USAGE;
         }

@@ -283,5 +283,6 @@ TEST_F(Cli, PreviewDrawsAFileOrTheUnitAtTheRequestedSize) {
         EXPECT_EQ(cli({"preview", other, "--from", file, "--size", size}).status, CLI_USAGE);
     }
     EXPECT_EQ(cli({"preview", other, "--from", png}).status, CLI_USAGE);
+    EXPECT_EQ(cli({"preview", other, "--from", file, "--serial", "1"}).status, CLI_USAGE);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(other)));
 }
