@@ -283,6 +283,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpFileMenu();
     setUpEditMenu();
     setUpDeviceMenu();
+    setUpPreview();
 
     QThread::msleep(100);
 
@@ -414,6 +415,7 @@ void MainWindow::updateUIFromConfig() {
     if (!from_unit && record.use_mag_heading != previous_record->use_mag_heading) {
         updateConfigValueLocal(USE_MAG_INDEX, record.use_mag_heading); // no widget shows it
     }
+    refreshPreview();
 }
 
 std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colourButtons() const {
@@ -714,7 +716,9 @@ int store_settings(CommsManager *comms, uint32_t crc) {
 // ---- field edit handlers ----------------------------------------------------
 
 void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
-    if (!session.edit(index, value)) {
+    if (session.edit(index, value)) {
+        refreshPreview();
+    } else {
         qDebug() << "Error setting value for index" << static_cast<int>(index);
     }
     refreshEditState();

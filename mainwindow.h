@@ -22,6 +22,7 @@
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
+class DisplayPreviewPanel;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -164,6 +165,10 @@ private:
     // written), import after the user confirmed the differences, and the backup offered before
     // a firmware update (false when the update should not start).
     void setUpFileMenu();
+    // The display preview beside the settings, drawn from the form's values; refreshPreview
+    // has it drawn again after an edit or a fill of the form.
+    void setUpPreview();
+    void refreshPreview();
     Settings_t formRecord();
     bool exportSettings();
     void importSettings();
@@ -206,6 +211,7 @@ private:
 
     QAction *revert_action = nullptr;
     QAction *export_action = nullptr;
+    DisplayPreviewPanel *display_preview = nullptr;
     // Owns the comms manager (`comms` points to it for the window's life), the poll and the
     // connection's state.
     UnitConnection *connection = nullptr;

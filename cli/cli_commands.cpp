@@ -16,6 +16,8 @@ const QList<OptionSpec> &commandOptions() {
         {"save", nullptr, "set: store the settings afterwards."},
         {"dry-run", nullptr, "import: show the differences only."},
         {"force", nullptr, "set, import: send settings that contradict each other."},
+        {"from", "SETTINGS.json", "preview: the settings file to draw."},
+        {"size", "WIDTHxHEIGHT", "preview: the image's size."},
         {"serial", "N", "The unit with this serial number (0x... or decimal)."},
         {"device", "PATH", "The unit at this USB HID path or on this CAN FD interface."},
         {"can", "IFACE", "The CAN FD interface to look on (default can0)."},
@@ -40,6 +42,7 @@ const QList<CommandSpec> &commands() {
         {"flash", 1, 1, false, unit},
         {"reboot", 0, 0, false, unit},
         {"check", 0, 1, false, unit},
+        {"preview", 1, 1, true, unit + QStringList{"from", "size"}},
     };
     // clang-format on
     return list;
