@@ -6,6 +6,8 @@
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+
+#include <algorithm>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -192,7 +194,7 @@ void MainWindow::unitBackAfterUpdate() {
     if (look.kind != after_update::Return::Same) {
         qDebug() << "After the firmware update another EFIS answered:" << serialText(look.serial)
                  << "not" << serialText(before.serial);
-        if (changed_values.empty()) {
+        if (!session.hasUnsentEdits()) {
             loadConfigFromDevice();
         }
         ui->statusbar->showMessage(
@@ -206,16 +208,18 @@ void MainWindow::unitBackAfterUpdate() {
         return;
     }
     qDebug() << "The EFIS is back after its firmware update";
-    if (!changed_values.empty()) {
+    if (session.hasUnsentEdits()) {
         ui->statusbar->showMessage(
             tr("The EFIS is back after its update; your %n edit(s) are kept, so its settings were "
                "not loaded or compared",
-               nullptr, static_cast<int>(changed_values.size())),
+               nullptr, session.editedFieldCount()),
             0);
         return;
     }
     loadConfigFromDevice();
-    if (!unknown_on_unit.empty()) {
+    const FieldSet all = allSettingsFields();
+    if (std::any_of(all.begin(), all.end(),
+                    [this](settings_struct_index i) { return session.unknownOnUnit(i); })) {
         return; // the load's own status says what it could not read
     }
     if (!before.has_settings) {
@@ -229,7 +233,7 @@ void MainWindow::unitBackAfterUpdate() {
 
 void MainWindow::showChangesByUpdate(const after_update::Before &before) {
     const std::vector<settings_file::Difference> changes =
-        after_update::changes(before, user_config);
+        after_update::changes(before, session.record());
     if (changes.empty()) {
         qDebug() << "Settings unchanged by the update";
         ui->statusbar->showMessage(tr("Settings unchanged by the update"), 0);
@@ -273,7 +277,7 @@ void MainWindow::showChangesByUpdate(const after_update::Before &before) {
         return;
     }
     // The backup's user fields over the record the unit holds now, as edits; then the usual save.
-    Settings_t restored = user_config;
+    Settings_t restored = session.record();
     for (const settings_struct_index index : allSettingsFields()) {
         const uint32_t value = settings_get_value(&before.settings, index);
         settings_set_value(&restored, index, &value);

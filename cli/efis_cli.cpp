@@ -2,9 +2,13 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <chrono>
@@ -15,28 +19,35 @@
 #include <memory>
 #include <unistd.h>
 
-#include "after_update.h"
 #include "cli_commands.h"
 #include "comms.h"
+#include "discovery.h"
+#include "display_preview.h"
+#include "after_update.h"
 #include "firmware_image.h"
 #include "firmware_ops.h"
-#include "get_set.h"
 #include "hid_access.h"
 #include "settings_file.h"
 #include "settings_flows.h"
+#include "settings_rules.h"
+#include "settings_session.h"
+#include "get_set.h"
 
 namespace {
 
 const char *const USAGE =
-    "usage: efis-cli [--json] [--verbose] COMMAND [ARGUMENTS]\n"
+    "usage: efis-cli [--json] [--verbose] COMMAND [ARGUMENTS] [--serial N | --device PATH]\n"
+    "                [--can IFACE]\n"
     "commands:\n"
+    "  devices                 every unit present: serial number, interface, path\n"
     "  info                    serial number, record header and the checksum check\n"
     "  get [FIELD...]          the settings (all, or the fields named)\n"
-    "  set FIELD=VALUE... [--save]\n"
+    "  set FIELD=VALUE... [--save] [--force]\n"
     "                          sends the values; --save stores the settings afterwards\n"
     "  save                    stores the unit's settings in its non-volatile memory\n"
     "  export FILE             writes the unit's settings to a settings file\n"
-    "  import FILE [--dry-run] shows what the file changes, sends it and stores\n"
+    "  import FILE [--dry-run] [--force]\n"
+    "                          shows what the file changes, sends it and stores\n"
     "  diff FILE               shows what the file would change\n"
     "  flash IMAGE [--backup FILE | --no-backup] [--reboot] [--restore-settings]\n"
     "                          checks the image, backs up the unit's settings (to FILE, or\n"
@@ -47,6 +58,15 @@ const char *const USAGE =
     "                          --restore-settings (--reboot implied) also sends and stores\n"
     "                          the backup's values where they differ\n"
     "  reboot                  sends the unit its reboot command\n"
+    "  check [FILE]            lists the settings that contradict each other, on the unit or\n"
+    "                          in the file\n"
+    "set and import refuse settings that contradict each other (exit 2, nothing sent) unless\n"
+    "--force; check exits 2 when it lists a problem.\n"
+    "  preview FILE.png [--from SETTINGS.json] [--size WIDTHxHEIGHT]\n"
+    "                          draws how the unit's settings (or the file's) read on its\n"
+    "                          display, as a PNG image (800x600 unless --size)\n"
+    "With more than one unit present, --serial (0x12345678 or decimal) or --device (a path\n"
+    "that devices lists) chooses one; --can names the CAN FD interface (default can0).\n"
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
@@ -230,44 +250,126 @@ struct Options {
 
 class Cli {
 public:
-    explicit Cli(Streams streams)
-        : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
+    explicit Cli(Streams streams) : s(streams) {}
 
-    // Runs a command whose arguments and options were checked against its entry.
+    // Runs a command whose arguments and options were checked against its entry; a preview is
+    // drawn at `preview_size`.
     int run(const cli::CommandSpec &found, const QStringList &args,
-            const QCommandLineParser &parser);
+            const QCommandLineParser &parser, const QSize &preview_size);
 
 private:
-    int connect();
+    // Connects to the unit the options name, or the only one present.
+    int connect(const QCommandLineParser &parser);
+    // Lists every unit interface present.
+    int devices(const QString &can_interface);
+    int runCommand(const cli::CommandSpec &found, const QStringList &args,
+                   const QCommandLineParser &parser);
     int load();
     int info();
     int get(const QStringList &fields);
-    int set(const QStringList &assignments, bool save_after);
+    int set(const QStringList &assignments, bool save_after, bool force);
+    int check(const QStringList &args, const QCommandLineParser &parser);
+    // False, with the problems on standard error, when `target` breaks a rule and `force` is
+    // not given.
+    bool rulesKept(const Settings_t &target, bool force);
     int save();
     int exportTo(const QString &path);
-    int importFrom(const QString &path, bool dry_run, bool apply);
-    int flash(const QString &path, const Options &options);
+    int importFrom(const QString &path, bool dry_run, bool apply, bool force);
+    int flash(const QString &path, const QCommandLineParser &parser);
     int afterReboot(const after_update::Before &before, bool restore, QJsonObject *report);
     // After SIGINT or SIGTERM: says where the command stopped; true when it must stop.
     bool stopIfInterrupted(const QString &where);
     int reboot();
+    int preview(const QString &path, const QSize &size);
     // Prints what it did unless `print` is false (the caller reports it).
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print = true);
     bool readFile(const QString &path, Settings_t *target);
 
     Streams s;
     std::unique_ptr<CommsManager> comms;
-    Settings_t record{};
-    uint32_t unit_checksum = 0;
-    FieldSet changed;
-    FieldSet unknown_on_unit = allSettingsFields();
-    FieldSet unread_at_load;
-    SettingsState state;
+    SettingsSession session;
+    const Settings_t &record = session.record();
     LoadResult loaded;
+    // Payload bytes the unit confirmed in the last firmware transfer.
+    uint32_t flash_confirmed = 0;
+    // The image size of a preview, as run() was given it.
+    QSize preview_size_;
 };
 
-int Cli::connect() {
+// A serial number as typed: hexadecimal with 0x, or decimal.
+bool parseSerial(const QString &text, uint32_t *serial) {
+    bool ok = false;
+    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const qulonglong value = (hex ? text.mid(2) : text).toULongLong(&ok, hex ? 16 : 10);
+    if (!ok || value > 0xFFFFFFFEull) {
+        return false;
+    }
+    *serial = static_cast<uint32_t>(value);
+    return true;
+}
+
+QString serialText(uint32_t serial) {
+    return serial == 0xFFFFFFFFu ? QStringLiteral("(not answering)")
+                                 : settings_file::hexWord(serial);
+}
+
+int Cli::connect(const QCommandLineParser &parser) {
     comms = std::make_unique<CommsManager>();
+    UnitChoice choice;
+    if (parser.isSet(QStringLiteral("can"))) {
+        choice.can_interface = parser.value(QStringLiteral("can")).toStdString();
+    }
+    const bool by_serial = parser.isSet(QStringLiteral("serial"));
+    const bool by_path = parser.isSet(QStringLiteral("device"));
+    uint32_t wanted_serial = 0;
+    if (by_serial && !parseSerial(parser.value(QStringLiteral("serial")), &wanted_serial)) {
+        error(QStringLiteral("--serial takes a serial number: 0x12345678 or decimal"));
+        return CLI_USAGE;
+    }
+    if (by_serial && by_path) {
+        error(QStringLiteral("--serial and --device each choose a unit: give one of them"));
+        return CLI_USAGE;
+    }
+    // Several units: never guess which one is meant.
+    if (by_serial || by_path || list_unit_interfaces(choice.can_interface).size() > 1) {
+        const std::vector<UnitInterface> units = discover_units(choice.can_interface);
+        const UnitInterface *picked = nullptr;
+        for (const UnitInterface &unit : units) {
+            const bool match = by_serial ? unit.serial == wanted_serial
+                                         : unit.path == parser.value("device").toStdString();
+            if ((by_serial || by_path) && match && picked == nullptr) {
+                picked = &unit;
+            }
+        }
+        if ((by_serial || by_path) && picked == nullptr) {
+            error(by_serial ? QStringLiteral("no EFIS unit with serial number %1 found")
+                                  .arg(settings_file::hexWord(wanted_serial))
+                            : QStringLiteral("no EFIS unit found at %1")
+                                  .arg(parser.value(QStringLiteral("device"))));
+            return CLI_NO_UNIT;
+        }
+        if (picked == nullptr && count_units(units) > 1) {
+            error(QStringLiteral("%1 units found; choose one, nothing was sent:")
+                      .arg(count_units(units)));
+            for (const UnitInterface &unit : units) {
+                std::fprintf(stderr, "  %s  %s %s: --serial %s or --device %s\n",
+                             qPrintable(serialText(unit.serial)), interface_name(unit.iface),
+                             unit.path.c_str(),
+                             unit.answered() ? qPrintable(settings_file::hexWord(unit.serial))
+                                             : "-",
+                             unit.path.c_str());
+            }
+            return CLI_USAGE;
+        }
+        if (picked != nullptr) {
+            const std::string can_interface = choice.can_interface;
+            choice = choice_for(*picked);
+            if (picked->iface == USB_HID) {
+                choice.can_interface = can_interface;
+            }
+        }
+    }
+    comms->choose(choice);
     if (comms->establish_connection()) {
         return CLI_OK;
     }
@@ -281,7 +383,7 @@ int Cli::connect() {
 }
 
 int Cli::load() {
-    loaded = load_settings(comms.get(), state);
+    loaded = session.load(comms.get());
     switch (loaded.outcome) {
     case LoadOutcome::NotConnected:
         error(QStringLiteral("no unit connected"));
@@ -304,18 +406,49 @@ int Cli::load() {
     }
     if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
-                  .arg(settings_file::hexWord(unit_checksum),
+                  .arg(settings_file::hexWord(session.unitChecksum()),
                        settings_file::hexWord(loaded.calculated_crc)));
+    }
+    return CLI_OK;
+}
+
+int Cli::devices(const QString &can_interface) {
+    const std::vector<UnitInterface> units = discover_units(can_interface.toStdString());
+    if (units.empty()) {
+        error(QStringLiteral("no EFIS unit found over USB HID or CAN FD"));
+        return CLI_NO_UNIT;
+    }
+    QJsonArray list;
+    for (const UnitInterface &unit : units) {
+        QJsonObject o;
+        o.insert("serial_number",
+                 unit.answered() ? QJsonValue(settings_file::hexWord(unit.serial)) : QJsonValue());
+        o.insert("interface", interface_name(unit.iface));
+        o.insert("path", QString::fromStdString(unit.path));
+        list.append(o);
+        if (!s.json) {
+            std::fprintf(s.out, "%s  %s  %s\n", qPrintable(serialText(unit.serial)),
+                         interface_name(unit.iface), unit.path.c_str());
+        }
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("devices", list);
+        printJson(s, o);
     }
     return CLI_OK;
 }
 
 int Cli::info() {
     const uint32_t serial = get_serialnumber(comms.get(), comms->getActiveInterface());
+    const COMM_INTERFACE_t iface = comms->getActiveInterface();
     QJsonObject o;
     o.insert("serial_number",
              serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(settings_file::hexWord(serial)));
-    o.insert("checksum", settings_file::hexWord(unit_checksum));
+    o.insert("interface", interface_name(iface));
+    o.insert("path", QString::fromStdString(iface == CAN_FD ? comms->getCANFD()->name()
+                                                            : comms->getUSBHID()->path()));
+    o.insert("checksum", settings_file::hexWord(session.unitChecksum()));
     o.insert("magic", settings_file::hexWord(record.magic));
     o.insert("version", static_cast<double>(record.version));
     o.insert("num_elements", static_cast<double>(record.num_elements));
@@ -323,8 +456,8 @@ int Cli::info() {
     if (s.json) {
         printJson(s, o);
     } else {
-        for (const char *key :
-             {"serial_number", "checksum", "magic", "version", "num_elements", "crc_check"}) {
+        for (const char *key : {"serial_number", "interface", "path", "checksum", "magic",
+                                "version", "num_elements", "crc_check"}) {
             std::fprintf(s.out, "%s: %s\n", key,
                          qPrintable(settings_file::shownText(o.value(key))));
         }
@@ -359,16 +492,17 @@ int Cli::get(const QStringList &fields) {
 int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print) {
     QJsonArray sent;
     for (const settings_file::Difference &d : settings_file::differences(record, target)) {
-        changed.insert(d.index);
+        session.edit(d.index, settings_get_value(&target, d.index));
         // The registration is one text in three words: a new text changes them all.
         if (anyRegistrationWordIn(FieldSet{d.index})) {
-            changed.insert(std::begin(REGISTRATION_WORDS), std::end(REGISTRATION_WORDS));
+            for (const settings_struct_index word : REGISTRATION_WORDS) {
+                session.edit(word, settings_get_value(&target, word));
+            }
         }
         sent.append(d.key);
     }
-    record = target;
-    if (!changed.empty()) {
-        const SendResult result = send_changed_settings(comms.get(), state, UnitChoices{});
+    if (session.hasUnsentEdits()) {
+        const SendResult result = session.sendEdits(comms.get(), UnitChoices{});
         if (!result.failed.empty()) {
             error(
                 QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
@@ -381,8 +515,8 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report,
         return CLI_INTERRUPTED;
     }
     if (store) {
-        const SaveResult saved =
-            save_settings(comms.get(), state, record, UnitChoices{}, storeAndKeep);
+        const Settings_t before = record;
+        const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
         if (saved.outcome != SaveOutcome::Saved) {
             error(saved.outcome == SaveOutcome::StoreFailed
                       ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))
@@ -409,7 +543,7 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report,
     return CLI_OK;
 }
 
-int Cli::set(const QStringList &assignments, bool save_after) {
+int Cli::set(const QStringList &assignments, bool save_after, bool force) {
     if (assignments.isEmpty()) {
         error(QStringLiteral("set needs FIELD=VALUE"));
         return CLI_USAGE;
@@ -432,6 +566,9 @@ int Cli::set(const QStringList &assignments, bool save_after) {
     QString problem;
     if (!settings_file::read(QJsonDocument(file).toJson(), &target, nullptr, &problem)) {
         error(problem);
+        return CLI_USAGE;
+    }
+    if (!rulesKept(target, force)) {
         return CLI_USAGE;
     }
     QJsonObject report;
@@ -459,10 +596,16 @@ bool Cli::readFile(const QString &path, Settings_t *target) {
 }
 
 int Cli::exportTo(const QString &path) {
-    const QString problem = after_update::write_backup(
-        path, record, get_serialnumber(comms.get(), comms->getActiveInterface()));
-    if (!problem.isEmpty()) {
-        error(QStringLiteral("cannot write %1: %2").arg(path, problem));
+    settings_file::UnitHeader unit;
+    unit.serial = get_serialnumber(comms.get(), comms->getActiveInterface());
+    unit.has_serial = unit.serial != 0xFFFFFFFFu;
+    unit.magic = record.magic;
+    unit.version = record.version;
+    unit.num_elements = record.num_elements;
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(settings_file::write(record, unit)) < 0 ||
+        !out.commit()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
         return CLI_USAGE;
     }
     if (s.json) {
@@ -475,7 +618,7 @@ int Cli::exportTo(const QString &path) {
     return CLI_OK;
 }
 
-int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
+int Cli::importFrom(const QString &path, bool dry_run, bool apply, bool force) {
     Settings_t target = record;
     if (!readFile(path, &target)) {
         return CLI_USAGE;
@@ -495,6 +638,9 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
         }
     }
     if (!apply || dry_run) {
+        for (const SettingsProblem &problem : checkSettings(target)) {
+            error(QStringLiteral("warning: %1").arg(QString::fromStdString(problem.text)));
+        }
         if (s.json) {
             QJsonObject o;
             o.insert("differences", list);
@@ -502,9 +648,69 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
         }
         return CLI_OK;
     }
+    if (!rulesKept(target, force)) {
+        return CLI_USAGE;
+    }
     QJsonObject report;
     report.insert("differences", list);
     return sendAndStore(target, true, &report);
+}
+
+bool Cli::rulesKept(const Settings_t &target, bool force) {
+    const std::vector<SettingsProblem> problems = checkSettings(target);
+    for (const SettingsProblem &problem : problems) {
+        error(QString::fromStdString(problem.text));
+    }
+    if (problems.empty() || force) {
+        return true;
+    }
+    error(QStringLiteral("nothing sent: the settings contradict each other (--force sends them "
+                         "anyway)"));
+    return false;
+}
+
+int Cli::check(const QStringList &args, const QCommandLineParser &parser) {
+    Settings_t checked{};
+    if (!args.isEmpty()) {
+        if (!readFile(args.at(0), &checked)) {
+            return CLI_USAGE;
+        }
+    } else {
+        if (const int status = connect(parser); status != CLI_OK) {
+            return status;
+        }
+        if (const int status = load(); status != CLI_OK) {
+            return status;
+        }
+        checked = record;
+    }
+    const std::vector<SettingsProblem> problems = checkSettings(checked);
+    if (s.json) {
+        QJsonArray list;
+        for (const SettingsProblem &problem : problems) {
+            QJsonArray fields;
+            for (const ProblemField &field : problem.fields) {
+                QJsonObject f;
+                f.insert("label", QString::fromStdString(field.label));
+                f.insert("value", QString::fromStdString(field.value));
+                fields.append(f);
+            }
+            QJsonObject o;
+            o.insert("text", QString::fromStdString(problem.text));
+            o.insert("fields", fields);
+            list.append(o);
+        }
+        QJsonObject o;
+        o.insert("problems", list);
+        printJson(s, o);
+    } else if (problems.empty()) {
+        std::fprintf(s.out, "no problems: the settings keep every rule\n");
+    } else {
+        for (const SettingsProblem &problem : problems) {
+            std::fprintf(s.out, "%s\n", problem.text.c_str());
+        }
+    }
+    return problems.empty() ? CLI_OK : CLI_USAGE;
 }
 
 bool Cli::stopIfInterrupted(const QString &where) {
@@ -515,7 +721,12 @@ bool Cli::stopIfInterrupted(const QString &where) {
     return true;
 }
 
-int Cli::flash(const QString &path, const Options &options) {
+int Cli::flash(const QString &path, const QCommandLineParser &parser) {
+    Options options;
+    options.backup = parser.value(QStringLiteral("backup"));
+    options.no_backup = parser.isSet(QStringLiteral("no-backup"));
+    options.reboot = parser.isSet(QStringLiteral("reboot"));
+    options.restore_settings = parser.isSet(QStringLiteral("restore-settings"));
     // The file first: a file that cannot be written whole is refused before any exchange.
     const QByteArray file = QFile::encodeName(path);
     const ImageCheck image = check_firmware_image(file.constData());
@@ -527,9 +738,6 @@ int Cli::flash(const QString &path, const Options &options) {
     if (!s.json) {
         std::fprintf(s.out, "image %s: version %s, %u payload bytes\n", qPrintable(path),
                      qPrintable(version), static_cast<unsigned>(image.header.encrypted_size));
-    }
-    if (const int status = connect(); status != CLI_OK) {
-        return status;
     }
     QJsonObject report;
     report.insert("image_version", version);
@@ -572,6 +780,7 @@ int Cli::flash(const QString &path, const Options &options) {
     progress.terminal = isatty(STDERR_FILENO) != 0;
     const FwTransferResult done =
         send_fw_cancellable(comms.get(), file.constData(), flashProgress, &progress, &interrupted);
+    flash_confirmed = done.bytes_confirmed;
     if (progress.terminal) {
         std::fprintf(stderr, "\n");
     }
@@ -723,26 +932,95 @@ int Cli::reboot() {
     return CLI_OK;
 }
 
+int Cli::preview(const QString &path, const QSize &size) {
+    const QStringList problems = display_preview::problems(record);
+    const QImage image = display_preview::image(record, size);
+    QSaveFile out(path);
+    if (image.isNull() || !out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG") ||
+        !out.commit()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return CLI_USAGE;
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("preview", path);
+        o.insert("width", size.width());
+        o.insert("height", size.height());
+        o.insert("problems", QJsonArray::fromStringList(problems));
+        printJson(s, o);
+    } else {
+        std::fprintf(s.out, "preview written to %s (%dx%d)\n", qPrintable(path), size.width(),
+                     size.height());
+        for (const QString &problem : problems) {
+            std::fprintf(s.out, "problem: %s\n", qPrintable(problem));
+        }
+    }
+    return CLI_OK;
+}
+
 int Cli::run(const cli::CommandSpec &found, const QStringList &args,
-             const QCommandLineParser &parser) {
+             const QCommandLineParser &parser, const QSize &preview_size) {
     const QString command = QLatin1String(found.name);
-    const bool save_after = parser.isSet(QStringLiteral("save"));
-    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
+    // A file is checked without a unit; the unit's settings are read first.
+    if (command == "check") {
+        return check(args, parser);
+    }
+    preview_size_ = preview_size;
+    // A preview of a settings file needs no unit.
+    if (command == "preview" && parser.isSet(QStringLiteral("from"))) {
+        for (const char *unit_option : {"serial", "device", "can"}) {
+            if (parser.isSet(QLatin1String(unit_option))) {
+                error(QStringLiteral("preview --from reaches no unit: --%1 does not apply")
+                          .arg(QLatin1String(unit_option)));
+                return CLI_USAGE;
+            }
+        }
+        if (!readFile(parser.value(QStringLiteral("from")), &session.record())) {
+            return CLI_USAGE;
+        }
+        return preview(args.at(0), preview_size_);
+    }
+    if (command == "devices") {
+        return devices(parser.isSet(QStringLiteral("can")) ? parser.value(QStringLiteral("can"))
+                                                           : DEFAULT_CANFD_INTERFACE);
+    }
     if (command == "flash") {
-        Options options;
-        options.backup = parser.value(QStringLiteral("backup"));
-        options.no_backup = parser.isSet(QStringLiteral("no-backup"));
-        options.reboot = parser.isSet(QStringLiteral("reboot"));
-        options.restore_settings = parser.isSet(QStringLiteral("restore-settings"));
-        if (parser.isSet(QStringLiteral("backup")) && options.no_backup) {
+        if (parser.isSet(QStringLiteral("backup")) && parser.isSet(QStringLiteral("no-backup"))) {
             error(QStringLiteral("--backup and --no-backup exclude each other"));
             return CLI_USAGE;
         }
-        return flash(args.at(0), options);
+        // A file that cannot be written whole is refused before any exchange.
+        const ImageCheck image = check_firmware_image(QFile::encodeName(args.at(0)).constData());
+        if (!image.ok()) {
+            error(QStringLiteral("%1 %2").arg(args.at(0),
+                                              QString::fromStdString(image_problem_text(image))));
+            return CLI_USAGE;
+        }
     }
-    if (const int status = connect(); status != CLI_OK) {
+    if (const int status = connect(parser); status != CLI_OK) {
         return status;
     }
+    const int status = runCommand(found, args, parser);
+    if (status != CLI_OK && comms->linkLost()) {
+        // Whatever the command said, the cause is that the unit went away or fell silent.
+        if (command == "flash") {
+            error(QStringLiteral("the unit was disconnected during flash after %1 byte(s) of the "
+                                 "image were confirmed; the update is incomplete: run it again")
+                      .arg(flash_confirmed));
+        } else {
+            error(QStringLiteral("the unit was disconnected during %1").arg(command));
+        }
+        return CLI_UNIT_FAILED;
+    }
+    return status;
+}
+
+int Cli::runCommand(const cli::CommandSpec &found, const QStringList &args,
+                    const QCommandLineParser &parser) {
+    const QString command = QLatin1String(found.name);
+    const bool save_after = parser.isSet(QStringLiteral("save"));
+    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
+    const bool force = parser.isSet(QStringLiteral("force"));
     if (found.loads) {
         if (const int status = load(); status != CLI_OK) {
             return status;
@@ -758,7 +1036,7 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
         return get(args);
     }
     if (command == "set") {
-        return set(args, save_after);
+        return set(args, save_after, force);
     }
     if (command == "save") {
         return save();
@@ -767,9 +1045,33 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), dry_run, command == "import");
+        return importFrom(args.at(0), dry_run, command == "import", force);
+    }
+    if (command == "flash") {
+        return flash(args.at(0), parser);
+    }
+    if (command == "preview") {
+        return preview(args.at(0), preview_size_);
     }
     return reboot();
+}
+
+// The preview's image size: 800x600 unless --size says otherwise, each side 16 to 4096 pixels.
+const QSize DEFAULT_PREVIEW_SIZE(800, 600);
+constexpr int MIN_PREVIEW_SIDE = 16;
+constexpr int MAX_PREVIEW_SIDE = 4096;
+
+// WIDTHxHEIGHT as a size; an empty size for anything else or a side out of range.
+QSize previewSize(const QString &text) {
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,5})x([0-9]{1,5})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) {
+        return {};
+    }
+    const int width = match.captured(1).toInt();
+    const int height = match.captured(2).toInt();
+    const auto fits = [](int side) { return side >= MIN_PREVIEW_SIDE && side <= MAX_PREVIEW_SIDE; };
+    return fits(width) && fits(height) ? QSize(width, height) : QSize();
 }
 
 } // namespace
@@ -811,6 +1113,35 @@ int efisCliMain(int argc, char *argv[]) {
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
     }
+    const QSize preview_size = parser.isSet(QStringLiteral("size"))
+                                   ? previewSize(parser.value(QStringLiteral("size")))
+                                   : DEFAULT_PREVIEW_SIZE;
+    if (preview_size.isEmpty()) {
+        error(QStringLiteral("--size needs WIDTHxHEIGHT, each from %1 to %2")
+                  .arg(MIN_PREVIEW_SIDE)
+                  .arg(MAX_PREVIEW_SIDE));
+        return CLI_USAGE;
+    }
+
+    // The command's application object: the preview draws text, whose fonts only a GUI
+    // application provides (on Qt's offscreen platform unless another is chosen, so no display
+    // is needed); every other command needs Qt Core alone.
+    int app_argc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    if (QCoreApplication::instance() == nullptr) {
+        if (command == "preview") {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            }
+            app = std::make_unique<QGuiApplication>(app_argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(app_argc, argv);
+        }
+    } else if (command == "preview" &&
+               qobject_cast<QGuiApplication *>(QCoreApplication::instance()) == nullptr) {
+        error(QStringLiteral("preview cannot draw without a GUI application"));
+        return CLI_USAGE;
+    }
 
     // The device layer prints its lines on standard output: keep that stream for the program's
     // own output and send those lines to standard error, or nowhere.
@@ -833,7 +1164,7 @@ int efisCliMain(int argc, char *argv[]) {
     {
         const InterruptHandlers handlers;
         Cli cli(streams);
-        status = cli.run(*found, positional, parser);
+        status = cli.run(*found, positional, parser, preview_size);
     }
 
     std::fflush(stdout);

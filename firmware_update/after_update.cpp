@@ -72,11 +72,11 @@ Look identify(CommsManager *comms, uint32_t expected_serial) {
 }
 
 Look look_for_unit(std::unique_ptr<CommsManager> &comms, uint32_t expected_serial) {
-    comms.reset();
+    // A fresh manager each look, connected or not: the old one knows nothing of the new link.
+    comms = std::make_unique<CommsManager>();
     if (USBHID::findInterface(vendor_id, product_id).empty()) {
         return {};
     }
-    comms = std::make_unique<CommsManager>();
     if (!comms->establish_connection()) {
         return {};
     }

@@ -66,7 +66,7 @@ bool reboot_and_let_go(CommsManager *comms);
 Look identify(CommsManager *comms, uint32_t expected_serial);
 
 // One look for the unit: when its interface is listed, a fresh manager connects to it (the old
-// one is closed first) and the unit is identified. NotYet leaves `comms` unconnected.
+// one is closed first) and the unit is identified. NotYet leaves `comms` a manager not connected.
 Look look_for_unit(std::unique_ptr<CommsManager> &comms, uint32_t expected_serial);
 
 // Looks every LOOK_INTERVAL until a unit answers, `timeout` has passed or `stop` (may be null)

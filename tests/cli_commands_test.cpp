@@ -2,8 +2,11 @@
 // of each kind of failure.
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -145,7 +148,9 @@ TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {
           {"reboot", "--dry-run"},
           {"get", "vne", "--save"},
           {"diff", "unit.json", "--save"},
-          {"flash", "image.bin", "--save"}}) {
+          {"flash", "image.bin", "--save"},
+          {"get", "vne", "--from", "unit.json"},
+          {"preview", "unit.png", "--save"}}) {
         const CliRun r = cli(line);
         EXPECT_EQ(r.status, CLI_USAGE) << *line.begin();
         EXPECT_NE(r.err.find("does not take --"), std::string::npos) << r.err;
@@ -157,4 +162,146 @@ TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {
     // The options every command takes, and those of its own, still pass.
     EXPECT_EQ(cli({"--json", "--verbose", "set", "vne=151", "--save"}).status, CLI_OK);
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 151);
+}
+
+TEST_F(Cli, ContradictingSettingsAreRefusedUnlessForcedAndCheckListsThem) {
+    const std::size_t sets = setRequests();
+    CliRun r = cli({"set", "vne=50", "vs0=130"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("Vne (50) is below Vn0 (120): the yellow arc would run backwards"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("nothing sent"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), sets);
+
+    // An import of such a file is refused the same way; a dry run only warns.
+    const std::string file = dir.filePath("bad.json").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    {
+        std::ifstream in(file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t at = text.find("\"vne\": 150");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, 10, "\"vne\": 100");
+        std::ofstream(file) << text;
+    }
+    EXPECT_EQ(cli({"import", file}).status, CLI_USAGE);
+    EXPECT_EQ(setRequests(), sets);
+    r = cli({"import", file, "--dry-run"});
+    EXPECT_EQ(r.status, CLI_OK);
+    EXPECT_NE(r.err.find("warning: Vne (100) is below Vn0 (120)"), std::string::npos) << r.err;
+
+    // check: the file without a unit, then the unit's own settings.
+    sim::unit().enumeration().clear();
+    r = cli({"check", file});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_EQ(r.out, "Vne (100) is below Vn0 (120): the yellow arc would run backwards\n");
+    sim::reset();
+    r = cli({"check"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "no problems: the settings keep every rule\n");
+
+    // --force sends them anyway.
+    r = cli({"set", "vne=100", "--force"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 100);
+    EXPECT_EQ(cli({"check", "--force"}).status, CLI_USAGE); // check takes no --force
+}
+
+TEST_F(Cli, SeveralUnitsAreListedAndNoneIsGuessed) {
+    sim::SimUnit &second = sim::addUnit("sim:second", 0x0BADCAFEu);
+    CliRun r = cli({"devices"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "0x12345678  USB HID  sim:efis-display-unit\n"
+                     "0x0BADCAFE  USB HID  sim:second\n");
+    r = cli({"--json", "devices"});
+    EXPECT_EQ(r.json().value("devices").toArray().at(1).toObject().value("path").toString(),
+              "sim:second");
+
+    // No choice: refused, naming each unit with the option that picks it; no settings sent.
+    r = cli({"set", "vne=161"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("2 units found"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--serial 0x0BADCAFE or --device sim:second"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), 0u);
+    for (const sim::Message &m : second.received()) {
+        EXPECT_EQ(m.can_id, static_cast<uint32_t>(CANMSG_WHOAMI)) << "only asked who it is";
+    }
+
+    // Chosen by serial number (hexadecimal or decimal) or by path: only that unit changes.
+    EXPECT_EQ(cli({"set", "vne=161", "--serial", "0x0BADCAFE"}).status, CLI_OK);
+    EXPECT_EQ(second.settings().vspeeds.Vne, 161);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 150);
+    EXPECT_EQ(cli({"set", "vne=162", "--serial", "195939070"}).status, CLI_OK);
+    EXPECT_EQ(second.settings().vspeeds.Vne, 162);
+    r = cli({"--json", "info", "--device", "sim:second"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.json().value("serial_number").toString(), "0x0BADCAFE");
+    EXPECT_EQ(r.json().value("interface").toString(), "USB HID");
+    EXPECT_EQ(r.json().value("path").toString(), "sim:second");
+
+    EXPECT_EQ(cli({"info", "--serial", "0x1"}).status, CLI_NO_UNIT);
+    EXPECT_EQ(cli({"info", "--serial", "twelve"}).status, CLI_USAGE);
+    EXPECT_EQ(cli({"info", "--device", "sim:nowhere"}).status, CLI_NO_UNIT);
+    EXPECT_EQ(cli({"devices", "--serial", "0x0BADCAFE"}).status, CLI_USAGE);
+
+    sim::units().clear();
+    sim::units().emplace_back();
+    sim::unit().enumeration().clear();
+    EXPECT_EQ(cli({"devices"}).status, CLI_NO_UNIT);
+}
+
+TEST_F(Cli, AUnitPulledOutDuringAFlashIsNamedWithWhatWasConfirmed) {
+    sim::unit().flash().setPartition(partition_1);
+    const Bytes image = fwtest::makeImage({1000, 300});
+    const std::string path = dir.filePath("image.bin").toStdString();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    // The third payload write: two pieces of the payload were confirmed.
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Unplug, CANMSG_WRITE_MX25, 3));
+    CliRun r = cli({"flash", path});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("the unit was disconnected during flash after 128 byte(s) of the image "
+                         "were confirmed; the update is incomplete: run it again"),
+              std::string::npos)
+        << r.err;
+
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Unplug, CANMSG_REQUEST_USER_SETTING, 3));
+    r = cli({"get"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("the unit was disconnected during get"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, PreviewDrawsAFileOrTheUnitAtTheRequestedSize) {
+    const std::string file = dir.filePath("unit.json").toStdString();
+    const std::string png = dir.filePath("preview.png").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+
+    // From the file, nothing is asked of the unit, whose own settings now differ.
+    sim::unit().settings().vspeeds.Vne = 100;
+    const std::size_t requests = sim::unit().received().size();
+    CliRun r = cli({"--json", "preview", png, "--from", file, "--size", "320x240"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(sim::unit().received().size(), requests);
+    EXPECT_EQ(r.json().value("problems").toArray(), QJsonArray());
+    EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(320, 240));
+
+    // From the unit, at the default size, naming what is wrong with its arcs.
+    r = cli({"preview", png});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    const QStringList lines = QString::fromStdString(r.out).split('\n');
+    EXPECT_EQ(lines.filter(QRegularExpression("^problem: .*Vn0")).filter("Vne").size(), 1) << r.out;
+    EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(800, 600));
+
+    // A size that is not WIDTHxHEIGHT in range, or a file that is not a settings file, is
+    // refused without writing anything.
+    const std::string other = dir.filePath("other.png").toStdString();
+    for (const char *size : {"800", "10x600", "5000x600"}) {
+        EXPECT_EQ(cli({"preview", other, "--from", file, "--size", size}).status, CLI_USAGE);
+    }
+    EXPECT_EQ(cli({"preview", other, "--from", png}).status, CLI_USAGE);
+    EXPECT_EQ(cli({"preview", other, "--from", file, "--serial", "1"}).status, CLI_USAGE);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(other)));
 }

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -28,6 +29,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QWidget>
@@ -36,6 +38,10 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <QScrollArea>
+
+#include "form_binding.h"
 
 namespace form_table {
 
@@ -285,10 +291,12 @@ inline constexpr const char *kTipVlo =
 inline const ExpectedWidget kExpectedForm[] = {
     // Window level.
     widget("MainWindow", "QMainWindow", nullptr).at(0, 0, 860, 598).withText("RK_62 EFIS Config"),
-    widget("centralwidget", "QWidget", "MainWindow"),
+    widget("formScrollArea", "QScrollArea", "MainWindow"),
+    widget("centralwidget", "QWidget", "qt_scrollarea_viewport"),
     widget("tabWidget", "QTabWidget", "centralwidget").at(10, 10, 841, 541).current(0),
     widget("menubar", "QMenuBar", "MainWindow").at(0, 0, 860, 23),
     widget("statusbar", "QStatusBar", "MainWindow"),
+    widget("displayPreviewDock", "QDockWidget", "MainWindow"),
     widget("tab", "QWidget", "tabWidget").page(0, "Settings"),
     widget("tab_2", "QWidget", "tabWidget").page(1, "Firmware Update"),
 
@@ -448,6 +456,8 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(110, 10, 104, 31)
         .font(kFormFont)
         .wrap(QPlainTextEdit::NoWrap)
+        .tip("The registration after its prefix: letters and digits, at most 11 characters with "
+             "the prefix")
         .noScrollBars()
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed),
 
@@ -459,6 +469,9 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(620, 350, 160, 16)
         .oriented(Qt::Horizontal)
         .range(0, 21, -1, 10),
+    // The sliders' values beside them.
+    widget("label_brightness_value", "QLabel", "tab").at(785, 346, 36, 24).withText("10"),
+    widget("label_text_bg_alpha_value", "QLabel", "tab").at(785, 406, 36, 24).withText("150"),
     label("label_text_bg_alpha", "tab", "Text Background Transparency")
         .at(580, 380, 245, 19)
         .align(kLeftAligned),
@@ -663,7 +676,15 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<s
     if (e.width >= 0) {
         const QRect g = w->geometry();
         if (e.parent == nullptr) {
-            if (w->width() != e.width || w->height() != e.height) {
+            // The display preview docked beside the settings widens the window by its room.
+            int preview_room = 0;
+            const auto *dock = window->findChild<QDockWidget *>("displayPreviewDock");
+            if (dock != nullptr && !dock->isFloating()) {
+                preview_room = dock->sizeHint().width() +
+                               window->style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent,
+                                                            nullptr, window);
+            }
+            if (w->width() - preview_room != e.width || w->height() != e.height) {
                 report("size is " + std::to_string(w->width()) + "x" + std::to_string(w->height()) +
                        ", expected " + std::to_string(e.width) + "x" + std::to_string(e.height));
             }
@@ -946,8 +967,11 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<s
         }
     }
 
-    // No style sheet anywhere at start (colour buttons get theirs from a load).
-    if (!w->styleSheet().isEmpty()) {
+    // No style sheet anywhere at start (colour buttons get theirs from a load), but the settings
+    // tab's style of edited fields.
+    const bool edited_style = std::strcmp(e.name, "tab") == 0 &&
+                              w->styleSheet() == QLatin1String(form_binding::EDITED_STYLE);
+    if (!w->styleSheet().isEmpty() && !edited_style) {
         report("style sheet is " + quoted(w->styleSheet()) + ", expected none");
     }
 
@@ -993,8 +1017,11 @@ inline std::vector<std::string> checkForm(QWidget *window) {
     auto nameOf = [](const QWidget *w) {
         return w ? detail::quoted(w->objectName()) : std::string("none");
     };
-    if (mw->centralWidget() == nullptr ||
-        mw->centralWidget()->objectName() != QLatin1String("centralwidget")) {
+    // The form scrolls inside the window's central scroll area.
+    auto *scroll = qobject_cast<QScrollArea *>(mw->centralWidget());
+    if (scroll == nullptr || scroll->objectName() != QLatin1String("formScrollArea") ||
+        scroll->widget() == nullptr ||
+        scroll->widget()->objectName() != QLatin1String("centralwidget")) {
         out.push_back("MainWindow: central widget is " + nameOf(mw->centralWidget()) +
                       ", expected \"centralwidget\"");
     }
@@ -1006,6 +1033,7 @@ inline std::vector<std::string> checkForm(QWidget *window) {
         for (const QAction *action : menu->actions()) {
             const QObject *added = action->menu();
             if (added == nullptr || (added->objectName() != QLatin1String("menuFile") &&
+                                     added->objectName() != QLatin1String("menuEdit") &&
                                      added->objectName() != QLatin1String("menuDevice"))) {
                 out.push_back("menubar: has " + detail::quoted(action->text()) +
                               ", expected only the window's own menus");
