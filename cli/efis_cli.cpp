@@ -40,6 +40,10 @@ const char *const USAGE =
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
     "file, 3 no unit found\n";
 
+// What a command that finds nothing to change says, rather than nothing at all.
+const char *const NO_DIFFERENCES = "no differences";
+const char *const NOTHING_SENT = ": nothing sent";
+
 // The program's own streams: standard output as it was, and standard error.
 struct Streams {
     FILE *out = nullptr;
@@ -164,7 +168,7 @@ private:
     int flash(const QString &path);
     int reboot();
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report);
-    bool readFile(const QString &path, Settings_t *target);
+    bool fileTaken(const QString &path, const settings_file::FileResult &read);
 
     Streams s;
     std::unique_ptr<CommsManager> comms;
@@ -175,6 +179,7 @@ private:
     FieldSet unread_at_load;
     SettingsState state;
     LoadResult loaded;
+    QByteArray file_text; // import, diff: the settings file, read before the unit is reached
 };
 
 int Cli::connect() {
@@ -301,6 +306,7 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
         for (const QJsonValue key : sent) {
             std::fprintf(s.out, "sent %s\n", qPrintable(key.toString()));
         }
+
         if (store) {
             std::fprintf(s.out, "stored under checksum %s\n",
                          qPrintable(report->value("checksum").toString()));
@@ -334,6 +340,9 @@ int Cli::set(const QStringList &assignments, bool save_after) {
         error(problem);
         return CLI_USAGE;
     }
+    if (!s.json && settings_file::differences(record, target).empty()) {
+        std::fprintf(s.out, "%s%s\n", NO_DIFFERENCES, NOTHING_SENT);
+    }
     QJsonObject report;
     return sendAndStore(target, save_after, &report);
 }
@@ -343,19 +352,14 @@ int Cli::save() {
     return sendAndStore(record, true, &report);
 }
 
-bool Cli::readFile(const QString &path, Settings_t *target) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error(QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
-        return false;
+// Reports a settings file that could not be taken; true when it was.
+bool Cli::fileTaken(const QString &path, const settings_file::FileResult &read) {
+    if (read.outcome == settings_file::FileOutcome::Unreadable) {
+        error(QStringLiteral("cannot read %1: %2").arg(path, read.problem));
+    } else if (read.outcome == settings_file::FileOutcome::Refused) {
+        error(QStringLiteral("%1 refused: %2").arg(path, read.problem));
     }
-    QString problem;
-    if (in.size() > 1024 * 1024 || !settings_file::read(in.readAll(), target, nullptr, &problem)) {
-        error(QStringLiteral("%1 refused: %2")
-                  .arg(path, problem.isEmpty() ? QStringLiteral("too large") : problem));
-        return false;
-    }
-    return true;
+    return read.outcome == settings_file::FileOutcome::Read;
 }
 
 int Cli::exportTo(const QString &path) {
@@ -383,7 +387,9 @@ int Cli::exportTo(const QString &path) {
 
 int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
     Settings_t target = record;
-    if (!readFile(path, &target)) {
+    QString problem;
+    if (!settings_file::read(file_text, &target, nullptr, &problem)) {
+        error(QStringLiteral("%1 refused: %2").arg(path, problem));
         return CLI_USAGE;
     }
     const std::vector<settings_file::Difference> differences =
@@ -399,6 +405,9 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
             std::fprintf(s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
                          qPrintable(d.other));
         }
+    }
+    if (!s.json && differences.empty()) {
+        std::fprintf(s.out, "%s%s\n", NO_DIFFERENCES, !apply || dry_run ? "" : NOTHING_SENT);
     }
     if (!apply || dry_run) {
         if (s.json) {
@@ -472,6 +481,12 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
         error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
                                : QStringLiteral("wrong number of arguments for %1").arg(command));
         std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    // A file to compare is read before the unit is reached: a file that cannot be taken ends
+    // the command with nothing sent.
+    if ((command == "import" || command == "diff") &&
+        !fileTaken(args.at(0), settings_file::readFileText(args.at(0), &file_text))) {
         return CLI_USAGE;
     }
     if (const int status = connect(); status != CLI_OK) {
