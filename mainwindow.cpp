@@ -26,6 +26,8 @@
 
 #include "firmware_ops.h"
 #include "get_set.h"
+#include "log_capture.h"
+#include "log_panel.h"
 #include "registration_prefix.h"
 #include "settings_flows.h"
 
@@ -229,7 +231,7 @@ protected:
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr),
       changed_values(), unknown_on_unit(allSettingsFields()) {
-    qInstallMessageHandler(customMessageHandler);
+    LogCapture::installHandler(customMessageHandler);
     ui->setupUi(this);
     ui->statusbar->showMessage("Initializing...", 0);
 
@@ -309,6 +311,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     setUpFileMenu();
     setUpDeviceMenu();
+    addLogAndHelpMenus(this);
 
     QThread::msleep(100);
 
@@ -995,7 +998,7 @@ void MainWindow::onStartUpdateClicked() {
     if (done) {
         ui->statusbar->showMessage("Firmware update completed", 0);
     } else {
-        ui->statusbar->showMessage("Error: Firmware update failed (see log)", 0);
+        ui->statusbar->showMessage("Error: Firmware update failed (see View → Log)", 0);
         qDebug() << "Firmware update failed";
     }
     qDebug() << "Firmware update process finished";
