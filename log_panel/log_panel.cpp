@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <QStatusTipEvent>
 #include <QStatusBar>
 
 #include <hidapi.h>
@@ -75,18 +76,48 @@ QString aboutText() {
              QStringLiteral(QT_VERSION_STR), QString::fromLatin1(hid_version_str()));
 }
 
+namespace {
+
+// Keeps an outcome in the status bar while a menu is open: Qt clears the bar's message for every
+// menu entry the pointer passes, all of which have no status tip. Without it, opening View to
+// read the log would wipe the line that pointed there.
+class KeepStatusMessage : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        return event->type() == QEvent::StatusTip &&
+               static_cast<QStatusTipEvent *>(event)->tip().isEmpty();
+    }
+};
+
+constexpr int PANEL_HEIGHT = 200;
+
+} // namespace
+
 void addLogAndHelpMenus(QMainWindow *window) {
+    window->installEventFilter(new KeepStatusMessage(window));
     auto *panel = new LogPanel(LogCapture::running(), window);
     window->addDockWidget(Qt::BottomDockWidgetArea, panel);
     panel->hide();
+    // The form keeps its room: the window grows by the panel while it is shown below the form.
+    panel->resize(panel->width(), PANEL_HEIGHT);
+    QObject::connect(panel->toggleViewAction(), &QAction::toggled, window,
+                     [window, panel](bool on) {
+                         if (!panel->isFloating()) {
+                             window->resize(window->width(),
+                                            window->height() + (on ? PANEL_HEIGHT : -PANEL_HEIGHT));
+                         }
+                     });
 
     QMenu *view = window->menuBar()->addMenu(QObject::tr("&View"));
     view->setObjectName("menuView");
     QAction *log = panel->toggleViewAction();
-    log->setText(QObject::tr("Log"));
+    log->setText(QObject::tr("&Log"));
     log->setObjectName("actionLog");
     view->addAction(log);
-    QAction *save = view->addAction(QObject::tr("Save Log…"));
+    QAction *save = view->addAction(QObject::tr("&Save Log…"));
     save->setObjectName("actionSaveLog");
     QObject::connect(save, &QAction::triggered, panel, [window, panel] {
         const QString name = QStringLiteral("efis-config-log-%1.txt")
@@ -107,7 +138,7 @@ void addLogAndHelpMenus(QMainWindow *window) {
 
     QMenu *help = window->menuBar()->addMenu(QObject::tr("&Help"));
     help->setObjectName("menuHelp");
-    QAction *about = help->addAction(QObject::tr("About EFIS Config"));
+    QAction *about = help->addAction(QObject::tr("&About EFIS Config"));
     about->setObjectName("actionAbout");
     QObject::connect(about, &QAction::triggered, window, [window] {
         QMessageBox box(QMessageBox::Information, QObject::tr("About EFIS Config"), aboutText(),

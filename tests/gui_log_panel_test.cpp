@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -154,4 +155,13 @@ TEST_F(LogPanelTest, AboutNamesTheVersionsAndTheLicence) {
         << text.toStdString();
     EXPECT_TRUE(text.contains("hidapi (none: the simulated unit answers the hidapi calls)"));
     EXPECT_TRUE(text.contains("Apache License, Version 2.0"));
+}
+
+TEST_F(LogPanelTest, OpeningAMenuKeepsTheOutcomeInTheStatusBar) {
+    open();
+    window->statusBar()->showMessage("Error: Firmware update failed (see View → Log)", 0);
+    // What Qt sends for each menu entry the pointer passes, none of which has a status tip.
+    QStatusTipEvent passing{QString()};
+    QCoreApplication::sendEvent(window.get(), &passing);
+    EXPECT_EQ(status(), "Error: Firmware update failed (see View → Log)");
 }

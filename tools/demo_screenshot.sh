@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Drives the demo under a virtual X display through a firmware update with the
-# demo image and takes a screenshot of the window when the update is done:
-#   tools/demo_screenshot.sh [output.png]   (default: docs/demo-after-firmware-update.png)
+# demo image and takes a screenshot of the window when the update is done, then
+# one with View → Log open:
+#   tools/demo_screenshot.sh [update.png [log.png]]
+#   (default: docs/demo-after-firmware-update.png, docs/demo-log-panel.png)
 # Needs Xvfb, xdotool and ImageMagick (apt-get install xvfb xdotool imagemagick)
 # and a built demo (tools/quickstart.sh demo, or cmake --build build).
 # The clicks go to the form's fixed geometry, relative to the window.
@@ -10,6 +12,7 @@ set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EFIS_BUILD_DIR:-$top/build}"
 out="${1:-$top/docs/demo-after-firmware-update.png}"
+log_out="${2:-$top/docs/demo-log-panel.png}"
 display=":${EFIS_DEMO_DISPLAY:-97}"
 work="$(mktemp -d)"
 
@@ -19,7 +22,7 @@ done
 [ -x "$build/efis-config-demo" ] && [ -f "$build/demo-firmware.bin" ] ||
     { echo "build the demo first: tools/quickstart.sh demo" >&2; exit 1; }
 
-Xvfb "$display" -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 demo=""
 cleanup() {
@@ -66,3 +69,11 @@ sleep 0.5
 mkdir -p "$(dirname "$out")"
 import -window "$window" "$out"
 echo "screenshot: $out"
+
+# View → Log: the panel below the form, holding what the demo printed.
+click 114 8  # the "View" menu
+xdotool key l  # its "Log"
+sleep 1
+mkdir -p "$(dirname "$log_out")"
+import -window "$window" "$log_out"
+echo "screenshot: $log_out"
