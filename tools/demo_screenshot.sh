@@ -9,6 +9,25 @@
 # The clicks go to the form's fixed geometry, relative to the window.
 set -euo pipefail
 
+usage="usage: $0 [UPDATE.png [LOG.png]]
+  takes the demo's window after a firmware update, and with View → Log open
+  (defaults: docs/demo-after-firmware-update.png, docs/demo-log-panel.png)"
+case "${1:-}" in
+-h | --help)
+    echo "$usage"
+    exit 0
+    ;;
+-*)
+    echo "$0: unknown option \"$1\"" >&2
+    echo "$usage" >&2
+    exit 2
+    ;;
+esac
+if [ $# -gt 2 ]; then
+    echo "$usage" >&2
+    exit 2
+fi
+
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EFIS_BUILD_DIR:-$top/build}"
 out="${1:-$top/docs/demo-after-firmware-update.png}"
