@@ -14,6 +14,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "cli_commands.h"
 #include "comms.h"
 #include "firmware_ops.h"
 #include "hid_access.h"
@@ -154,7 +155,9 @@ public:
     explicit Cli(Streams streams)
         : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
 
-    int run(const QString &command, const QStringList &args, bool save_after, bool dry_run);
+    // Runs a command whose arguments and options were checked against its entry.
+    int run(const cli::CommandSpec &found, const QStringList &args,
+            const QCommandLineParser &parser);
 
 private:
     int connect();
@@ -459,30 +462,11 @@ int Cli::reboot() {
     return CLI_OK;
 }
 
-int Cli::run(const QString &command, const QStringList &args, bool save_after, bool dry_run) {
-    struct Command {
-        const char *name;
-        int min_args;
-        int max_args; // -1: any number
-        bool loads;
-    };
-    const Command commands[] = {
-        {"info", 0, 0, true}, {"get", 0, -1, true},   {"set", 1, -1, true},
-        {"save", 0, 0, true}, {"export", 1, 1, true}, {"import", 1, 1, true},
-        {"diff", 1, 1, true}, {"flash", 1, 1, false}, {"reboot", 0, 0, false}};
-    const Command *found = nullptr;
-    for (const Command &c : commands) {
-        if (command == QLatin1String(c.name)) {
-            found = &c;
-        }
-    }
-    if (found == nullptr || args.size() < found->min_args ||
-        (found->max_args >= 0 && args.size() > found->max_args)) {
-        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
-                               : QStringLiteral("wrong number of arguments for %1").arg(command));
-        std::fputs(USAGE, stderr);
-        return CLI_USAGE;
-    }
+int Cli::run(const cli::CommandSpec &found, const QStringList &args,
+             const QCommandLineParser &parser) {
+    const QString command = QLatin1String(found.name);
+    const bool save_after = parser.isSet(QStringLiteral("save"));
+    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
     // A file to compare is read before the unit is reached: a file that cannot be taken ends
     // the command with nothing sent.
     if ((command == "import" || command == "diff") &&
@@ -492,7 +476,7 @@ int Cli::run(const QString &command, const QStringList &args, bool save_after, b
     if (const int status = connect(); status != CLI_OK) {
         return status;
     }
-    if (found->loads) {
+    if (found.loads) {
         if (const int status = load(); status != CLI_OK) {
             return status;
         }
@@ -529,18 +513,13 @@ int efisCliMain(int argc, char *argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     QCommandLineParser parser;
-    const QCommandLineOption json("json", "Machine-readable output.");
-    const QCommandLineOption verbose("verbose", "The device layer's lines on standard error.");
-    const QCommandLineOption save("save", "set: store the settings afterwards.");
-    const QCommandLineOption dry_run("dry-run", "import: show the differences only.");
-    const QCommandLineOption help({"h", "help"}, "This text.");
-    parser.addOptions({json, verbose, save, dry_run, help});
+    parser.addOptions(cli::parserOptions());
     if (!parser.parse(arguments)) {
         error(parser.errorText());
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(USAGE, stdout);
         return CLI_OK;
     }
@@ -550,14 +529,30 @@ int efisCliMain(int argc, char *argv[]) {
         return CLI_USAGE;
     }
     const QString command = positional.takeFirst();
+    const cli::CommandSpec *found = cli::findCommand(command);
+    if (found == nullptr || positional.size() < found->min_args ||
+        (found->max_args >= 0 && positional.size() > found->max_args)) {
+        error(found == nullptr ? QStringLiteral("unknown command \"%1\"").arg(command)
+                               : QStringLiteral("wrong number of arguments for %1").arg(command));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
+    // Before anything reaches the unit: an option the command does not take would otherwise
+    // be ignored, and the command run as though it had not been given.
+    if (const QString refused = cli::refusedOption(parser, *found); !refused.isEmpty()) {
+        error(QStringLiteral("%1 does not take --%2").arg(command, refused));
+        std::fputs(USAGE, stderr);
+        return CLI_USAGE;
+    }
 
     // The device layer prints its lines on standard output: keep that stream for the program's
     // own output and send those lines to standard error, or nowhere.
     std::fflush(stdout);
     const int saved_stdout = dup(STDOUT_FILENO);
-    const int sink = parser.isSet(verbose) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    const int sink =
+        parser.isSet(QStringLiteral("verbose")) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
     Streams streams;
-    streams.json = parser.isSet(json);
+    streams.json = parser.isSet(QStringLiteral("json"));
     streams.out = saved_stdout >= 0 ? fdopen(dup(saved_stdout), "w") : nullptr;
     if (streams.out == nullptr || sink < 0) {
         error(QStringLiteral("cannot set up the output streams"));
@@ -570,7 +565,7 @@ int efisCliMain(int argc, char *argv[]) {
     int status;
     {
         Cli cli(streams);
-        status = cli.run(command, positional, parser.isSet(save), parser.isSet(dry_run));
+        status = cli.run(*found, positional, parser);
     }
 
     std::fflush(stdout);

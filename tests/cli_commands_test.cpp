@@ -199,3 +199,24 @@ TEST_F(Cli, ACommandThatChangesNothingSaysSo) {
     EXPECT_EQ(r.out, "no differences: nothing sent\n");
     EXPECT_EQ(setRequests(), sets);
 }
+
+TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {
+    const Settings_t before = sim::unit().settings();
+    for (const std::initializer_list<std::string> &line :
+         {std::initializer_list<std::string>{"set", "vne=100", "--dry-run"},
+          {"reboot", "--dry-run"},
+          {"get", "vne", "--save"},
+          {"diff", "unit.json", "--save"},
+          {"flash", "image.bin", "--save"}}) {
+        const CliRun r = cli(line);
+        EXPECT_EQ(r.status, CLI_USAGE) << *line.begin();
+        EXPECT_NE(r.err.find("does not take --"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(sim::unit().outputReports().empty()) << "not even the serial number asked";
+    EXPECT_FALSE(sim::unit().rebootRequested());
+    EXPECT_EQ(std::memcmp(&sim::unit().settings(), &before, sizeof(before)), 0);
+
+    // The options every command takes, and those of its own, still pass.
+    EXPECT_EQ(cli({"--json", "--verbose", "set", "vne=151", "--save"}).status, CLI_OK);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 151);
+}
