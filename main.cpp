@@ -10,9 +10,10 @@ int main(int argc, char *argv[]) {
     // (a log, a support request): a tool that is ended or crashes then loses none of them.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Kept for View → Log from the first line on, Qt's own included; the terminal still gets
-    // every line. It outlives the window and the application object.
+    // every line. The window installs the log handler through it. It outlives the window and
+    // the application object.
     LogCapture log;
-    log.start(customMessageHandler);
+    log.start();
     QApplication a(argc, argv);
     // The window connects to the unit and loads its settings while it is built,
     // so it is already filled when it first appears.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -90,14 +91,16 @@ bool LogCapture::start(QtMessageHandler handler) {
             closeFd(saved_[s]);
             closeFd(wake_[s]);
         }
-        qInstallMessageHandler(handler);
+        if (handler != nullptr) {
+            qInstallMessageHandler(handler);
+        }
         return false;
     }
     // A pipe would make standard output fully buffered: keep each line going out as printed.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     capturing_ = true;
     active.store(this);
-    qInstallMessageHandler(handleMessage);
+    previous_ = qInstallMessageHandler(handleMessage);
     reader_ = std::thread([this] { readLoop(); });
     return true;
 }
@@ -114,7 +117,7 @@ void LogCapture::stop() {
     if (!capturing_) {
         return;
     }
-    qInstallMessageHandler(handler_);
+    qInstallMessageHandler(handler_ != nullptr ? handler_ : previous_);
     active.store(nullptr);
     std::fflush(stdout);
     std::fflush(stderr);
@@ -150,7 +153,19 @@ void LogCapture::handleMessage(QtMsgType type, const QMessageLogContext &context
         // The handler ends the process: its line goes straight to where standard error went.
         capture->restoreStreams();
     }
-    capture->handler_(type, context, msg);
+    if (capture->handler_ != nullptr) {
+        capture->handler_(type, context, msg);
+    } else if (capture->previous_ != nullptr) {
+        capture->previous_(type, context, msg);
+    } else {
+        // Qt's own line, as it writes it without a handler.
+        std::fprintf(stderr, "%s\n",
+                     qFormatLogMessage(type, context, msg).toLocal8Bit().constData());
+        std::fflush(stderr);
+        if (type == QtFatalMsg) {
+            std::abort();
+        }
+    }
     capture->drain();
 }
 

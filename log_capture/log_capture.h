@@ -39,9 +39,10 @@ public:
     LogCapture &operator=(const LogCapture &) = delete;
 
     // Takes over standard output and standard error and installs `handler` (the tool's log
-    // handler) through the capture. False, with the streams as they were, when the pipes cannot
-    // be set up; the handler is installed all the same.
-    bool start(QtMessageHandler handler);
+    // handler) through the capture; with none, messages go to the handler in force before until
+    // installHandler names one. False, with the streams as they were, when the pipes cannot be
+    // set up; the handler is installed all the same.
+    bool start(QtMessageHandler handler = nullptr);
     // Puts the streams back, keeps what was still on its way, and installs the plain handler.
     void stop();
 
@@ -71,6 +72,7 @@ private:
     void restoreStreams();
 
     QtMessageHandler handler_ = nullptr;
+    QtMessageHandler previous_ = nullptr; // in force before start; null: Qt's own
     std::thread reader_;
     mutable std::mutex mutex_; // the pipes' read ends, the lines and the partial lines
     int pipe_read_[2] = {-1, -1};

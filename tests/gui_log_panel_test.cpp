@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
@@ -122,7 +123,8 @@ TEST_F(LogPanelTest, SaveLogWritesWhatThePanelShows) {
     const QString path = dir.filePath("support.txt");
     run([&] {
         LogCapture capture;
-        ASSERT_TRUE(capture.start(customMessageHandler));
+        // As efis-config's entry point starts it: the window installs the log handler through it.
+        ASSERT_TRUE(capture.start());
         window = std::make_unique<MainWindow>();
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return logView()->blockCount() == static_cast<int>(capture.lineCount()); },
@@ -135,6 +137,10 @@ TEST_F(LogPanelTest, SaveLogWritesWhatThePanelShows) {
         EXPECT_EQ(status(), "Log saved to " + path);
         QFile saved(path);
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(capture.text().contains(
+            QRegularExpression("\nDebug: .* \\(.*mainwindow\\.cpp:[0-9]+, void "
+                               "MainWindow::updateUIFromConfig\\(\\)\\)\n")))
+            << capture.text().toStdString();
         EXPECT_EQ(saved.readAll(), capture.text().toLocal8Bit());
         window.reset();
     });
