@@ -41,56 +41,33 @@ ReadResult tooLarge(std::size_t limit) {
     return failure(ReadStatus::TooLarge, "it holds more than " + sizeText(limit));
 }
 
-// A regular file: its size says at once whether it fits; read it to its end.
-ReadResult readRegular(int fd, std::size_t limit, off_t size) {
-    if (size < 0 || static_cast<unsigned long long>(size) > limit) {
-        return tooLarge(limit);
-    }
-    ReadResult result;
-    result.status = ReadStatus::Read;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return failure(ReadStatus::ReadFailed, std::strerror(errno));
-        }
-        if (n == 0) {
-            return result;
-        }
-        // The file may have grown since its size was taken.
-        if (result.data.size() + static_cast<std::size_t>(n) > limit) {
-            return tooLarge(limit);
-        }
-        result.data.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-// A pipe, a socket or a device: read what arrives until its end, for at most `wait_ms`.
-ReadResult readStream(int fd, std::size_t limit, int wait_ms) {
+// Reads the file to its end. A pipe, a socket or a device (`stream`) may take at most `wait_ms`
+// to deliver all of it; a regular file is read at once.
+ReadResult readToEnd(int fd, std::size_t limit, int wait_ms, bool stream) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
     ReadResult result;
     result.status = ReadStatus::Read;
     char buffer[65536];
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd p{fd, POLLIN, 0};
-        const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready < 0) {
-            return failure(ReadStatus::ReadFailed, std::strerror(errno));
-        }
-        if (ready == 0) {
-            return failure(ReadStatus::DidNotEnd,
-                           "it is a pipe or a device that did not end within " +
-                               (wait_ms % 1000 == 0 ? std::to_string(wait_ms / 1000) + " s"
-                                                    : std::to_string(wait_ms) + " ms"));
+        if (stream) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            pollfd p{fd, POLLIN, 0};
+            const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready < 0) {
+                return failure(ReadStatus::ReadFailed, std::strerror(errno));
+            }
+            if (ready == 0) {
+                return failure(ReadStatus::DidNotEnd,
+                               "it is a pipe or a device that did not end within " +
+                                   (wait_ms % 1000 == 0 ? std::to_string(wait_ms / 1000) + " s"
+                                                        : std::to_string(wait_ms) + " ms"));
+            }
         }
         const ssize_t n = read(fd, buffer, sizeof(buffer));
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -102,6 +79,7 @@ ReadResult readStream(int fd, std::size_t limit, int wait_ms) {
         if (n == 0) {
             return result;
         }
+        // A regular file may have grown since its size was taken.
         if (result.data.size() + static_cast<std::size_t>(n) > limit) {
             return tooLarge(limit);
         }
@@ -134,10 +112,12 @@ ReadResult readAll(const std::string &path, std::size_t limit, int wait_ms) {
     if (S_ISDIR(info.st_mode)) {
         return failure(ReadStatus::Directory, "it is a directory");
     }
-    if (S_ISREG(info.st_mode)) {
-        return readRegular(fd.get(), limit, info.st_size);
+    const bool regular = S_ISREG(info.st_mode);
+    // A regular file's size says at once whether it fits.
+    if (regular && (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > limit)) {
+        return tooLarge(limit);
     }
-    return readStream(fd.get(), limit, wait_ms);
+    return readToEnd(fd.get(), limit, wait_ms, !regular);
 }
 
 } // namespace input_file
