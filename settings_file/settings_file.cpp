@@ -166,7 +166,7 @@ QString rangeText(const FieldRule &rule) {
             .arg(rule.min, 0, 'f', 1)
             .arg(rule.max, 0, 'f', 1);
     case Kind::Registration:
-        return QStringLiteral("text of at most 11 Latin-1 characters");
+        return QStringLiteral("text of at most 11 Latin-1 characters other than \u00FF");
     case Kind::Colour:
         return QStringLiteral("a colour \"#RRGGBB\" or \"#AARRGGBB\"");
     case Kind::Angle:
@@ -218,7 +218,9 @@ bool take(const FieldRule &rule, const QJsonValue &value, Settings_t *record) {
         char bytes[SETTINGS_REGISTRATION_LEN] = {};
         for (int i = 0; i < text.size(); ++i) {
             const char16_t unit = text.at(i).unicode();
-            if (unit == 0 || unit > 0xFF) {
+            // 0xFF ends the registration as erased flash does: "G-\u00FFX" would be read back,
+            // shown and exported as "G-".
+            if (unit == 0 || unit >= 0xFF) {
                 return false;
             }
             bytes[i] = static_cast<char>(unit);

@@ -96,7 +96,11 @@ TEST(SettingsFile, EveryKindOfBadFileIsRefusedWholeWithItsReason) {
          "\"knots\", \"kph\""},
         {withEntry(record, "registration", "ABCDEFGHIJKL"),
          "Field \"registration\": value \"ABCDEFGHIJKL\" is not allowed; allowed: text of at "
-         "most 11 Latin-1 characters"},
+         "most 11 Latin-1 characters other than \u00FF"},
+        // 0xFF would end the text when read back: "G-" where the file says "G-\u00FFX".
+        {withEntry(record, "registration", QStringLiteral("G-\u00FFX")),
+         "Field \"registration\": value \"G-\u00FFX\" is not allowed; allowed: text of at most "
+         "11 Latin-1 characters other than \u00FF"},
         {withEntry(record, "sky_color_top", "blue"),
          "Field \"sky_color_top\": value \"blue\" is not allowed; allowed: a colour \"#RRGGBB\" "
          "or \"#AARRGGBB\""},
