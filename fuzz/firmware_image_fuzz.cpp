@@ -42,6 +42,9 @@ int fuzzFirmwareImage(const uint8_t *data, std::size_t size) {
     }
     sim::reset();
     sim::unit().flash().setPartition(partition_1);
+    // Blocks of an erased chip cost nothing until written: an image that erases 64 blocks stays
+    // cheap enough to try thousands of them.
+    sim::unit().flash().eraseChip();
     CommsManager comms;
     if (!comms.establish_connection()) {
         fuzzFault("the simulated unit did not answer");

@@ -12,6 +12,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 build="${1:-build-fuzz}"
 seconds="${EFIS_FUZZ_SECONDS:-30}"
 targets=(settings_file input_reports firmware_image)
+# The longest input tried: a settings file or a run of reports fits in 4 KiB; an image's payload
+# costs a pause per 64 bytes, and past its header only its length matters.
+declare -A max_len=([settings_file]=4096 [input_reports]=4096 [firmware_image]=1024)
 
 install_missing --no-recommends clang-14 libclang-rt-14-dev
 
@@ -33,7 +36,7 @@ for t in "${targets[@]}"; do
     fi
 
     echo "-- $t: fuzzing for ${seconds} s"
-    if ! "$exe" -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
+    if ! "$exe" -max_total_time="$seconds" -max_len="${max_len[$t]}" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/findings/$t/" "$build/corpus/$t" "fuzz/$t/corpus" >"$log" 2>&1; then
         tail -n 60 "$log" >&2
         echo "fuzz: $t found a fault; the input is in $build/findings/$t/" >&2
