@@ -72,10 +72,6 @@ namespace {
 const char *const NOT_CONNECTED_LOG = "No communication interface connected";
 const char *const NOT_CONNECTED_STATUS =
     "Error: No communication interface connected (USB HID or CAN FD)";
-// How often the window looks for the unit while it is not connected.
-constexpr int UNIT_POLL_INTERVAL_MS = 2000;
-// Polls between two tries of an interface that was found but would not open or answer.
-constexpr int FAILED_RETRY_TICKS = 5;
 // During a transfer: the longest the event loop waits, and how long the upload runs before
 // its rate means something.
 constexpr qint64 EVENTS_INTERVAL_MS = 50;
@@ -323,13 +319,12 @@ MainWindow::MainWindow(QWidget *parent)
     }
     showConnection(true);
     loadConfigFromDevice();
+    showUnitCount();
 }
 
 MainWindow::~MainWindow() {
-    if (comms) {
-        delete comms;
-        comms = nullptr;
-    }
+    // The connection owns the comms manager and goes with the window's children.
+    comms = nullptr;
     delete ui;
 }
 
@@ -636,6 +631,8 @@ void MainWindow::loadConfigFromDevice() {
     }
 
     updateUIFromConfig();
+    record_loaded = true;
+    record_crc_matches = result.crc_matches;
 
     // A mismatch stays on the status bar: the values shown are not what the unit stored.
     if (result.crc_matches) {
@@ -978,6 +975,7 @@ void MainWindow::onStartUpdateClicked() {
     {
         const InputBlocker blocker;
         update_running = true;
+        connection->setBusy(true);
         reconnect_action->setEnabled(false);
         transfer_clock.start();
         last_events_ms = 0;
@@ -1002,6 +1000,7 @@ void MainWindow::onStartUpdateClicked() {
         qDebug() << "Firmware update failed";
     }
     qDebug() << "Firmware update process finished";
+    connection->setBusy(false); // a unit lost during the update shows as lost from here
 }
 
 void MainWindow::updateFirmwareProgress(uint32_t current, uint32_t total, int phase) {
@@ -1074,14 +1073,7 @@ void MainWindow::onRebootClicked() {
         ui->statusbar->showMessage("Reboot command sent to device", 0);
         // The unit restarts and leaves the bus: the open interface leads nowhere now. The poll
         // finds the unit again when it is back.
-        if (USBHID *usb = comms->getUSBHID()) {
-            usb->disconnect();
-        }
-        if (CANFD *canfd = comms->getCANFD()) {
-            canfd->disconnect();
-        }
-        failed_interface.clear();
-        watchForUnit();
+        connection->release();
     }
 }
 
@@ -1100,29 +1092,11 @@ void MainWindow::setUpDeviceMenu() {
     ui->statusbar->addPermanentWidget(update_note);
     update_note->hide();
 
-    unit_poll = new QTimer(this);
-    unit_poll->setObjectName("unitPollTimer");
-    unit_poll->setInterval(UNIT_POLL_INTERVAL_MS);
-    connect(unit_poll, &QTimer::timeout, this, [this] { pollForUnit(); });
+    setUpUnitMenu(device);
 }
 
 bool MainWindow::openUnit() {
-    // A fresh manager: the old one closes its interfaces, and the new one knows nothing of
-    // replies the old link may still owe.
-    delete comms;
-    comms = new CommsManager();
-    const bool connected = comms->establish_connection();
-    const USBHID *usb = comms->getUSBHID();
-    failed_interface_ticks = 0;
-    if (connected) {
-        failed_interface.clear();
-    } else if (usb != nullptr && usb->openRefused()) {
-        failed_interface = usb->refusedPath();
-    } else {
-        // Found but not confirmed, or not found at all.
-        failed_interface = USBHID::findInterface(vendor_id, product_id);
-    }
-    return connected;
+    return connection->open();
 }
 
 void MainWindow::showConnection(bool connected) {
@@ -1155,7 +1129,6 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
     if (update_running) {
         return;
     }
-    unit_poll->stop();
     if (found_by_poll) {
         qDebug() << "EFIS found, connecting";
         ui->statusbar->showMessage(tr("EFIS found - connecting..."), 0);
@@ -1167,6 +1140,10 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
         return;
     }
     showConnection(true);
+    loadAfterConnecting();
+}
+
+void MainWindow::loadAfterConnecting() {
     if (!changed_values.empty()) {
         // The user's edits are worth more than the unit's copy: keep them in the form.
         qDebug() << "Connected with" << changed_values.size() << "edits pending; not loading";
@@ -1180,29 +1157,9 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
 }
 
 void MainWindow::watchForUnit() {
-    if (!unit_poll->isActive()) {
-        unit_poll->start();
-    }
+    connection->watch();
 }
 
 void MainWindow::pollForUnit() {
-    if (isConnected(comms)) {
-        unit_poll->stop();
-        return;
-    }
-    // Not while a transfer or a dialog holds the window; the next tick looks again.
-    if (update_running || QApplication::activeModalWidget() != nullptr) {
-        return;
-    }
-    const std::string found = USBHID::findInterface(vendor_id, product_id);
-    if (found.empty()) {
-        failed_interface.clear(); // gone: when it comes back it is tried again
-        return;
-    }
-    if (found == failed_interface && ++failed_interface_ticks < FAILED_RETRY_TICKS) {
-        // The interface that would not open or answer: try it again now and then only, as a
-        // quick replug may give it the same path.
-        return;
-    }
-    connectAndLoad(true);
+    connection->pollForUnit();
 }

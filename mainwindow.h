@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "comms.h"
+#include "discovery.h"
+#include "unit_connection.h"
 #include "settings_file.h"
 #include "settings_flows.h"
 #include "settings_types.h"
@@ -21,6 +23,7 @@ QT_BEGIN_NAMESPACE
 class QAction;
 class QCloseEvent;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTimer;
 class QRadioButton;
@@ -122,8 +125,20 @@ private:
     bool openUnit();
     void showConnection(bool connected);
     void connectAndLoad(bool found_by_poll);
+    // The one place that decides, after a connect, a reconnect or a change of unit, whether
+    // the unit's settings are loaded into the form: not while edits are pending.
+    void loadAfterConnecting();
     void pollForUnit();
     void watchForUnit();
+    // The Device menu's units (mainwindow_device.cpp): the connection owner and its signals,
+    // the list of units rebuilt each time the menu opens, a unit chosen from it, Unit
+    // Information..., and the note in the status bar when more than one unit is present.
+    void setUpUnitMenu(QMenu *device);
+    void listUnits();
+    void chooseUnit(const UnitInterface &unit);
+    void showUnitInformation();
+    void showUnitCount();
+    void onUnitLost();
     // From the transfer's progress: the time left and the rate in the bar's text, and, at most
     // every 50 ms, a pass of the event loop without user input (repaints, the desktop's
     // liveness pings).
@@ -176,13 +191,16 @@ private:
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
-    QTimer *unit_poll = nullptr;
+    // Owns the comms manager (`comms` points to it for the window's life), the poll and the
+    // connection's state.
+    UnitConnection *connection = nullptr;
     QAction *reconnect_action = nullptr;
-    // The interface a connection attempt found and could not confirm (no answer, no
-    // permission): the poll tries it again at once when it has gone away or changed, else
-    // only every few polls.
-    std::string failed_interface;
-    int failed_interface_ticks = 0;
+    QMenu *units_menu = nullptr;
+    QAction *unit_information_action = nullptr;
+    QLabel *unit_count_note = nullptr;
+    // The checksum check of the last load that read the record: unknown until one did.
+    bool record_loaded = false;
+    bool record_crc_matches = false;
     bool update_running = false;
     QLabel *update_note = nullptr;
     // The running transfer's clock: its last pass of the event loop, and where the upload's

@@ -11,8 +11,6 @@ using wire::newMessage;
 using wire::putLe32;
 using wire::zeroedMessage;
 
-const char *const CANFD_INTERFACE_NAME = "can0";
-
 // The serial-number request: the one request any unit answers, whatever its state.
 COMMS_MSG_t serialNumberRequest(COMM_INTERFACE_t iface) {
     COMMS_MSG_t request = newMessage(CANMSG_WHOAMI, 2);
@@ -100,38 +98,50 @@ bool CommsManager::connectCANFD(const std::string &interface_name) {
 bool CommsManager::establish_connection() {
     bool usb_confirmed = false;
     bool canfd_confirmed = false;
+    link_lost = false;
+    serials[USB_HID] = serials[CAN_FD] = 0xFFFFFFFFu;
 
-    std::printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", vendor_id, product_id);
-    if (connectUSB(vendor_id, product_id)) {
-        std::printf("USB HID device connected, verifying with serial number request...\n");
-        const uint32_t serial = get_serialnumber(this, USB_HID);
-        if (serial == 0xFFFFFFFFu) {
-            std::printf("Failed to get serial number from USB HID device - disconnecting\n");
-            usbHid->disconnect();
+    // A choice of the unit on the bus alone leaves USB HID out, and a choice of a USB HID unit
+    // leaves the bus out: it may lead to another unit.
+    if (unit_choice.use_usb) {
+        std::printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", vendor_id,
+                    product_id);
+        if (usbHid != nullptr && usbHid->connect(vendor_id, product_id, unit_choice.usb_path)) {
+            markInStep(USB_HID);
+            std::printf("USB HID device connected, verifying with serial number request...\n");
+            const uint32_t serial = get_serialnumber(this, USB_HID);
+            if (serial == 0xFFFFFFFFu) {
+                std::printf("Failed to get serial number from USB HID device - disconnecting\n");
+                usbHid->disconnect();
+            } else {
+                usb_confirmed = true;
+                serials[USB_HID] = serial;
+                std::printf("Successfully connected to USB HID device! Serial number: 0x%08X\n",
+                            static_cast<unsigned>(serial));
+            }
         } else {
-            usb_confirmed = true;
-            std::printf("Successfully connected to USB HID device! Serial number: 0x%08X\n",
-                        static_cast<unsigned>(serial));
+            std::printf("Failed to connect to USB HID device\n");
         }
-    } else {
-        std::printf("Failed to connect to USB HID device\n");
     }
 
-    const std::string interface_name = CANFD_INTERFACE_NAME;
-    std::printf("Attempting to connect to CAN FD interface: %s\n", interface_name.c_str());
-    if (connectCANFD(interface_name)) {
-        std::printf("CAN FD interface connected, verifying with serial number request...\n");
-        const uint32_t serial = get_serialnumber(this, CAN_FD);
-        if (serial == 0xFFFFFFFFu) {
-            std::printf("Failed to get serial number from CAN FD interface - disconnecting\n");
-            canFd->disconnect();
+    if (unit_choice.use_can) {
+        const std::string &interface_name = unit_choice.can_interface;
+        std::printf("Attempting to connect to CAN FD interface: %s\n", interface_name.c_str());
+        if (connectCANFD(interface_name)) {
+            std::printf("CAN FD interface connected, verifying with serial number request...\n");
+            const uint32_t serial = get_serialnumber(this, CAN_FD);
+            if (serial == 0xFFFFFFFFu) {
+                std::printf("Failed to get serial number from CAN FD interface - disconnecting\n");
+                canFd->disconnect();
+            } else {
+                canfd_confirmed = true;
+                serials[CAN_FD] = serial;
+                std::printf("Successfully connected to CAN FD interface! Serial number: 0x%08X\n",
+                            static_cast<unsigned>(serial));
+            }
         } else {
-            canfd_confirmed = true;
-            std::printf("Successfully connected to CAN FD interface! Serial number: 0x%08X\n",
-                        static_cast<unsigned>(serial));
+            std::printf("Failed to connect to CAN FD interface\n");
         }
-    } else {
-        std::printf("Failed to connect to CAN FD interface\n");
     }
 
     if (!usb_confirmed && !canfd_confirmed) {
@@ -290,9 +300,48 @@ bool CommsManager::resynchronise(COMM_INTERFACE_t iface) {
             printDiscarded(reply);
         }
     }
-    std::printf("Resynchronisation failed: the unit did not answer in step; the link stays out "
-                "of step\n");
+    std::printf("Resynchronisation failed: the unit did not answer in step\n");
+    loseLink(iface);
     return false;
+}
+
+void CommsManager::loseLink(COMM_INTERFACE_t iface) {
+    if (iface == USB_HID && usbHid != nullptr && usbHid->isConnected()) {
+        usbHid->disconnect();
+        std::printf("USB HID device not answering - link closed\n");
+    } else if (iface == CAN_FD && canFd != nullptr && canFd->isConnected()) {
+        canFd->disconnect();
+        std::printf("CAN FD interface not answering - link closed\n");
+    } else {
+        return;
+    }
+    link_lost = true;
+    markInStep(iface);
+}
+
+bool CommsManager::linkLost() const {
+    return link_lost || (usbHid != nullptr && usbHid->lost()) ||
+           (canFd != nullptr && canFd->lost());
+}
+
+uint32_t CommsManager::confirmedSerial(COMM_INTERFACE_t iface) const {
+    if (iface == USB_HID && usbHid != nullptr && usbHid->isConnected()) {
+        return serials[USB_HID];
+    }
+    if (iface == CAN_FD && canFd != nullptr && canFd->isConnected()) {
+        return serials[CAN_FD];
+    }
+    return 0xFFFFFFFFu;
+}
+
+bool CommsManager::checkPresent() {
+    if (usbHid != nullptr && usbHid->isConnected() && !usbHid->checkPresent()) {
+        link_lost = true;
+    }
+    if (canFd != nullptr && canFd->isConnected() && !canFd->checkPresent()) {
+        link_lost = true;
+    }
+    return isConnected();
 }
 
 bool CommsManager::isConnected() const {

@@ -14,6 +14,19 @@ typedef enum : uint32_t {
     SETTINGS_COMMS = 1 // user settings
 } target_comms_t;
 
+// The CAN FD interface the tool looks for the unit on unless told another.
+inline constexpr const char *DEFAULT_CANFD_INTERFACE = "can0";
+
+// Which unit interfaces establish_connection opens. By default those of start-up: the first
+// USB HID interface listed, then the CAN FD interface "can0". With several units on one
+// machine a choice names one of them: a USB HID path, or the CAN FD interface alone.
+struct UnitChoice {
+    bool use_usb = true;
+    std::string usb_path; // empty: the first listed
+    bool use_can = true;
+    std::string can_interface = DEFAULT_CANFD_INTERFACE;
+};
+
 // The one route of all traffic with the unit: owns both transports, confirms
 // them by serial number and sends every message on the live one, USB HID first.
 class CommsManager {
@@ -29,6 +42,21 @@ public:
     bool connectUSB(uint16_t vendor_id, uint16_t product_id);
     bool connectCANFD(const std::string &interface_name);
     bool establish_connection();
+    // The interfaces the next establish_connection opens.
+    void choose(const UnitChoice &choice) { unit_choice = choice; }
+    const UnitChoice &choice() const { return unit_choice; }
+    // The serial number the unit confirmed on `iface` at the last establish_connection, while
+    // that interface is connected; 0xFFFFFFFF otherwise.
+    uint32_t confirmedSerial(COMM_INTERFACE_t iface) const;
+    // True when a connected interface was lost since the last establish_connection: its
+    // device vanished, or the unit stopped answering (a resynchronisation after a missed
+    // reply failed too). The transport is closed then, and every later exchange on it fails
+    // at once instead of waiting out its time-out.
+    bool linkLost() const;
+    // Whether the connected interfaces are still there (a device listing, an interface
+    // flag; nothing is sent). An interface that is gone is closed and counts as lost. True
+    // while at least one interface stays connected.
+    bool checkPresent();
 
     // Discards replies that arrived too late for their own exchange, then sends.
     int write(const COMMS_MSG_t &msg);
@@ -46,8 +74,8 @@ public:
     void noteMissedReply(COMM_INTERFACE_t iface, bool serial_request);
     // True when the link on `iface` is in step, bringing it back first when a reply was
     // missed: a serial-number request is sent and every message up to its reply is
-    // discarded. False when that fails too; the link stays out of step. Costs nothing
-    // while no reply was missed.
+    // discarded. False when that fails too: the unit does not answer, and the link counts
+    // as lost (the transport is closed). Costs nothing while no reply was missed.
     bool bringInStep(COMM_INTERFACE_t iface);
 
 private:
@@ -57,6 +85,8 @@ private:
     int transportRead(COMM_INTERFACE_t iface, COMMS_MSG_t *msg);
     // Forgets what was missed on a link that was just opened afresh.
     void markInStep(COMM_INTERFACE_t iface);
+    // Closes the transport of `iface`, which no longer leads to the unit.
+    void loseLink(COMM_INTERFACE_t iface);
 
     USBHID *usbHid;
     CANFD *canFd;
@@ -65,6 +95,9 @@ private:
     // reads pass over that many.
     bool out_of_step[2] = {false, false};
     unsigned owed_serial_replies[2] = {0, 0};
+    UnitChoice unit_choice;
+    uint32_t serials[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    bool link_lost = false;
 };
 
 // The unit's serial number, 0xFFFFFFFF on any failure.

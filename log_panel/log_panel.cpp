@@ -72,7 +72,7 @@ QString aboutText() {
                        "hidapi %4\n\n"
                        "Licensed under the Apache License, Version 2.0: see the LICENSE file or "
                        "https://www.apache.org/licenses/LICENSE-2.0")
-        .arg(QStringLiteral(EFIS_CONFIG_VERSION), QString::fromLatin1(qVersion()),
+        .arg(QStringLiteral(EFIS_TOOL_VERSION), QString::fromLatin1(qVersion()),
              QStringLiteral(QT_VERSION_STR), QString::fromLatin1(hid_version_str()));
 }
 

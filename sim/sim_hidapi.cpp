@@ -15,6 +15,8 @@
 // An open device: the unit, or another interface of the list that answers nothing.
 struct hid_device_ {
     bool is_unit = false;
+    std::size_t unit = 0;    // which of sim::units()
+    unsigned generation = 0; // its plug generation when opened
 };
 
 namespace {
@@ -26,6 +28,16 @@ std::set<hid_device *> &openDevices() {
 
 bool isOpen(hid_device *dev) {
     return dev != nullptr && openDevices().count(dev) != 0;
+}
+
+// The unit an open handle reaches; nullptr for another interface, and for a handle opened
+// before the unit was unplugged and plugged in again (its device node is gone).
+sim::SimUnit *unitOf(hid_device *dev) {
+    if (!dev->is_unit || dev->unit >= sim::units().size()) {
+        return nullptr;
+    }
+    sim::SimUnit &unit = sim::units()[dev->unit];
+    return unit.plugGeneration() == dev->generation ? &unit : nullptr;
 }
 
 char *copyString(const std::string &s) {
@@ -73,30 +85,31 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void) {
 
 struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short vendor_id,
                                                                   unsigned short product_id) {
-    const sim::SimUnit &unit = sim::unit();
     hid_device_info *head = nullptr;
     hid_device_info **tail = &head;
-    for (const sim::EnumEntry &e : sim::unit().enumeration()) {
-        if (e.is_unit && unit.unplugged()) {
-            continue; // a vanished device is no longer listed
+    for (const sim::SimUnit &unit : sim::units()) {
+        for (const sim::EnumEntry &e : unit.enumeration()) {
+            if (e.is_unit && unit.unplugged()) {
+                continue; // a vanished device is no longer listed
+            }
+            if ((vendor_id != 0 && e.vendor_id != vendor_id) ||
+                (product_id != 0 && e.product_id != product_id)) {
+                continue;
+            }
+            auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
+            char *path = info != nullptr ? copyString(e.path) : nullptr;
+            if (path == nullptr) {
+                std::free(info);
+                freeList(head);
+                return nullptr;
+            }
+            info->path = path;
+            info->vendor_id = e.vendor_id;
+            info->product_id = e.product_id;
+            info->usage_page = e.usage_page;
+            *tail = info;
+            tail = &info->next;
         }
-        if ((vendor_id != 0 && e.vendor_id != vendor_id) ||
-            (product_id != 0 && e.product_id != product_id)) {
-            continue;
-        }
-        auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
-        char *path = info != nullptr ? copyString(e.path) : nullptr;
-        if (path == nullptr) {
-            std::free(info);
-            freeList(head);
-            return nullptr;
-        }
-        info->path = path;
-        info->vendor_id = e.vendor_id;
-        info->product_id = e.product_id;
-        info->usage_page = e.usage_page;
-        *tail = info;
-        tail = &info->next;
     }
     if (head != nullptr) {
         ++sim::hidCalls().enumerate;
@@ -113,29 +126,36 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *de
 }
 
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path) {
-    const sim::SimUnit &unit = sim::unit();
-    if (path == nullptr || unit.openFails()) {
+    if (path == nullptr) {
         return nullptr;
     }
-    for (const sim::EnumEntry &e : sim::unit().enumeration()) {
-        if (e.path != path) {
+    for (std::size_t index = 0; index < sim::units().size(); ++index) {
+        const sim::SimUnit &unit = sim::units()[index];
+        if (unit.openFails()) {
             continue;
         }
-        if (e.is_unit && unit.unplugged()) {
-            return nullptr;
+        for (const sim::EnumEntry &e : unit.enumeration()) {
+            if (e.path != path) {
+                continue;
+            }
+            if (e.is_unit && unit.unplugged()) {
+                return nullptr;
+            }
+            if (e.is_unit && unit.openError() != 0) {
+                errno = unit.openError();
+                return nullptr;
+            }
+            auto *dev = new (std::nothrow) hid_device_;
+            if (dev == nullptr) {
+                return nullptr;
+            }
+            dev->is_unit = e.is_unit;
+            dev->unit = index;
+            dev->generation = unit.plugGeneration();
+            openDevices().insert(dev);
+            ++sim::hidCalls().open;
+            return dev;
         }
-        if (e.is_unit && unit.openError() != 0) {
-            errno = unit.openError();
-            return nullptr;
-        }
-        auto *dev = new (std::nothrow) hid_device_;
-        if (dev == nullptr) {
-            return nullptr;
-        }
-        dev->is_unit = e.is_unit;
-        openDevices().insert(dev);
-        ++sim::hidCalls().open;
-        return dev;
     }
     return nullptr;
 }
@@ -157,7 +177,8 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
     if (!dev->is_unit) {
         return length == 0 ? -1 : static_cast<int>(length < 0x7FFFFFFF ? length : 0x7FFFFFFF);
     }
-    return sim::unit().onOutputReport(data, length);
+    sim::SimUnit *unit = unitOf(dev);
+    return unit == nullptr ? -1 : unit->onOutputReport(data, length);
 }
 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char *data,
@@ -168,7 +189,8 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
     if (!dev->is_unit) {
         return 0; // this interface never sends anything
     }
-    return sim::unit().readInputReport(data, length, milliseconds);
+    sim::SimUnit *unit = unitOf(dev);
+    return unit == nullptr ? -1 : unit->readInputReport(data, length, milliseconds);
 }
 
 // What the About box names as the hidapi in use.

@@ -314,6 +314,9 @@ int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
     }
     if (pending_.empty()) {
         // This read times out; what was held back arrives right after it.
+        if (timeout_ms > 0) {
+            ++timeouts_waited_;
+        }
         releaseHeldBack();
         return 0;
     }
@@ -455,14 +458,34 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
     return replies;
 }
 
+void SimUnit::plugIn() {
+    unplugged_ = false;
+    ++plug_generation_;
+    pending_.clear();
+    held_back_.clear();
+    held_past_next_.clear();
+}
+
+std::deque<SimUnit> &units() {
+    static std::deque<SimUnit> all(1);
+    return all;
+}
+
 SimUnit &unit() {
-    static SimUnit instance;
-    return instance;
+    return units().front();
+}
+
+SimUnit &addUnit(const std::string &path, uint32_t serial) {
+    SimUnit &added = units().emplace_back();
+    added.enumeration().front().path = path;
+    added.setSerialNumber(serial);
+    return added;
 }
 
 // hidCalls() lives with the hidapi functions, so that every program using the unit
 // also links them, wherever the library stands on its link line.
 void reset() {
+    units().resize(1);
     unit() = SimUnit();
     hidCalls() = HidCalls{};
 }

@@ -132,6 +132,7 @@ public:
     }
     // The device list; by default the unit alone, on the vendor usage page.
     std::vector<EnumEntry> &enumeration() { return enumeration_; }
+    const std::vector<EnumEntry> &enumeration() const { return enumeration_; }
     // hid_open_path fails for every path.
     void setOpenFails(bool fails) { open_fails_ = fails; }
     bool openFails() const { return open_fails_; }
@@ -141,8 +142,13 @@ public:
     int openError() const { return open_error_; }
     // Pause before each reply is delivered (the demo uses it; tests keep 0).
     void setReplyDelayMicros(unsigned us) { reply_delay_us_ = us; }
-    // Pull the plug now: every later hidapi call fails.
+    // Pull the plug now: every later hidapi call fails, and the unit is no longer listed.
     void unplug() { unplugged_ = true; }
+    // Plug it in again: listed, and opened afresh; the handles opened before the unplug stay
+    // dead, as a removed device node does. What the unit held waiting to be read is gone.
+    void plugIn();
+    // Counts the plug-ins, so that a handle knows whether it was opened since the last one.
+    unsigned plugGeneration() const { return plug_generation_; }
     // Queue an input report the unit sends unasked (tests of the stale-message discard);
     // it is read after the replies already pending.
     void injectInputReport(const std::vector<uint8_t> &report) { pending_.push_back(report); }
@@ -161,6 +167,8 @@ public:
     bool unplugged() const { return unplugged_; }
     bool rebootRequested() const { return reboot_requested_; }
     int lastReadTimeout() const { return last_read_timeout_; }
+    // Reads that found nothing to deliver: each one a full read time-out on a real unit.
+    unsigned timeoutsWaited() const { return timeouts_waited_; }
     std::size_t pendingReports() const { return pending_.size(); }
     std::size_t heldBackReports() const { return held_back_.size() + held_past_next_.size(); }
 
@@ -191,8 +199,10 @@ private:
     int open_error_ = 0;
     unsigned reply_delay_us_ = 0;
     bool unplugged_ = false;
+    unsigned plug_generation_ = 0;
     bool reboot_requested_ = false;
     int last_read_timeout_ = -2;
+    unsigned timeouts_waited_ = 0;
     std::vector<Message> received_;
     std::map<uint32_t, unsigned> received_per_id_; // requests received, by identifier
     std::vector<std::vector<uint8_t>> output_reports_;
@@ -202,10 +212,17 @@ private:
     std::deque<std::vector<uint8_t>> held_past_next_; // replies that arrive after the next request
 };
 
-// The unit that the hidapi backend talks to.
+// The unit that the hidapi backend talks to: the first of units().
 SimUnit &unit();
-// A fresh unit with the default configuration and zeroed hidapi call counts (call
-// at the start of every test). Handles opened before stay valid and reach the new unit.
+// Every unit plugged into the simulated machine; the hidapi backend lists the interfaces of
+// each, in this order. A unit keeps its place (and its address) until reset().
+std::deque<SimUnit> &units();
+// One more unit, with its own interface on the vendor usage page at `path` and the serial
+// number `serial`.
+SimUnit &addUnit(const std::string &path, uint32_t serial);
+// A fresh unit with the default configuration and zeroed hidapi call counts, the only one
+// (call at the start of every test). Handles opened before on the first unit stay valid and
+// reach the new unit.
 void reset();
 
 // Calls the backend saw, for tests of the transport's use of hidapi. The list and

@@ -95,10 +95,10 @@ TEST_F(Protocol, GetValueFailures) {
          "No response received from device (timeout or no data).\n"},
         {"unplugged mid-exchange",
          {sim::Fault::on(sim::FaultKind::Unplug, CANMSG_REQUEST_USER_SETTING)},
-         "Error reading response from device.\n"},
+         "USB HID device disconnected\nError reading response from device.\n"},
         {"unplugged before",
          {sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, 0x376)},
-         "Failed to send COMMS_MSG_t to device.\n"},
+         "USB HID device disconnected\nFailed to send COMMS_MSG_t to device.\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,7 +150,7 @@ TEST_F(Protocol, AcknowledgementChecksInOrder) {
         {"time-out", sim::Fault::on(sim::FaultKind::NoReply, CANMSG_SET_USER_SETTING),
          "No ACK received from device (timeout or no data).\n"},
         {"unplugged", sim::Fault::on(sim::FaultKind::Unplug, CANMSG_SET_USER_SETTING),
-         "Error reading ACK from device.\n"},
+         "USB HID device disconnected\nError reading ACK from device.\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,14 +224,17 @@ TEST_F(Protocol, UnaskedMessagesAreDiscardedOneLineEach) {
 TEST_F(Protocol, UnplugInTheMiddleOfAnExchange) {
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::Unplug, CANMSG_SET_USER_SETTING));
     std::string out = run([&] { EXPECT_EQ(set_value(&comms, SETTINGS_COMMS, 6, 180), -1); });
-    EXPECT_EQ(out, "Error reading ACK from device.\n");
-    // Nothing reconnects: the transport stays marked connected and every later
-    // exchange fails with the transport's errors.
-    EXPECT_TRUE(comms.isConnected());
+    EXPECT_EQ(out, "USB HID device disconnected\nError reading ACK from device.\n");
+    // The transport closed the vanished device: every later exchange fails at once, without
+    // touching the device again, and the manager tells that the link was lost.
+    EXPECT_FALSE(comms.isConnected());
+    EXPECT_TRUE(comms.linkLost());
+    const int calls = sim::hidCalls().close;
     out = run([&] { EXPECT_EQ(get_value(&comms, SETTINGS_COMMS, 6), 0xFFFFFFFFu); });
-    EXPECT_EQ(out, "Failed to send COMMS_MSG_t to device.\n");
+    EXPECT_EQ(out, "CommsManager not connected.\n");
     out = run([&] { EXPECT_EQ(set_value(&comms, SETTINGS_COMMS, 6, 1), -1); });
     EXPECT_EQ(out, "");
+    EXPECT_EQ(sim::hidCalls().close, calls);
 }
 
 TEST_F(Protocol, MxStatusReply) {

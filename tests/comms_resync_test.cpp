@@ -15,8 +15,8 @@ using sim::FaultKind;
 
 const char *const RESYNC_LINE =
     "Link out of step after a missed reply: resynchronising with a serial number request\n";
-const char *const RESYNC_FAILED_LINE =
-    "Resynchronisation failed: the unit did not answer in step; the link stays out of step\n";
+const char *const RESYNC_FAILED_LINE = "Resynchronisation failed: the unit did not answer in step\n"
+                                       "USB HID device not answering - link closed\n";
 
 class Resync : public ::testing::Test {
 protected:
@@ -117,7 +117,7 @@ TEST_F(Resync, EveryRequestFamilyIsBroughtBackInStep) {
     EXPECT_EQ(sim::unit().pendingReports(), 0u);
 }
 
-TEST_F(Resync, AFailedResynchronisationFailsTheExchangeAndIsTriedAgain) {
+TEST_F(Resync, AFailedResynchronisationClosesTheLinkAndTheRestFailsAtOnce) {
     sim::unit().onlyFault(Fault::on(FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 0));
     captureStdout([&] { get_value(&comms, SETTINGS_COMMS, VMIN_INDEX); });
 
@@ -132,10 +132,20 @@ TEST_F(Resync, AFailedResynchronisationFailsTheExchangeAndIsTriedAgain) {
     EXPECT_EQ(sim::unit().received().back().can_id, static_cast<uint32_t>(CANMSG_WHOAMI));
     EXPECT_NE(sim::unit().settings().vspeeds.Vne, 99);
 
-    // Once it answers again, the next exchange goes through.
+    // The link counts as lost: the rest of a load fails without a request and without waiting.
+    EXPECT_FALSE(comms.isConnected());
+    EXPECT_TRUE(comms.linkLost());
     sim::unit().clearFaults();
+    std::vector<std::optional<uint32_t>> values;
+    captureStdout([&] { values = readFields(); });
+    EXPECT_EQ(values, std::vector<std::optional<uint32_t>>(SETTINGS_LAST_INDEX));
+    EXPECT_EQ(sim::unit().received().size(), before + 1);
+
+    // Connected afresh, the unit is asked again.
+    captureStdout([&] { ASSERT_TRUE(comms.establish_connection()); });
+    EXPECT_FALSE(comms.linkLost());
     EXPECT_EQ(captureStdout([&] { result = set_value(&comms, SETTINGS_COMMS, VNE_INDEX, 99); }),
-              RESYNC_LINE);
+              "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 99);
 }

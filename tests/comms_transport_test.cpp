@@ -129,12 +129,29 @@ TEST_F(UsbTransport, ShortReportIsAnErrorAndLeavesTheMessageUntouched) {
     EXPECT_EQ(usb.read(nullptr), -1);
 }
 
-TEST_F(UsbTransport, VanishedDeviceGivesErrorsButStaysMarkedConnected) {
+TEST_F(UsbTransport, AVanishedDeviceIsClosedAndSaidOnce) {
     sim::unit().unplug();
     COMMS_MSG_t msg{};
-    EXPECT_EQ(usb.write(makeMessage(0x376, {1})), -1);
-    EXPECT_EQ(usb.read(&msg), -1);
-    EXPECT_TRUE(usb.isConnected());
+    int written = 0;
+    const std::string out = captureStdout([&] {
+        written = usb.write(makeMessage(0x376, {1}));
+        EXPECT_EQ(usb.read(&msg), -1);
+        EXPECT_FALSE(usb.checkPresent());
+    });
+    EXPECT_EQ(written, -1);
+    EXPECT_EQ(out, "USB HID device disconnected\n");
+    EXPECT_FALSE(usb.isConnected());
+    EXPECT_TRUE(usb.lost());
+    EXPECT_EQ(sim::hidCalls().close, 1);
+
+    // A failure of a device that is still listed is the exchange's, not the device's.
+    sim::unit().plugIn();
+    ASSERT_TRUE(usb.connect(vendor_id, product_id));
+    EXPECT_FALSE(usb.lost());
+    EXPECT_TRUE(captureStdout([&] { EXPECT_TRUE(usb.checkPresent()); }).empty());
+    sim::unit().enumeration().clear(); // unlisted while idle: noticed by the presence check
+    EXPECT_EQ(captureStdout([&] { EXPECT_FALSE(usb.checkPresent()); }),
+              "USB HID device disconnected\n");
 }
 
 TEST(UsbConnect, TakesTheFirstInterfaceOnTheVendorUsagePage) {
@@ -196,15 +213,21 @@ TEST(UsbConnect, FailuresLeaveTheTransportNotConnected) {
     }
 }
 
-TEST(UsbConnect, DestructionClosesTheDeviceAndShutsHidapiDown) {
+TEST(UsbConnect, DestructionClosesTheDeviceAndLeavesHidapiToTheOthers) {
     sim::reset();
-    {
-        USBHID usb;
-        EXPECT_EQ(sim::hidCalls().init, 1);
-        ASSERT_TRUE(usb.connect(vendor_id, product_id));
+    sim::SimUnit &second = sim::addUnit("sim:second", 0x2222u);
+    USBHID other;
+    ASSERT_TRUE(other.connect(vendor_id, product_id, "sim:second"));
+    for (int i = 0; i < 3; ++i) {
+        CommsManager comms; // a reconnect of the window builds a new manager each time
+        captureStdout([&] { ASSERT_TRUE(comms.establish_connection()); });
     }
-    EXPECT_EQ(sim::hidCalls().close, 1);
-    EXPECT_EQ(sim::hidCalls().exit, 1);
+    EXPECT_EQ(sim::hidCalls().close, 3);
+    EXPECT_LE(sim::hidCalls().init, 1) << "initialised once per process";
+    EXPECT_EQ(sim::hidCalls().exit, 0);
+    COMMS_MSG_t whoami = makeMessage(CANMSG_WHOAMI, {0xEF, 0x15});
+    EXPECT_GT(other.write(whoami), 0) << "the other unit's interface still works";
+    EXPECT_EQ(second.received().size(), 1u);
 }
 
 TEST(CanFdWithoutInterface, EveryOperationFails) {
@@ -247,10 +270,10 @@ TEST(EstablishConnection, UnconfirmedUnitIsDisconnected) {
         {"no reply", sim::Fault::on(sim::FaultKind::NoReply, CANMSG_WHOAMI),
          "get_serialnumber: No response received from device (timeout or no data).\n"},
         {"unplugged after the request", sim::Fault::on(sim::FaultKind::Unplug, CANMSG_WHOAMI),
-         "get_serialnumber: Error reading response from device.\n"},
+         "USB HID device disconnected\nget_serialnumber: Error reading response from device.\n"},
         {"unplugged before the request",
          sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, CANMSG_WHOAMI),
-         "get_serialnumber: Failed to send message to device.\n"},
+         "USB HID device disconnected\nget_serialnumber: Failed to send message to device.\n"},
         {"wrong length",
          replaceReply(CANMSG_WHOAMI, simMessage(CANMSG_WHOAMI, {0xEF, 0x15, 0, 0, 1, 2, 3})),
          "get_serialnumber: Invalid response format (canID=0x00000123, len=7)\n"},

@@ -132,7 +132,8 @@ TEST_F(FlashCommands, EraseFailures) {
                                    "got=0xFFFFFFFF)\n")},
         {"unplugged after the request",
          {sim::Fault::on(sim::FaultKind::Unplug, CANMSG_ERASE_MX25)},
-         "Error reading ACK from device.\nmx25_erase: ACK validation failed\n"},
+         "USB HID device disconnected\nError reading ACK from device.\nmx25_erase: ACK validation "
+         "failed\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,7 +158,7 @@ TEST_F(FlashCommands, EraseNotSent) {
     std::string out = captureStdout(
         [&] { ok = mx25_erase(&comms, OP_BLOCK_ERASE, 832, recordProgress, &progress, 0, 1); });
     EXPECT_FALSE(ok);
-    EXPECT_EQ(out, "mx25_erase: Failed to send erase command\n");
+    EXPECT_EQ(out, "USB HID device disconnected\nmx25_erase: Failed to send erase command\n");
 
     CommsManager unconnected;
     out = captureStdout([&] {
@@ -234,7 +235,8 @@ TEST_F(FlashCommands, SetAddress) {
         {"unplugged after the request",
          0x03400000u,
          {sim::Fault::on(sim::FaultKind::Unplug, CANMSG_SET_ADDR_MX25)},
-         "wait_for_mx25_ack: Error reading response from device.\nset_mx25_addr: Failed to "
+         "USB HID device disconnected\nwait_for_mx25_ack: Error reading response from "
+         "device.\nset_mx25_addr: Failed to "
          "receive acknowledgment or operation failed\n"},
     };
     for (const Case &c : cases) {
@@ -258,7 +260,7 @@ TEST_F(FlashCommands, SetAddress) {
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, CANMSG_SET_ADDR_MX25));
     out = captureStdout([&] { ok = set_mx25_addr(&comms, 0x03400000u); });
     EXPECT_FALSE(ok);
-    EXPECT_EQ(out, "set_mx25_addr: Failed to send address\n");
+    EXPECT_EQ(out, "USB HID device disconnected\nset_mx25_addr: Failed to send address\n");
     out = captureStdout([&] { ok = set_mx25_addr(nullptr, 0x03400000u); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(out, "set_mx25_addr: CommsManager not connected\n");
@@ -430,7 +432,8 @@ TEST_F(FlashCommands, PartitionFailures) {
         {"unplugged after the request",
          {sim::Fault::on(sim::FaultKind::Unplug, CANMSG_GET_PARTITION)},
          false,
-         "Error reading ACK from device.\nget_mx25_partition: ACK validation failed\n"},
+         "USB HID device disconnected\nError reading ACK from device.\nget_mx25_partition: ACK "
+         "validation failed\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -454,6 +457,7 @@ TEST_F(FlashCommands, PartitionFailures) {
     std::string out = captureStdout([&] { result = get_mx25_partition(&comms); });
     EXPECT_EQ(result, partition_none);
     EXPECT_EQ(out, "get_mx25_partition: Sending command - CAN_ID=0x00000287, msg_len=0\n"
+                   "USB HID device disconnected\n"
                    "get_mx25_partition: write() returned -1 bytes\n"
                    "get_mx25_partition: Failed to send get partition command "
                    "(bytes_written=-1)\n");

@@ -42,6 +42,7 @@ public:
     std::set<settings_struct_index> &changed() { return w_->changed_values; }
     QString &firmwareFilePath() { return w_->firmwareFilePath; }
     CommsManager *comms() { return w_->comms; }
+    UnitConnection *connection() { return w_->connection; }
     void startUpdate() { w_->onStartUpdateClicked(); }
     void skyColor0Changed() { w_->onSkyColor0Changed(); }
     // One tick of the poll that looks for the unit while it is not connected.

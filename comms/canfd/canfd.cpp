@@ -1,5 +1,6 @@
 #include "canfd.h"
 
+#include <cstdio>
 #include <cstring>
 
 #if defined(__linux__)
@@ -82,6 +83,7 @@ bool CANFD::connect(const std::string &name) {
     if (socket_fd >= 0 || connected) {
         disconnect();
     }
+    was_lost = false;
     // IFNAMSIZ counts the terminating NUL; a longer name would be cut and could name
     // another interface.
     if (name.empty() || name.size() >= IFNAMSIZ || name.find('\0') != std::string::npos) {
@@ -138,6 +140,44 @@ void CANFD::disconnect() {
     interface_name.clear();
 }
 
+bool CANFD::interfaceUp(const std::string &name) {
+    if (name.empty() || name.size() >= IFNAMSIZ || name.find('\0') != std::string::npos) {
+        return false;
+    }
+    const int fd = ::socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (fd < 0) {
+        return false;
+    }
+    ifreq ifr;
+    std::memset(&ifr, 0, sizeof(ifr));
+    std::memcpy(ifr.ifr_name, name.c_str(), name.size());
+    const bool up = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 && (ifr.ifr_flags & IFF_UP) != 0;
+    ::close(fd);
+    return up;
+}
+
+bool CANFD::checkPresent() {
+    if (!isConnected()) {
+        return false;
+    }
+    if (!interfaceUp(interface_name)) {
+        markLost();
+    }
+    return isConnected();
+}
+
+void CANFD::noticeGone(int error) {
+    if (error == ENETDOWN || error == ENODEV || error == ENXIO) {
+        markLost();
+    }
+}
+
+void CANFD::markLost() {
+    disconnect();
+    was_lost = true;
+    std::printf("CAN FD interface disconnected\n");
+}
+
 int CANFD::write(const COMMS_MSG_t &msg) {
     if (!isConnected() || msg.can_ID > CAN_SFF_MASK || msg.msg_len > COMMS_MSG_DATA_LEN ||
         !carriesLength(msg.msg_len)) {
@@ -161,6 +201,9 @@ int CANFD::write(const COMMS_MSG_t &msg) {
         if (sent < 0 && errno == EINTR) {
             continue;
         }
+        if (sent < 0) {
+            noticeGone(errno);
+        }
         return -1;
     }
 }
@@ -180,6 +223,7 @@ int CANFD::read(COMMS_MSG_t *msg, int timeout_ms) {
             continue;
         }
         if (ready < 0) {
+            noticeGone(errno);
             return -1;
         }
         if (ready == 0) {
@@ -190,6 +234,10 @@ int CANFD::read(COMMS_MSG_t *msg, int timeout_ms) {
         const ssize_t got = ::read(socket_fd, &frame, sizeof(frame));
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
+        }
+        if (got < 0) {
+            noticeGone(errno);
+            return -1;
         }
         // A classic frame from another node arrives as CAN_MTU bytes; both carry the
         // identifier, the length and the data at the same places.
@@ -213,6 +261,14 @@ int CANFD::read(COMMS_MSG_t *msg, int timeout_ms) {
 }
 
 #else // no SocketCAN on this platform: every operation fails.
+
+bool CANFD::interfaceUp(const std::string &) {
+    return false;
+}
+
+bool CANFD::checkPresent() {
+    return false;
+}
 
 bool CANFD::connect(const std::string &) {
     connected = false;

@@ -27,6 +27,17 @@ public:
     bool connect(const std::string &interface_name);
     void disconnect();
     bool isConnected() const { return connected && socket_fd >= 0; }
+    // The name of the open interface; empty while none is open.
+    const std::string &name() const { return interface_name; }
+    // Whether an interface of this name exists and is up: the unit may be on its bus.
+    static bool interfaceUp(const std::string &interface_name);
+    // True while the open interface still exists and is up. When it is not, the transport
+    // closes the socket and counts the interface as lost, as after a read or write that the
+    // kernel refuses because the interface went down or away. False when nothing is open.
+    bool checkPresent();
+    // True when the open interface went down or away since the last connect: the transport
+    // closed it and printed "CAN FD interface disconnected" once.
+    bool lost() const { return was_lost; }
 
     // Bytes of the frame received, 0 on time-out, -1 on failure.
     int read(COMMS_MSG_t *msg);
@@ -48,9 +59,15 @@ public:
     static std::size_t longestFrameLength(std::size_t length);
 
 private:
+    // After a refused read or write: when errno says the interface went down or away, closes
+    // the socket and counts it as lost.
+    void noticeGone(int error);
+    void markLost();
+
     int socket_fd;
     bool connected;
     std::string interface_name;
+    bool was_lost = false;
 };
 
 #endif // CANFD_H

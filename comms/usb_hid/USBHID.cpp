@@ -4,22 +4,37 @@
 #include "wire.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+void USBHID::initialiseHidapi() {
+    static const bool initialised = [] {
+        hid_init();
+        std::atexit([] { hid_exit(); });
+        return true;
+    }();
+    (void)initialised;
+}
+
 USBHID::USBHID() : device_handle(nullptr), connected(false), report_ID(5) {
-    hid_init();
+    initialiseHidapi();
 }
 
 USBHID::~USBHID() {
     disconnect();
-    hid_exit();
 }
 
 bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
+    return connect(vendor_id, product_id, std::string());
+}
+
+bool USBHID::connect(uint16_t vendor_id, uint16_t product_id, const std::string &wanted) {
     if (connected) {
         disconnect();
     }
+    was_lost = false;
     open_refused = false;
     refused_path.clear();
     refused_error = 0;
@@ -33,7 +48,8 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
     const char *path = nullptr;
     for (hid_device_info *dev = list; dev != nullptr; dev = dev->next) {
         if (dev->vendor_id == vendor_id && dev->product_id == product_id &&
-            dev->usage_page == COMMS_VENDOR_USAGE_PAGE) {
+            dev->usage_page == COMMS_VENDOR_USAGE_PAGE && dev->path != nullptr &&
+            (wanted.empty() || wanted == dev->path)) {
             path = dev->path;
             break;
         }
@@ -51,25 +67,58 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
         refused_path = path;
         refused_error = probeHidNode(path, backend_error);
     }
+    if (device_handle != nullptr) {
+        open_path = path;
+        open_vendor_id = vendor_id;
+        open_product_id = product_id;
+    }
     hid_free_enumeration(list);
     connected = device_handle != nullptr;
     return connected;
 }
 
-std::string USBHID::findInterface(uint16_t vendor_id, uint16_t product_id) {
+std::vector<std::string> USBHID::listInterfaces(uint16_t vendor_id, uint16_t product_id) {
+    initialiseHidapi();
+    std::vector<std::string> paths;
     hid_device_info *list = hid_enumerate(vendor_id, product_id);
-    std::string found;
     for (hid_device_info *dev = list; dev != nullptr; dev = dev->next) {
         if (dev->vendor_id == vendor_id && dev->product_id == product_id &&
             dev->usage_page == COMMS_VENDOR_USAGE_PAGE && dev->path != nullptr) {
-            found = dev->path;
-            break;
+            paths.emplace_back(dev->path);
         }
     }
     if (list != nullptr) {
         hid_free_enumeration(list);
     }
-    return found;
+    return paths;
+}
+
+bool USBHID::checkPresent() {
+    if (!connected || device_handle == nullptr) {
+        return false;
+    }
+    noticeVanished();
+    return connected;
+}
+
+void USBHID::noticeVanished() {
+    for (const std::string &listed : listInterfaces(open_vendor_id, open_product_id)) {
+        if (listed == open_path) {
+            return; // a failure of the exchange, not of the device
+        }
+    }
+    markLost();
+}
+
+void USBHID::markLost() {
+    disconnect();
+    was_lost = true;
+    std::printf("USB HID device disconnected\n");
+}
+
+std::string USBHID::findInterface(uint16_t vendor_id, uint16_t product_id) {
+    const std::vector<std::string> paths = listInterfaces(vendor_id, product_id);
+    return paths.empty() ? std::string() : paths.front();
 }
 
 void USBHID::disconnect() {
@@ -78,6 +127,7 @@ void USBHID::disconnect() {
         device_handle = nullptr;
     }
     connected = false;
+    open_path.clear();
 }
 
 int USBHID::read(COMMS_MSG_t *msg) {
@@ -90,6 +140,9 @@ int USBHID::read(COMMS_MSG_t *msg, int timeout_ms) {
     }
     uint8_t buffer[INPUT_REPORT_SIZE] = {};
     const int received = hid_read_timeout(device_handle, buffer, sizeof(buffer), timeout_ms);
+    if (received < 0) {
+        noticeVanished();
+    }
     if (received <= 0) {
         return received;
     }
@@ -127,7 +180,11 @@ int USBHID::write(const uint8_t *data, std::size_t length) {
     if (length > 0) {
         std::memcpy(report.data() + 1, data, length);
     }
-    return hid_write(device_handle, report.data(), report.size());
+    const int written = hid_write(device_handle, report.data(), report.size());
+    if (written < 0) {
+        noticeVanished();
+    }
+    return written;
 }
 
 int USBHID::write(const COMMS_MSG_t &msg) {

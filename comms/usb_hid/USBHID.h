@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <hidapi.h>
 
@@ -25,11 +26,28 @@ public:
     USBHID &operator=(const USBHID &) = delete;
 
     bool connect(uint16_t vendor_id, uint16_t product_id);
+    // The same, opening the interface at `path` among those listed on the vendor usage page
+    // (any of them when `path` is empty).
+    bool connect(uint16_t vendor_id, uint16_t product_id, const std::string &path);
     // The path of the interface connect() would open, from one device listing and without
     // opening or sending anything; empty when the unit is not plugged in.
     static std::string findInterface(uint16_t vendor_id, uint16_t product_id);
+    // Every interface on the vendor usage page, in the order of one device listing.
+    static std::vector<std::string> listInterfaces(uint16_t vendor_id, uint16_t product_id);
     void disconnect();
     bool isConnected() const { return connected; }
+    // The path of the open interface; empty while none is open.
+    const std::string &path() const { return open_path; }
+    // True while the open interface is still listed. When it is not, the device is gone: the
+    // transport closes it and counts it as lost, as after a failed read or write of a vanished
+    // device. False when nothing is open.
+    bool checkPresent();
+    // True when the open interface vanished since the last connect: the transport closed it
+    // and printed "USB HID device disconnected" once.
+    bool lost() const { return was_lost; }
+    // hidapi is initialised once per process, at the first transport, and shut down at exit:
+    // a transport closed while another one is open must not shut it down under the other.
+    static void initialiseHidapi();
     // After a connect that found the unit's interface but could not open it: true,
     // with the interface's path and the errno that explains why (0: none known).
     // A later connect clears them.
@@ -47,12 +65,21 @@ public:
     int write(const COMMS_MSG_t &msg);
 
 private:
+    // After a hidapi failure: whether the open interface is still listed, and if not, closes it
+    // and counts it as lost.
+    void noticeVanished();
+    void markLost();
+
     hid_device *device_handle;
     bool connected;
     uint8_t report_ID;
     bool open_refused = false;
     std::string refused_path;
     int refused_error = 0;
+    std::string open_path;
+    uint16_t open_vendor_id = 0;
+    uint16_t open_product_id = 0;
+    bool was_lost = false;
 };
 
 #endif // USBHID_H
