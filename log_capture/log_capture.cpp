@@ -117,7 +117,8 @@ void LogCapture::stop() {
     if (!capturing_) {
         return;
     }
-    qInstallMessageHandler(handler_ != nullptr ? handler_ : previous_);
+    const QtMessageHandler handler = handler_.load();
+    qInstallMessageHandler(handler != nullptr ? handler : previous_);
     active.store(nullptr);
     std::fflush(stdout);
     std::fflush(stderr);
@@ -153,8 +154,8 @@ void LogCapture::handleMessage(QtMsgType type, const QMessageLogContext &context
         // The handler ends the process: its line goes straight to where standard error went.
         capture->restoreStreams();
     }
-    if (capture->handler_ != nullptr) {
-        capture->handler_(type, context, msg);
+    if (const QtMessageHandler handler = capture->handler_.load(); handler != nullptr) {
+        handler(type, context, msg);
     } else if (capture->previous_ != nullptr) {
         capture->previous_(type, context, msg);
     } else {

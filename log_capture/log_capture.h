@@ -71,8 +71,8 @@ private:
     // Points standard output and error back at where they went before the capture.
     void restoreStreams();
 
-    QtMessageHandler handler_ = nullptr;
-    QtMessageHandler previous_ = nullptr; // in force before start; null: Qt's own
+    std::atomic<QtMessageHandler> handler_{nullptr}; // set while other threads may log
+    QtMessageHandler previous_ = nullptr;            // in force before start; null: Qt's own
     std::thread reader_;
     mutable std::mutex mutex_; // the pipes' read ends, the lines and the partial lines
     int pipe_read_[2] = {-1, -1};
