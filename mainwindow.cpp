@@ -319,7 +319,6 @@ MainWindow::MainWindow(QWidget *parent)
     }
     showConnection(true);
     loadConfigFromDevice();
-    showUnitCount();
 }
 
 MainWindow::~MainWindow() {

@@ -174,6 +174,7 @@ private:
 
     Ui::MainWindow *ui;
     QString firmwareFilePath;
+    // The connection's comms manager (UnitConnection owns it), the same for the window's life.
     CommsManager *comms;
     std::set<settings_struct_index> changed_values;
     // Fields whose value on the unit is not known to be the tool's: every field until a load

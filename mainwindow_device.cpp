@@ -1,4 +1,4 @@
-// The window's side of the connection: the units of the Device menu, Unit Information..., and
+// The window's side of the connection: the units of the Device menu, Unit Information…, and
 // what the window shows when the unit goes and comes back. The connection's life itself is
 // UnitConnection's.
 #include "mainwindow.h"
@@ -56,7 +56,7 @@ void MainWindow::setUpUnitMenu(QMenu *device) {
     units_menu = device;
     device->addSeparator();
     unit_information_action = device->addSeparator();
-    QAction *information = device->addAction(tr("Unit Information..."));
+    QAction *information = device->addAction(tr("Unit Information…"));
     information->setObjectName("actionUnitInformation");
     connect(information, &QAction::triggered, this, [this] { showUnitInformation(); });
     connect(device, &QMenu::aboutToShow, this, [this] { listUnits(); });

@@ -15,16 +15,31 @@ const QList<OptionSpec> &commandOptions() {
     static const QList<OptionSpec> options = {
         {"save", nullptr, "set: store the settings afterwards."},
         {"dry-run", nullptr, "import: show the differences only."},
+        {"serial", "N", "The unit with this serial number (0x... or decimal)."},
+        {"device", "PATH", "The unit at this USB HID path or on this CAN FD interface."},
+        {"can", "IFACE", "The CAN FD interface to look on (default can0)."},
     };
     return options;
 }
 
 const QList<CommandSpec> &commands() {
+    // Every command that talks to a unit can be told which one.
+    static const QStringList unit = {"serial", "device", "can"};
+    // One command a line: name, fewest and most arguments, loads first, its options.
+    // clang-format off
     static const QList<CommandSpec> list = {
-        {"info", 0, 0, true, {}}, {"get", 0, -1, true, {}},   {"set", 1, -1, true, {"save"}},
-        {"save", 0, 0, true, {}}, {"export", 1, 1, true, {}}, {"import", 1, 1, true, {"dry-run"}},
-        {"diff", 1, 1, true, {}}, {"flash", 1, 1, false, {}}, {"reboot", 0, 0, false, {}},
+        {"devices", 0, 0, false, {"can"}},
+        {"info", 0, 0, true, unit},
+        {"get", 0, -1, true, unit},
+        {"set", 1, -1, true, unit + QStringList{"save"}},
+        {"save", 0, 0, true, unit},
+        {"export", 1, 1, true, unit},
+        {"import", 1, 1, true, unit + QStringList{"dry-run"}},
+        {"diff", 1, 1, true, unit},
+        {"flash", 1, 1, false, unit},
+        {"reboot", 0, 0, false, unit},
     };
+    // clang-format on
     return list;
 }
 

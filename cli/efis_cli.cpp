@@ -16,6 +16,7 @@
 
 #include "cli_commands.h"
 #include "comms.h"
+#include "discovery.h"
 #include "firmware_ops.h"
 #include "hid_access.h"
 #include "settings_file.h"
@@ -24,8 +25,10 @@
 namespace {
 
 const char *const USAGE =
-    "usage: efis-cli [--json] [--verbose] COMMAND [ARGUMENTS]\n"
+    "usage: efis-cli [--json] [--verbose] COMMAND [ARGUMENTS] [--serial N | --device PATH]\n"
+    "                [--can IFACE]\n"
     "commands:\n"
+    "  devices                 every unit present: serial number, interface, path\n"
     "  info                    serial number, record header and the checksum check\n"
     "  get [FIELD...]          the settings (all, or the fields named)\n"
     "  set FIELD=VALUE... [--save]\n"
@@ -36,6 +39,8 @@ const char *const USAGE =
     "  diff FILE               shows what the file would change\n"
     "  flash IMAGE             writes a firmware image into the unit's flash\n"
     "  reboot                  sends the unit its reboot command\n"
+    "With more than one unit present, --serial (0x12345678 or decimal) or --device (a path\n"
+    "that devices lists) chooses one; --can names the CAN FD interface (default can0).\n"
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
@@ -114,11 +119,15 @@ struct FlashProgress {
     bool terminal = false;
     int last_tenth = -1;
     int last_phase = -1;
+    uint32_t confirmed = 0; // payload bytes the unit confirmed
     std::chrono::steady_clock::time_point start;
 };
 
 void flashProgress(uint32_t current, uint32_t total, int phase, void *user) {
     auto *p = static_cast<FlashProgress *>(user);
+    if (phase == 1) {
+        p->confirmed = current;
+    }
     if (phase != p->last_phase) {
         if (p->terminal && p->last_phase >= 0) {
             std::fprintf(stderr, "\n");
@@ -160,7 +169,12 @@ public:
             const QCommandLineParser &parser);
 
 private:
-    int connect();
+    // Connects to the unit the options name, or the only one present.
+    int connect(const QCommandLineParser &parser);
+    // Lists every unit interface present.
+    int devices(const QString &can_interface);
+    int runCommand(const cli::CommandSpec &found, const QStringList &args,
+                   const QCommandLineParser &parser);
     int load();
     int info();
     int get(const QStringList &fields);
@@ -183,10 +197,84 @@ private:
     SettingsState state;
     LoadResult loaded;
     QByteArray file_text; // import, diff: the settings file, read before the unit is reached
+    // Payload bytes the unit confirmed in the last firmware transfer.
+    uint32_t flash_confirmed = 0;
 };
 
-int Cli::connect() {
+// A serial number as typed: hexadecimal with 0x, or decimal.
+bool parseSerial(const QString &text, uint32_t *serial) {
+    bool ok = false;
+    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const qulonglong value = (hex ? text.mid(2) : text).toULongLong(&ok, hex ? 16 : 10);
+    if (!ok || value > 0xFFFFFFFEull) {
+        return false;
+    }
+    *serial = static_cast<uint32_t>(value);
+    return true;
+}
+
+QString serialText(uint32_t serial) {
+    return serial == 0xFFFFFFFFu ? QStringLiteral("(not answering)")
+                                 : settings_file::hexWord(serial);
+}
+
+int Cli::connect(const QCommandLineParser &parser) {
     comms = std::make_unique<CommsManager>();
+    UnitChoice choice;
+    if (parser.isSet(QStringLiteral("can"))) {
+        choice.can_interface = parser.value(QStringLiteral("can")).toStdString();
+    }
+    const bool by_serial = parser.isSet(QStringLiteral("serial"));
+    const bool by_path = parser.isSet(QStringLiteral("device"));
+    uint32_t wanted_serial = 0;
+    if (by_serial && !parseSerial(parser.value(QStringLiteral("serial")), &wanted_serial)) {
+        error(QStringLiteral("--serial takes a serial number: 0x12345678 or decimal"));
+        return CLI_USAGE;
+    }
+    if (by_serial && by_path) {
+        error(QStringLiteral("--serial and --device each choose a unit: give one of them"));
+        return CLI_USAGE;
+    }
+    // Several units: never guess which one is meant.
+    if (by_serial || by_path || list_unit_interfaces(choice.can_interface).size() > 1) {
+        const std::vector<UnitInterface> units = discover_units(choice.can_interface);
+        const UnitInterface *picked = nullptr;
+        for (const UnitInterface &unit : units) {
+            const bool match = by_serial ? unit.serial == wanted_serial
+                                         : unit.path == parser.value("device").toStdString();
+            if ((by_serial || by_path) && match && picked == nullptr) {
+                picked = &unit;
+            }
+        }
+        if ((by_serial || by_path) && picked == nullptr) {
+            error(by_serial ? QStringLiteral("no EFIS unit with serial number %1 found")
+                                  .arg(settings_file::hexWord(wanted_serial))
+                            : QStringLiteral("no EFIS unit found at %1")
+                                  .arg(parser.value(QStringLiteral("device"))));
+            return CLI_NO_UNIT;
+        }
+        if (picked == nullptr && count_units(units) > 1) {
+            error(QStringLiteral("%1 units found; choose one, nothing was sent:")
+                      .arg(count_units(units)));
+            for (const UnitInterface &unit : units) {
+                std::fprintf(stderr, "  %s  %s %s: --serial %s or --device %s\n",
+                             qPrintable(serialText(unit.serial)), interface_name(unit.iface),
+                             unit.path.c_str(),
+                             unit.answered() ? qPrintable(settings_file::hexWord(unit.serial))
+                                             : "-",
+                             unit.path.c_str());
+            }
+            return CLI_USAGE;
+        }
+        if (picked != nullptr) {
+            const std::string can_interface = choice.can_interface;
+            choice = choice_for(*picked);
+            if (picked->iface == USB_HID) {
+                choice.can_interface = can_interface;
+            }
+        }
+    }
+    comms->choose(choice);
     if (comms->establish_connection()) {
         return CLI_OK;
     }
@@ -229,11 +317,42 @@ int Cli::load() {
     return CLI_OK;
 }
 
+int Cli::devices(const QString &can_interface) {
+    const std::vector<UnitInterface> units = discover_units(can_interface.toStdString());
+    if (units.empty()) {
+        error(QStringLiteral("no EFIS unit found over USB HID or CAN FD"));
+        return CLI_NO_UNIT;
+    }
+    QJsonArray list;
+    for (const UnitInterface &unit : units) {
+        QJsonObject o;
+        o.insert("serial_number",
+                 unit.answered() ? QJsonValue(settings_file::hexWord(unit.serial)) : QJsonValue());
+        o.insert("interface", interface_name(unit.iface));
+        o.insert("path", QString::fromStdString(unit.path));
+        list.append(o);
+        if (!s.json) {
+            std::fprintf(s.out, "%s  %s  %s\n", qPrintable(serialText(unit.serial)),
+                         interface_name(unit.iface), unit.path.c_str());
+        }
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("devices", list);
+        printJson(s, o);
+    }
+    return CLI_OK;
+}
+
 int Cli::info() {
     const uint32_t serial = get_serialnumber(comms.get(), comms->getActiveInterface());
+    const COMM_INTERFACE_t iface = comms->getActiveInterface();
     QJsonObject o;
     o.insert("serial_number",
              serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(settings_file::hexWord(serial)));
+    o.insert("interface", interface_name(iface));
+    o.insert("path", QString::fromStdString(iface == CAN_FD ? comms->getCANFD()->name()
+                                                            : comms->getUSBHID()->path()));
     o.insert("checksum", settings_file::hexWord(unit_checksum));
     o.insert("magic", settings_file::hexWord(record.magic));
     o.insert("version", static_cast<double>(record.version));
@@ -242,8 +361,8 @@ int Cli::info() {
     if (s.json) {
         printJson(s, o);
     } else {
-        for (const char *key :
-             {"serial_number", "checksum", "magic", "version", "num_elements", "crc_check"}) {
+        for (const char *key : {"serial_number", "interface", "path", "checksum", "magic",
+                                "version", "num_elements", "crc_check"}) {
             std::fprintf(s.out, "%s: %s\n", key,
                          qPrintable(settings_file::shownText(o.value(key))));
         }
@@ -430,6 +549,7 @@ int Cli::flash(const QString &path) {
     progress.terminal = isatty(STDERR_FILENO) != 0;
     const QByteArray file = QFile::encodeName(path);
     const bool done = send_fw(comms.get(), file.constData(), flashProgress, &progress);
+    flash_confirmed = progress.last_phase == 1 ? progress.confirmed : 0;
     if (progress.terminal) {
         std::fprintf(stderr, "\n");
     }
@@ -465,17 +585,39 @@ int Cli::reboot() {
 int Cli::run(const cli::CommandSpec &found, const QStringList &args,
              const QCommandLineParser &parser) {
     const QString command = QLatin1String(found.name);
-    const bool save_after = parser.isSet(QStringLiteral("save"));
-    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
+    if (command == "devices") {
+        return devices(parser.isSet(QStringLiteral("can")) ? parser.value(QStringLiteral("can"))
+                                                           : DEFAULT_CANFD_INTERFACE);
+    }
     // A file to compare is read before the unit is reached: a file that cannot be taken ends
     // the command with nothing sent.
     if ((command == "import" || command == "diff") &&
         !fileTaken(args.at(0), settings_file::readFileText(args.at(0), &file_text))) {
         return CLI_USAGE;
     }
-    if (const int status = connect(); status != CLI_OK) {
+    if (const int status = connect(parser); status != CLI_OK) {
         return status;
     }
+    const int status = runCommand(found, args, parser);
+    if (status != CLI_OK && comms->linkLost()) {
+        // Whatever the command said, the cause is that the unit went away or fell silent.
+        if (command == "flash") {
+            error(QStringLiteral("the unit was disconnected during flash after %1 byte(s) of the "
+                                 "image were confirmed; the update is incomplete: run it again")
+                      .arg(flash_confirmed));
+        } else {
+            error(QStringLiteral("the unit was disconnected during %1").arg(command));
+        }
+        return CLI_UNIT_FAILED;
+    }
+    return status;
+}
+
+int Cli::runCommand(const cli::CommandSpec &found, const QStringList &args,
+                    const QCommandLineParser &parser) {
+    const QString command = QLatin1String(found.name);
+    const bool save_after = parser.isSet(QStringLiteral("save"));
+    const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
     if (found.loads) {
         if (const int status = load(); status != CLI_OK) {
             return status;

@@ -34,7 +34,8 @@ UnitChoice UnitConnection::reconnectChoice() {
         return choice; // one interface at most: start-up's way finds it
     }
     // Several: the unit the user worked with, not whichever is listed first.
-    for (const UnitInterface &unit : discover_units(can_interface)) {
+    // The unit held open (a Connect while connected) is not asked on a second handle.
+    for (const UnitInterface &unit : discover_units(can_interface, comms_.get())) {
         if (unit.serial == last_serial) {
             return choice_for(unit);
         }

@@ -2,6 +2,7 @@
 // of each kind of failure.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -219,4 +220,70 @@ TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {
     // The options every command takes, and those of its own, still pass.
     EXPECT_EQ(cli({"--json", "--verbose", "set", "vne=151", "--save"}).status, CLI_OK);
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 151);
+}
+
+TEST_F(Cli, SeveralUnitsAreListedAndNoneIsGuessed) {
+    sim::SimUnit &second = sim::addUnit("sim:second", 0x0BADCAFEu);
+    CliRun r = cli({"devices"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "0x12345678  USB HID  sim:efis-display-unit\n"
+                     "0x0BADCAFE  USB HID  sim:second\n");
+    r = cli({"--json", "devices"});
+    EXPECT_EQ(r.json().value("devices").toArray().at(1).toObject().value("path").toString(),
+              "sim:second");
+
+    // No choice: refused, naming each unit with the option that picks it; no settings sent.
+    r = cli({"set", "vne=161"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("2 units found"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--serial 0x0BADCAFE or --device sim:second"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), 0u);
+    for (const sim::Message &m : second.received()) {
+        EXPECT_EQ(m.can_id, static_cast<uint32_t>(CANMSG_WHOAMI)) << "only asked who it is";
+    }
+
+    // Chosen by serial number (hexadecimal or decimal) or by path: only that unit changes.
+    EXPECT_EQ(cli({"set", "vne=161", "--serial", "0x0BADCAFE"}).status, CLI_OK);
+    EXPECT_EQ(second.settings().vspeeds.Vne, 161);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 150);
+    EXPECT_EQ(cli({"set", "vne=162", "--serial", "195939070"}).status, CLI_OK);
+    EXPECT_EQ(second.settings().vspeeds.Vne, 162);
+    r = cli({"--json", "info", "--device", "sim:second"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.json().value("serial_number").toString(), "0x0BADCAFE");
+    EXPECT_EQ(r.json().value("interface").toString(), "USB HID");
+    EXPECT_EQ(r.json().value("path").toString(), "sim:second");
+
+    EXPECT_EQ(cli({"info", "--serial", "0x1"}).status, CLI_NO_UNIT);
+    EXPECT_EQ(cli({"info", "--serial", "twelve"}).status, CLI_USAGE);
+    EXPECT_EQ(cli({"info", "--device", "sim:nowhere"}).status, CLI_NO_UNIT);
+    EXPECT_EQ(cli({"devices", "--serial", "0x0BADCAFE"}).status, CLI_USAGE);
+
+    sim::units().clear();
+    sim::units().emplace_back();
+    sim::unit().enumeration().clear();
+    EXPECT_EQ(cli({"devices"}).status, CLI_NO_UNIT);
+}
+
+TEST_F(Cli, AUnitPulledOutDuringAFlashIsNamedWithWhatWasConfirmed) {
+    sim::unit().flash().setPartition(partition_1);
+    const Bytes image = fwtest::makeImage({1000, 300});
+    const std::string path = dir.filePath("image.bin").toStdString();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    // The third payload write: two pieces of the payload were confirmed.
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Unplug, CANMSG_WRITE_MX25, 3));
+    CliRun r = cli({"flash", path});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("the unit was disconnected during flash after 128 byte(s) of the image "
+                         "were confirmed; the update is incomplete: run it again"),
+              std::string::npos)
+        << r.err;
+
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Unplug, CANMSG_REQUEST_USER_SETTING, 3));
+    r = cli({"get"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("the unit was disconnected during get"), std::string::npos) << r.err;
 }

@@ -174,6 +174,7 @@ TEST_F(DeviceTest, TheDeviceMenuListsTheUnitsAndConnectsToTheOneChosen) {
         EXPECT_TRUE(box->text().contains("Checksum: "));
         box->button(QMessageBox::Close)->click();
     });
+    EXPECT_EQ(w<QAction>("actionUnitInformation")->text(), "Unit Information…");
     run([&] { w<QAction>("actionUnitInformation")->trigger(); });
     EXPECT_EQ(second.settings().vspeeds.Vne, 171);
 

@@ -3,9 +3,17 @@
 // offscreen against efis-virtual-unit and presses the window's buttons as a user would.
 //   efis-vm-window flows IMAGE     load, edit, update, edit, save, firmware update, reboot
 //   efis-vm-window firmware IMAGE  load, then a firmware update whatever its outcome
+//   efis-vm-window replug          load, then wait (idle) for the unit to be pulled out and
+//                                  plugged in again: prints when the window showed it gone
+//                                  and when it had loaded again, in seconds since boot
+//   efis-vm-window units SERIAL    with two units: the count in the status bar, the Device
+//                                  menu's list, and a load from the unit with SERIAL chosen
 // Each step prints what it compared; "expect KEY=VALUE" lines name what the unit's summary
 // must show afterwards. The exit status is 0 only when every comparison held.
+#include <QAction>
 #include <QApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QDoubleSpinBox>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -16,10 +24,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "mainwindow.h"
+#include "unit_connection.h"
 
 // Reaches the one window step that has no widget of its own to press: the firmware file chosen
 // in a file dialog.
@@ -93,6 +104,67 @@ long long runFirmwareUpdate(MainWindow &w, const char *image) {
     return ms;
 }
 
+// Seconds since boot, as the guest check's shell reads them.
+std::string uptime() {
+    std::ifstream in("/proc/uptime");
+    std::string seconds;
+    in >> seconds;
+    return seconds;
+}
+
+// Runs the event loop, idle as a user leaves the window, until the status bar shows `text` or
+// `seconds` passed; true when it did.
+bool waitForStatus(MainWindow &w, const QString &text, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (status(w) != text && std::chrono::steady_clock::now() < until) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return status(w) == text;
+}
+
+const char *const LOADED = "Configuration successfully loaded from device";
+
+void replug(MainWindow &w) {
+    compare("status after start-up", status(w), LOADED);
+    std::printf("window ready: pull the unit out\n");
+    const bool gone = waitForStatus(w, "EFIS disconnected - waiting for it to come back", 30);
+    std::printf("lost_at=%s\n", uptime().c_str());
+    compare("unit pulled out: noticed within 30 s", gone ? 1 : 0, 1);
+    std::printf("window waiting: plug the unit in\n");
+    const bool back = waitForStatus(w, LOADED, 60);
+    std::printf("reloaded_at=%s\n", uptime().c_str());
+    compare("unit plugged in again: loaded within 60 s", back ? 1 : 0, 1);
+}
+
+void units(MainWindow &w, const char *serial) {
+    compare("status after start-up", status(w), LOADED);
+    compare("note of the units present", widget<QLabel>(w, "unitCountNote")->text(),
+            QStringLiteral("2 units found - connected to %1; the Device menu chooses another")
+                .arg(w.findChild<UnitConnection *>("unitConnection")->serialNumber() == 0x11111111u
+                         ? "0x11111111"
+                         : "0x22222222"));
+    auto *menu = widget<QMenu>(w, "menuDevice");
+    emit menu->aboutToShow();
+    QAction *chosen = nullptr;
+    for (const char *name : {"actionUnit0", "actionUnit1"}) {
+        QAction *action = widget<QAction>(w, name);
+        std::printf("Device menu: %s%s\n", qPrintable(action->text()),
+                    action->isChecked() ? " (connected)" : "");
+        if (action->text().startsWith(QStringLiteral("EFIS %1 ").arg(serial))) {
+            chosen = action;
+        }
+    }
+    compare("the unit to choose is listed", chosen != nullptr ? 1 : 0, 1);
+    if (chosen == nullptr) {
+        return;
+    }
+    chosen->trigger();
+    compare("status after choosing it", status(w), LOADED);
+    compare("serial number connected",
+            static_cast<long long>(w.findChild<UnitConnection *>("unitConnection")->serialNumber()),
+            static_cast<long long>(std::strtoul(serial, nullptr, 16)));
+}
+
 void flows(MainWindow &w, const char *image) {
     // Load, as the window did while it was built.
     compare("status after start-up", status(w), "Configuration successfully loaded from device");
@@ -136,16 +208,24 @@ void flows(MainWindow &w, const char *image) {
 
 int main(int argc, char *argv[]) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (argc != 3 ||
-        (std::strcmp(argv[1], "flows") != 0 && std::strcmp(argv[1], "firmware") != 0)) {
-        std::fprintf(stderr, "usage: %s flows|firmware IMAGE\n", argv[0]);
+    const bool idle_mode = argc == 2 && std::strcmp(argv[1], "replug") == 0;
+    if (!idle_mode && (argc != 3 || (std::strcmp(argv[1], "flows") != 0 &&
+                                     std::strcmp(argv[1], "firmware") != 0 &&
+                                     std::strcmp(argv[1], "units") != 0))) {
+        std::fprintf(stderr, "usage: %s flows|firmware IMAGE, replug, or units SERIAL\n", argv[0]);
         return 2;
     }
     QApplication app(argc, argv);
     int result = 0;
     {
         MainWindow w;
-        if (std::strcmp(argv[1], "flows") == 0) {
+        if (idle_mode) {
+            replug(w);
+            result = failures == 0 ? 0 : 1;
+        } else if (std::strcmp(argv[1], "units") == 0) {
+            units(w, argv[2]);
+            result = failures == 0 ? 0 : 1;
+        } else if (std::strcmp(argv[1], "flows") == 0) {
             flows(w, argv[2]);
             result = failures == 0 ? 0 : 1;
         } else {

@@ -6,7 +6,9 @@
 #   - USB HID and the bus both: "Connected via both USB HID and CAN FD";
 #   - a firmware update over the bus alone whose last piece (63 bytes) is a length no CAN FD
 #     frame carries: the tool sends it as 48, 12 and 3 bytes and the exact image lands in
-#     the unit's flash.
+#     the unit's flash;
+#   - the bus going down while the window is idle, and up again with the unit on it: the
+#     window shows the unit gone and loads it again.
 . "$EFIS_SRC/vm_check/lib.sh"
 
 if ! ip link add dev can0 type vcan 2>"$EFIS_WORK/ip.err" ||
@@ -105,6 +107,39 @@ else
     failed "flash contents identical to the image file"
 fi
 compare_clean_unit
+
+# ---- the bus going down and up again while the window is idle: a unit reached over CAN FD
+# alone is noticed gone and found again
+start_can_unit bus-replug --no-usb --serial 0x0C0FFEE5
+bus_out="$EFIS_WORK/bus-replug-window.out"
+timeout 120 "$window_bin" replug >"$bus_out" 2>"$EFIS_WORK/bus-replug-window.err" &
+window_pid=$!
+if wait_for_line "$bus_out" '^window ready' 60 "$window_pid"; then
+    pulled_at="$(now)"
+    ip link set can0 down
+    kill -TERM "$unit_pid" 2>/dev/null # its side of the bus went with the interface
+    wait "$unit_pid" 2>/dev/null
+    wait_for_line "$bus_out" '^window waiting' 40 "$window_pid" || failed "bus-replug: the window noticed"
+    ip link set can0 up
+    plugged_at="$(now)"
+    start_can_unit bus-replug-again --no-usb --serial 0x0C0FFEE5
+    rc=0
+    wait "$window_pid" || rc=$?
+    grep -E '^(compared|efis-vm-window)' "$bus_out"
+    compare "bus-replug: efis-vm-window exit status" "$rc" 0
+    echo "figure: CAN FD interface down to the disconnected state: $(awk -v a="$pulled_at" \
+        -v b="$(sed -n 's/^lost_at=//p' "$bus_out")" 'BEGIN { printf "%.2f", b - a }') s"
+    echo "figure: CAN FD interface up to a finished load: $(awk -v a="$plugged_at" \
+        -v b="$(sed -n 's/^reloaded_at=//p' "$bus_out")" 'BEGIN { printf "%.2f", b - a }') s"
+    stop_unit
+    compare "bus-replug: setting reads after the bus came back" "$(summary requests.0x376)" 35
+else
+    failed "bus-replug: the window started and loaded over the bus"
+    cat "$bus_out" "$EFIS_WORK/bus-replug-window.err"
+    kill -TERM "$window_pid" 2>/dev/null
+    wait "$window_pid" 2>/dev/null
+    stop_unit
+fi
 
 ip link del can0
 finish_check
