@@ -308,6 +308,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpFileMenu();
     setUpDeviceMenu();
     addLogAndHelpMenus(this);
+    setUpPreview();
 
     QThread::msleep(100);
 
@@ -462,6 +463,7 @@ void MainWindow::updateUIFromConfig() {
     if (!from_unit && record.use_mag_heading != previous_record->use_mag_heading) {
         updateConfigValueLocal(USE_MAG_INDEX, record.use_mag_heading); // no widget shows it
     }
+    refreshPreview();
 }
 
 std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colourButtons() const {
@@ -760,6 +762,7 @@ int store_settings(CommsManager *comms, uint32_t crc) {
 void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
     if (settings_set_value(&user_config, index, &value)) {
         changed_values.insert(index);
+        refreshPreview();
     } else {
         qDebug() << "Error setting value for index" << static_cast<int>(index);
     }

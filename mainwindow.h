@@ -20,6 +20,7 @@
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
+class DisplayPreviewPanel;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -147,6 +148,10 @@ private:
     // written), import after the user confirmed the differences, and the backup offered before
     // a firmware update (false when the update should not start).
     void setUpFileMenu();
+    // The display preview beside the settings, drawn from the form's values; refreshPreview
+    // has it drawn again after an edit or a fill of the form.
+    void setUpPreview();
+    void refreshPreview();
     Settings_t formRecord();
     bool exportSettings();
     void importSettings();
@@ -192,6 +197,7 @@ private:
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
+    DisplayPreviewPanel *display_preview = nullptr;
     // Owns the comms manager (`comms` points to it for the window's life), the poll and the
     // connection's state.
     UnitConnection *connection = nullptr;

@@ -15,6 +15,8 @@ const QList<OptionSpec> &commandOptions() {
     static const QList<OptionSpec> options = {
         {"save", nullptr, "set: store the settings afterwards."},
         {"dry-run", nullptr, "import: show the differences only."},
+        {"from", "SETTINGS.json", "preview: the settings file to draw."},
+        {"size", "WIDTHxHEIGHT", "preview: the image's size."},
         {"serial", "N", "The unit with this serial number (0x... or decimal)."},
         {"device", "PATH", "The unit at this USB HID path or on this CAN FD interface."},
         {"can", "IFACE", "The CAN FD interface to look on (default can0)."},
@@ -38,6 +40,7 @@ const QList<CommandSpec> &commands() {
         {"diff", 1, 1, true, unit},
         {"flash", 1, 1, false, unit},
         {"reboot", 0, 0, false, unit},
+        {"preview", 1, 1, true, unit + QStringList{"from", "size"}},
     };
     // clang-format on
     return list;

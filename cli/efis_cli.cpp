@@ -2,10 +2,13 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <chrono>
@@ -17,6 +20,7 @@
 #include "cli_commands.h"
 #include "comms.h"
 #include "discovery.h"
+#include "display_preview.h"
 #include "firmware_ops.h"
 #include "hid_access.h"
 #include "settings_file.h"
@@ -39,6 +43,9 @@ const char *const USAGE =
     "  diff FILE               shows what the file would change\n"
     "  flash IMAGE             writes a firmware image into the unit's flash\n"
     "  reboot                  sends the unit its reboot command\n"
+    "  preview FILE.png [--from SETTINGS.json] [--size WIDTHxHEIGHT]\n"
+    "                          draws how the unit's settings (or the file's) read on its\n"
+    "                          display, as a PNG image (800x600 unless --size)\n"
     "With more than one unit present, --serial (0x12345678 or decimal) or --device (a path\n"
     "that devices lists) chooses one; --can names the CAN FD interface (default can0).\n"
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
@@ -164,9 +171,10 @@ public:
     explicit Cli(Streams streams)
         : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
 
-    // Runs a command whose arguments and options were checked against its entry.
+    // Runs a command whose arguments and options were checked against its entry; a preview is
+    // drawn at `preview_size`.
     int run(const cli::CommandSpec &found, const QStringList &args,
-            const QCommandLineParser &parser);
+            const QCommandLineParser &parser, const QSize &preview_size);
 
 private:
     // Connects to the unit the options name, or the only one present.
@@ -184,6 +192,7 @@ private:
     int importFrom(const QString &path, bool dry_run, bool apply);
     int flash(const QString &path);
     int reboot();
+    int preview(const QString &path, const QSize &size);
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report);
     bool fileTaken(const QString &path, const settings_file::FileResult &read);
 
@@ -199,6 +208,8 @@ private:
     QByteArray file_text; // import, diff: the settings file, read before the unit is reached
     // Payload bytes the unit confirmed in the last firmware transfer.
     uint32_t flash_confirmed = 0;
+    // The image size of a preview, as run() was given it.
+    QSize preview_size_;
 };
 
 // A serial number as typed: hexadecimal with 0x, or decimal.
@@ -582,9 +593,51 @@ int Cli::reboot() {
     return CLI_OK;
 }
 
+int Cli::preview(const QString &path, const QSize &size) {
+    const QStringList problems = display_preview::problems(record);
+    const QImage image = display_preview::image(record, size);
+    QSaveFile out(path);
+    if (image.isNull() || !out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG") ||
+        !out.commit()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return CLI_USAGE;
+    }
+    if (s.json) {
+        QJsonObject o;
+        o.insert("preview", path);
+        o.insert("width", size.width());
+        o.insert("height", size.height());
+        o.insert("problems", QJsonArray::fromStringList(problems));
+        printJson(s, o);
+    } else {
+        std::fprintf(s.out, "preview written to %s (%dx%d)\n", qPrintable(path), size.width(),
+                     size.height());
+        for (const QString &problem : problems) {
+            std::fprintf(s.out, "problem: %s\n", qPrintable(problem));
+        }
+    }
+    return CLI_OK;
+}
+
 int Cli::run(const cli::CommandSpec &found, const QStringList &args,
-             const QCommandLineParser &parser) {
+             const QCommandLineParser &parser, const QSize &preview_size) {
     const QString command = QLatin1String(found.name);
+    preview_size_ = preview_size;
+    // A preview of a settings file needs no unit.
+    if (command == "preview" && parser.isSet(QStringLiteral("from"))) {
+        for (const char *unit_option : {"serial", "device", "can"}) {
+            if (parser.isSet(QLatin1String(unit_option))) {
+                error(QStringLiteral("preview --from reaches no unit: --%1 does not apply")
+                          .arg(QLatin1String(unit_option)));
+                return CLI_USAGE;
+            }
+        }
+        const QString from = parser.value(QStringLiteral("from"));
+        if (!fileTaken(from, settings_file::readFile(from, &record, nullptr))) {
+            return CLI_USAGE;
+        }
+        return preview(args.at(0), preview_size_);
+    }
     if (command == "devices") {
         return devices(parser.isSet(QStringLiteral("can")) ? parser.value(QStringLiteral("can"))
                                                            : DEFAULT_CANFD_INTERFACE);
@@ -644,7 +697,28 @@ int Cli::runCommand(const cli::CommandSpec &found, const QStringList &args,
     if (command == "flash") {
         return flash(args.at(0));
     }
+    if (command == "preview") {
+        return preview(args.at(0), preview_size_);
+    }
     return reboot();
+}
+
+// The preview's image size: 800x600 unless --size says otherwise, each side 16 to 4096 pixels.
+const QSize DEFAULT_PREVIEW_SIZE(800, 600);
+constexpr int MIN_PREVIEW_SIDE = 16;
+constexpr int MAX_PREVIEW_SIDE = 4096;
+
+// WIDTHxHEIGHT as a size; an empty size for anything else or a side out of range.
+QSize previewSize(const QString &text) {
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,5})x([0-9]{1,5})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) {
+        return {};
+    }
+    const int width = match.captured(1).toInt();
+    const int height = match.captured(2).toInt();
+    const auto fits = [](int side) { return side >= MIN_PREVIEW_SIDE && side <= MAX_PREVIEW_SIDE; };
+    return fits(width) && fits(height) ? QSize(width, height) : QSize();
 }
 
 } // namespace
@@ -686,6 +760,35 @@ int efisCliMain(int argc, char *argv[]) {
         std::fputs(USAGE, stderr);
         return CLI_USAGE;
     }
+    const QSize preview_size = parser.isSet(QStringLiteral("size"))
+                                   ? previewSize(parser.value(QStringLiteral("size")))
+                                   : DEFAULT_PREVIEW_SIZE;
+    if (preview_size.isEmpty()) {
+        error(QStringLiteral("--size needs WIDTHxHEIGHT, each from %1 to %2")
+                  .arg(MIN_PREVIEW_SIDE)
+                  .arg(MAX_PREVIEW_SIDE));
+        return CLI_USAGE;
+    }
+
+    // The command's application object: the preview draws text, whose fonts only a GUI
+    // application provides (on Qt's offscreen platform unless another is chosen, so no display
+    // is needed); every other command needs Qt Core alone.
+    int app_argc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    if (QCoreApplication::instance() == nullptr) {
+        if (command == "preview") {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            }
+            app = std::make_unique<QGuiApplication>(app_argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(app_argc, argv);
+        }
+    } else if (command == "preview" &&
+               qobject_cast<QGuiApplication *>(QCoreApplication::instance()) == nullptr) {
+        error(QStringLiteral("preview cannot draw without a GUI application"));
+        return CLI_USAGE;
+    }
 
     // The device layer prints its lines on standard output: keep that stream for the program's
     // own output and send those lines to standard error, or nowhere.
@@ -707,7 +810,7 @@ int efisCliMain(int argc, char *argv[]) {
     int status;
     {
         Cli cli(streams);
-        status = cli.run(*found, positional, parser);
+        status = cli.run(*found, positional, parser, preview_size);
     }
 
     std::fflush(stdout);

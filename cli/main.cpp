@@ -1,8 +1,6 @@
-#include <QCoreApplication>
-
 #include "efis_cli.h"
 
+// efisCliMain makes the application object its command needs.
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
     return efisCliMain(argc, argv);
 }

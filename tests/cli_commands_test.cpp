@@ -2,9 +2,11 @@
 // of each kind of failure.
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -208,7 +210,9 @@ TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {
           {"reboot", "--dry-run"},
           {"get", "vne", "--save"},
           {"diff", "unit.json", "--save"},
-          {"flash", "image.bin", "--save"}}) {
+          {"flash", "image.bin", "--save"},
+          {"get", "vne", "--from", "unit.json"},
+          {"preview", "unit.png", "--save"}}) {
         const CliRun r = cli(line);
         EXPECT_EQ(r.status, CLI_USAGE) << *line.begin();
         EXPECT_NE(r.err.find("does not take --"), std::string::npos) << r.err;
@@ -286,4 +290,36 @@ TEST_F(Cli, AUnitPulledOutDuringAFlashIsNamedWithWhatWasConfirmed) {
     r = cli({"get"});
     EXPECT_EQ(r.status, CLI_UNIT_FAILED);
     EXPECT_NE(r.err.find("the unit was disconnected during get"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, PreviewDrawsAFileOrTheUnitAtTheRequestedSize) {
+    const std::string file = dir.filePath("unit.json").toStdString();
+    const std::string png = dir.filePath("preview.png").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+
+    // From the file, nothing is asked of the unit, whose own settings now differ.
+    sim::unit().settings().vspeeds.Vne = 100;
+    const std::size_t requests = sim::unit().received().size();
+    CliRun r = cli({"--json", "preview", png, "--from", file, "--size", "320x240"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(sim::unit().received().size(), requests);
+    EXPECT_EQ(r.json().value("problems").toArray(), QJsonArray());
+    EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(320, 240));
+
+    // From the unit, at the default size, naming what is wrong with its arcs.
+    r = cli({"preview", png});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    const QStringList lines = QString::fromStdString(r.out).split('\n');
+    EXPECT_EQ(lines.filter(QRegularExpression("^problem: .*Vn0")).filter("Vne").size(), 1) << r.out;
+    EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(800, 600));
+
+    // A size that is not WIDTHxHEIGHT in range, or a file that is not a settings file, is
+    // refused without writing anything.
+    const std::string other = dir.filePath("other.png").toStdString();
+    for (const char *size : {"800", "10x600", "5000x600"}) {
+        EXPECT_EQ(cli({"preview", other, "--from", file, "--size", size}).status, CLI_USAGE);
+    }
+    EXPECT_EQ(cli({"preview", other, "--from", png}).status, CLI_USAGE);
+    EXPECT_EQ(cli({"preview", other, "--from", file, "--serial", "1"}).status, CLI_USAGE);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(other)));
 }
