@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QSignalBlocker>
+#include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 
@@ -25,14 +27,12 @@
 #include <utility>
 
 #include "firmware_ops.h"
+#include "form_binding.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
 #include "registration_prefix.h"
 #include "settings_flows.h"
-
-Settings_t user_config = {};
-uint32_t user_config_chk = 0;
 
 void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
     const QByteArray localMsg = msg.toLocal8Bit();
@@ -79,8 +79,9 @@ constexpr qint64 RATE_MIN_MS = 500;
 const char *const STYLE_SHEET_FORMAT = "background-color: %1;";
 const char *const STYLE_SHEET_COLOUR = "background-color: #([0-9a-fA-F]{6});";
 
-// Characters of the registration text; byte 11 of the record is never part of it.
-constexpr int REGISTRATION_TEXT_LEN = SETTINGS_REGISTRATION_LEN - 1;
+const char *const REGISTRATION_LIMIT =
+    "The registration after its prefix: letters and digits, at most 11 characters with the "
+    "prefix";
 const char *const REGISTRATION_UNREAD =
     "The registration could not be read from the unit; Save keeps the unit's registration "
     "unless you type a new one";
@@ -143,34 +144,6 @@ bool pickColour(QWidget *parent, QPushButton *button, const char *title, const Q
     return true;
 }
 
-// Writes prefix and number into the record's registration bytes (all zero when the number is
-// empty; at most 11 characters, Latin-1, "?" for anything else, byte 11 zero) and returns the
-// three words that carry them, first character most significant.
-std::array<uint32_t, 3> joinRegistration(char (&registration)[SETTINGS_REGISTRATION_LEN],
-                                         const QString &prefix, const QString &number) {
-    std::memset(registration, 0, sizeof(registration));
-    if (!number.isEmpty()) {
-        const QString full = (prefix + number).left(REGISTRATION_TEXT_LEN);
-        for (int i = 0; i < full.size(); ++i) {
-            const char16_t unit = full.at(i).unicode();
-            const char byte = unit <= 0xFF ? static_cast<char>(unit) : '?';
-            if (byte == '\0') {
-                break;
-            }
-            registration[i] = byte;
-        }
-        registration[SETTINGS_REGISTRATION_LEN - 1] = '\0';
-    }
-    std::array<uint32_t, 3> words{};
-    for (int g = 0; g < 3; ++g) {
-        const auto byte = [&](int i) {
-            return static_cast<uint32_t>(static_cast<uint8_t>(registration[4 * g + i]));
-        };
-        words[g] = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
-    }
-    return words;
-}
-
 // Voltages are kept in tenths of a volt.
 uint32_t tenthsOfVolt(double volts) {
     return static_cast<uint32_t>(static_cast<int>(volts * 10.0));
@@ -225,8 +198,7 @@ protected:
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr),
-      changed_values(), unknown_on_unit(allSettingsFields()) {
+    : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr), session() {
     LogCapture::installHandler(customMessageHandler);
     ui->setupUi(this);
     ui->statusbar->showMessage("Initializing...", 0);
@@ -235,6 +207,10 @@ MainWindow::MainWindow(QWidget *parent)
     for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
         ui->comboBox_reg_prefix->addItem(QString::fromLatin1(REGISTRATION_PREFIXES[i]));
     }
+
+    // The number box holds one line: Tab and Shift+Tab move on, as in every other field.
+    ui->text_registration_num->setTabChangesFocus(true);
+    ui->text_registration_num->setToolTip(tr(REGISTRATION_LIMIT));
 
     ui->text_firmware_file->setEnabled(false);
     ui->pushButton_start_update->setEnabled(false);
@@ -305,7 +281,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
+    setUpFittingForm();
     setUpFileMenu();
+    setUpEditMenu();
     setUpDeviceMenu();
     addLogAndHelpMenus(this);
     setUpPreview();
@@ -331,8 +309,8 @@ MainWindow::~MainWindow() {
 // ---- settings to form and back ----------------------------------------------
 
 void MainWindow::showAsEdits(const Settings_t &record) {
-    const Settings_t previous = user_config;
-    user_config = record;
+    const Settings_t previous = session.record();
+    session.record() = record;
     previous_record = &previous;
     updateUIFromConfig();
     previous_record = nullptr;
@@ -340,8 +318,8 @@ void MainWindow::showAsEdits(const Settings_t &record) {
 
 void MainWindow::updateUIFromConfig() {
     const bool from_unit = previous_record == nullptr;
-    // A copy: shown as edits, the handlers write into user_config while the form is filled.
-    const Settings_t record = user_config;
+    // A copy: shown as edits, the handlers write into the record while the form is filled.
+    const Settings_t record = session.record();
     QWidget *const blocked[] = {
         ui->radioButton_mph,       ui->radioButton_kph,      ui->radioButton_knots,
         ui->radioButton_feet,      ui->radioButton_meter,    ui->radioButton_degF,
@@ -368,7 +346,7 @@ void MainWindow::updateUIFromConfig() {
         }
     }
 
-    if (from_unit && shownUnread(UNITS_VALUE_INDEX)) {
+    if (from_unit && session.shownUnread(UNITS_VALUE_INDEX)) {
         // The unit's choices are not known: show none chosen rather than the last ones shown.
         for (QRadioButton *radio : unitRadioButtons()) {
             radio->setAutoExclusive(false);
@@ -406,46 +384,23 @@ void MainWindow::updateUIFromConfig() {
     // could not be read whole is shown as unread, the prefix box as it was.
     const bool registration_unread = from_unit && registrationShownUnread();
     ui->text_registration_num->setPlaceholderText(registration_unread ? REGISTRATION_UNREAD : "");
-    ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD : "");
-    const auto *reg = reinterpret_cast<const unsigned char *>(record.registration);
-    bool erased = true;
-    for (int i = 0; i < SETTINGS_REGISTRATION_LEN; ++i) {
-        erased = erased && reg[i] == 0xFF;
-    }
-    int length = 0;
-    while (!erased && length < REGISTRATION_TEXT_LEN && reg[length] != 0 && reg[length] != 0xFF) {
-        ++length;
-    }
+    ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD
+                                                              : tr(REGISTRATION_LIMIT));
     if (registration_unread) {
         ui->text_registration_num->setPlainText(QString());
     } else if (!from_unit && std::memcmp(record.registration, previous_record->registration,
                                          SETTINGS_REGISTRATION_LEN) == 0) {
         // An import that leaves the registration as it is marks none of its words.
-    } else if (erased || length == 0) {
-        ui->comboBox_reg_prefix->setCurrentText("N");
-        ui->text_registration_num->setPlainText(QString());
     } else {
-        const QString text = QString::fromLatin1(record.registration, length);
-        qDebug() << "Created string:" << text;
-        QString prefix;
-        for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
-            if (text.startsWith(QLatin1String(REGISTRATION_PREFIXES[i]))) {
-                prefix = QString::fromLatin1(REGISTRATION_PREFIXES[i]);
-                break;
-            }
+        const form_binding::RegistrationSplit split =
+            form_binding::splitRegistration(record.registration);
+        if (!split.text.isEmpty()) {
+            qDebug() << "Created string:" << split.text;
+            qDebug() << "Found prefix:" << split.prefix;
         }
-        qDebug() << "Found prefix:" << prefix;
-        if (!prefix.isEmpty()) {
-            ui->comboBox_reg_prefix->setCurrentText(prefix);
-            QString rest = text.mid(prefix.size());
-            if (prefix.size() + rest.size() > REGISTRATION_TEXT_LEN) {
-                rest = rest.left(REGISTRATION_TEXT_LEN - prefix.size());
-            }
-            ui->text_registration_num->setPlainText(rest);
-        } else {
-            ui->comboBox_reg_prefix->setCurrentText("N");
-            ui->text_registration_num->setPlainText(text.left(10));
-        }
+        // A registration with no prefix of the table is shown whole with none chosen.
+        ui->comboBox_reg_prefix->setCurrentIndex(split.prefix_row);
+        ui->text_registration_num->setPlainText(split.rest);
     }
 
     ui->backlight_slider->setValue(static_cast<int>(record.backlight_brightness));
@@ -481,7 +436,7 @@ std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colo
 
 bool MainWindow::registrationShownUnread() const {
     for (const settings_struct_index index : REGISTRATION_WORDS) {
-        if (shownUnread(index)) {
+        if (session.shownUnread(index)) {
             return true;
         }
     }
@@ -532,21 +487,16 @@ units_t MainWindow::unitsFromForm(units_t base) const {
     return layUnitChoices(base, unitChoicesFromForm());
 }
 
-SettingsState MainWindow::settingsState() {
-    return SettingsState{user_config, user_config_chk, changed_values, unknown_on_unit,
-                         unread_at_load};
-}
-
 void MainWindow::updateConfigFromUI() {
     for (const auto &colour : colourButtons()) {
         uint32_t value = 0;
         if (colourFromStyleSheet(colour.first->styleSheet(), &value)) {
-            settings_set_value(&user_config, colour.second, &value);
+            settings_set_value(&session.record(), colour.second, &value);
         }
     }
 
-    const units_t units = unitsFromForm(user_config.units);
-    settings_set_value(&user_config, UNITS_VALUE_INDEX, &units.units_value);
+    const units_t units = unitsFromForm(session.record().units);
+    settings_set_value(&session.record(), UNITS_VALUE_INDEX, &units.units_value);
 
     const std::pair<const QSpinBox *, settings_struct_index> speeds[] = {
         {ui->spinBox_vmin, VMIN_INDEX},
@@ -559,7 +509,7 @@ void MainWindow::updateConfigFromUI() {
         {ui->spinBox_vlo, VLO_INDEX}};
     for (const auto &speed : speeds) {
         const uint32_t value = static_cast<uint32_t>(speed.first->value());
-        settings_set_value(&user_config, speed.second, &value);
+        settings_set_value(&session.record(), speed.second, &value);
     }
 
     const std::pair<const QDoubleSpinBox *, settings_struct_index> volts[] = {
@@ -569,41 +519,41 @@ void MainWindow::updateConfigFromUI() {
         {ui->max_volt_alert_value, MAX_VOLTS_ALERT_INDEX}};
     for (const auto &volt : volts) {
         const uint32_t value = tenthsOfVolt(volt.first->value());
-        settings_set_value(&user_config, volt.second, &value);
+        settings_set_value(&session.record(), volt.second, &value);
     }
 
-    const std::array<uint32_t, 3> words =
-        joinRegistration(user_config.registration, ui->comboBox_reg_prefix->currentText(),
-                         ui->text_registration_num->toPlainText());
-    settings_set_value(&user_config, REGISTRATION_1_INDEX, &words[0]);
-    settings_set_value(&user_config, REGISTRATION_2_INDEX, &words[1]);
-    settings_set_value(&user_config, REGISTRATION_3_INDEX, &words[2]);
+    const std::array<uint32_t, 3> words = form_binding::joinRegistration(
+        session.record().registration, ui->comboBox_reg_prefix->currentText(),
+        ui->text_registration_num->toPlainText());
+    settings_set_value(&session.record(), REGISTRATION_1_INDEX, &words[0]);
+    settings_set_value(&session.record(), REGISTRATION_2_INDEX, &words[1]);
+    settings_set_value(&session.record(), REGISTRATION_3_INDEX, &words[2]);
 
     const uint32_t brightness = static_cast<uint32_t>(ui->backlight_slider->value());
-    settings_set_value(&user_config, BACKLIGHT_BRIGHTNESS_INDEX, &brightness);
+    settings_set_value(&session.record(), BACKLIGHT_BRIGHTNESS_INDEX, &brightness);
     const uint32_t alpha = static_cast<uint32_t>(ui->text_bg_alpha_slider->value());
-    settings_set_value(&user_config, TEXT_BG_ALPHA_INDEX, &alpha);
+    settings_set_value(&session.record(), TEXT_BG_ALPHA_INDEX, &alpha);
     const uint32_t roll = floatBits(ui->roll_corr_spinbox->value());
-    settings_set_value(&user_config, ROLL_CORRECTION_INDEX, &roll);
+    settings_set_value(&session.record(), ROLL_CORRECTION_INDEX, &roll);
     const uint32_t pitch = floatBits(ui->pitch_corr_spinbox->value());
-    settings_set_value(&user_config, PITCH_CORRECTION_INDEX, &pitch);
+    settings_set_value(&session.record(), PITCH_CORRECTION_INDEX, &pitch);
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(user_config.units).units_value);
+    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(session.record().units).units_value);
 }
 
 // ---- device configuration flows ---------------------------------------------
 
 void MainWindow::loadConfigFromDevice() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
         return;
     }
 
-    SettingsState state = settingsState();
-    const LoadResult result = load_settings(comms, state);
+    const LoadResult result = session.load(comms);
     for (const int i : result.unread_fields) {
         qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
     }
@@ -627,7 +577,7 @@ void MainWindow::loadConfigFromDevice() {
 
     if (!result.crc_matches) {
         qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
-                 << "Stored=" << QString::number(user_config_chk, 16);
+                 << "Stored=" << QString::number(session.unitChecksum(), 16);
         ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
     }
 
@@ -642,22 +592,28 @@ void MainWindow::loadConfigFromDevice() {
 }
 
 void MainWindow::onLoadClicked() {
-    loadConfigFromDevice();
+    if (!isConnected(comms) || mayLoseEdits(EditLoss::Load)) {
+        loadConfigFromDevice();
+    }
 }
 
 void MainWindow::onUpdateClicked() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
         return;
     }
-    if (changed_values.empty()) {
+    if (!session.hasUnsentEdits()) {
         ui->statusbar->showMessage("No changes to send", 0);
         return;
     }
+    if (!settingsProblemsAccepted(session.record())) {
+        ui->statusbar->showMessage(tr("Update cancelled: nothing sent"), 0);
+        return;
+    }
 
-    SettingsState state = settingsState();
-    const SendResult result = send_changed_settings(comms, state, unitChoicesFromForm());
+    const SendResult result = session.sendEdits(comms, unitChoicesFromForm());
     for (const int index : result.failed) {
         qDebug() << "Failed to send value for index" << index;
     }
@@ -673,18 +629,21 @@ void MainWindow::onUpdateClicked() {
 }
 
 void MainWindow::onSaveClicked() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
         return;
     }
+    if (!settingsProblemsAccepted(formRecord())) {
+        ui->statusbar->showMessage(tr("Save cancelled: nothing sent"), 0);
+        return;
+    }
 
-    const Settings_t before = user_config;
+    const Settings_t before = session.record();
     updateConfigFromUI();
 
-    SettingsState state = settingsState();
-    const SaveResult result =
-        save_settings(comms, state, before, unitChoicesFromForm(), store_settings);
+    const SaveResult result = session.save(comms, before, unitChoicesFromForm(), store_settings);
     switch (result.outcome) {
     case SaveOutcome::Unread:
         for (const int index : result.unread) {
@@ -760,12 +719,12 @@ int store_settings(CommsManager *comms, uint32_t crc) {
 // ---- field edit handlers ----------------------------------------------------
 
 void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
-    if (settings_set_value(&user_config, index, &value)) {
-        changed_values.insert(index);
+    if (session.edit(index, value)) {
         refreshPreview();
     } else {
         qDebug() << "Error setting value for index" << static_cast<int>(index);
     }
+    refreshEditState();
 }
 
 void MainWindow::onVminChanged(int value) {
@@ -822,16 +781,36 @@ void MainWindow::onPitchCorrectionChanged(double value) {
     updateConfigValueLocal(PITCH_CORRECTION_INDEX, value_as_uint32);
 }
 
+void MainWindow::keepRegistrationInput() {
+    QPlainTextEdit *box = ui->text_registration_num;
+    const QString typed = box->toPlainText();
+    const int room = form_binding::REGISTRATION_TEXT_LEN -
+                     static_cast<int>(ui->comboBox_reg_prefix->currentText().size());
+    const QString kept = form_binding::registrationInput(typed, room);
+    if (kept == typed) {
+        return;
+    }
+    // The cursor stays after what it followed.
+    const int position = static_cast<int>(
+        form_binding::registrationInput(typed.left(box->textCursor().position()), room).size());
+    const QSignalBlocker blocker(box);
+    box->setPlainText(kept);
+    QTextCursor cursor = box->textCursor();
+    cursor.setPosition(position);
+    box->setTextCursor(cursor);
+}
+
 void MainWindow::onRegistrationChanged() {
     // With the unit's registration unread, a prefix chosen over an empty box is no new
     // registration: nothing to send, and Save keeps the unit's.
-    if (registrationShownUnread() && !anyRegistrationWordIn(changed_values) &&
+    if (registrationShownUnread() && !anyRegistrationWordIn(session.edits()) &&
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
-    const std::array<uint32_t, 3> words =
-        joinRegistration(user_config.registration, ui->comboBox_reg_prefix->currentText(),
-                         ui->text_registration_num->toPlainText());
+    keepRegistrationInput();
+    const std::array<uint32_t, 3> words = form_binding::joinRegistration(
+        session.record().registration, ui->comboBox_reg_prefix->currentText(),
+        ui->text_registration_num->toPlainText());
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);
@@ -839,61 +818,61 @@ void MainWindow::onRegistrationChanged() {
 
 void MainWindow::onSkyColorPickerClicked() {
     if (pickColour(this, ui->color_picker_sky0, "Select Sky Color 0", QColor(135, 206, 235),
-                   user_config.sky_color[0])) {
+                   session.record().sky_color[0])) {
         onSkyColor0Changed();
     }
 }
 void MainWindow::onSkyColor1PickerClicked() {
     if (pickColour(this, ui->color_picker_sky1, "Select Sky Color 1", QColor(135, 206, 235),
-                   user_config.sky_color[1])) {
+                   session.record().sky_color[1])) {
         onSkyColor1Changed();
     }
 }
 void MainWindow::onGroundColorPickerClicked() {
     if (pickColour(this, ui->color_picker_ground0, "Select Ground Color 0", QColor(34, 139, 34),
-                   user_config.ground_color[0])) {
+                   session.record().ground_color[0])) {
         onGroundColor0Changed();
     }
 }
 void MainWindow::onGroundColor1PickerClicked() {
     if (pickColour(this, ui->color_picker_ground1, "Select Ground Color 1", QColor(34, 139, 34),
-                   user_config.ground_color[1])) {
+                   session.record().ground_color[1])) {
         onGroundColor1Changed();
     }
 }
 void MainWindow::onApproachIndiColorPickerClicked() {
     if (pickColour(this, ui->color_picker_app_indi, "Select Approach Indicator Color",
-                   QColor(255, 255, 0), user_config.vref_indi_color)) {
+                   QColor(255, 255, 0), session.record().vref_indi_color)) {
         onApproachIndiColorChanged();
     }
 }
 void MainWindow::onAirplaneColorPickerClicked() {
     if (pickColour(this, ui->color_picker_airplane, "Select Airplane Color", QColor(255, 255, 255),
-                   user_config.airplane_color)) {
+                   session.record().airplane_color)) {
         onAirplaneColorChanged();
     }
 }
 void MainWindow::onGreenArcColorPickerClicked() {
     if (pickColour(this, ui->color_picker_green, "Select Green Arc Color", QColor(0, 255, 0),
-                   user_config.green_arc_color)) {
+                   session.record().green_arc_color)) {
         onGreenArcColorChanged();
     }
 }
 void MainWindow::onYellowArcColorPickerClicked() {
     if (pickColour(this, ui->color_picker_yellow, "Select Yellow Arc Color", QColor(255, 255, 0),
-                   user_config.yellow_arc_color)) {
+                   session.record().yellow_arc_color)) {
         onYellowArcColorChanged();
     }
 }
 void MainWindow::onRedArcColorPickerClicked() {
     if (pickColour(this, ui->color_picker_red, "Select Red Arc Color", QColor(255, 0, 0),
-                   user_config.red_arc_color)) {
+                   session.record().red_arc_color)) {
         onRedArcColorChanged();
     }
 }
 void MainWindow::onGearIndiColorPickerClicked() {
     if (pickColour(this, ui->color_picker_gear, "Select Gear Indicator Color",
-                   QColor(255, 255, 255), user_config.gear_indi_color)) {
+                   QColor(255, 255, 255), session.record().gear_indi_color)) {
         onGearIndiColorChanged();
     }
 }
@@ -1048,6 +1027,10 @@ void MainWindow::followTransfer(uint32_t current, uint32_t total, int phase) {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
+    if (!update_running && !mayLoseEdits(EditLoss::Close)) {
+        event->ignore();
+        return;
+    }
     if (update_running) {
         event->ignore();
         qDebug() << "Close refused: firmware update running";
@@ -1061,9 +1044,13 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 }
 
 void MainWindow::onRebootClicked() {
+    const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
         qDebug() << NOT_CONNECTED_LOG;
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        return;
+    }
+    if (!mayLoseEdits(EditLoss::Reboot)) {
         return;
     }
 
@@ -1073,6 +1060,7 @@ void MainWindow::onRebootClicked() {
     } else {
         qDebug() << "Reboot command sent successfully";
         ui->statusbar->showMessage("Reboot command sent to device", 0);
+        session.unitRestarted();
         // The unit restarts and leaves the bus: the open interface leads nowhere now. The poll
         // finds the unit again when it is back.
         connection->release();
@@ -1142,16 +1130,17 @@ void MainWindow::connectAndLoad(bool found_by_poll) {
         return;
     }
     showConnection(true);
-    loadAfterConnecting();
+    loadAfterConnecting(!found_by_poll);
 }
 
-void MainWindow::loadAfterConnecting() {
-    if (!changed_values.empty()) {
-        // The user's edits are worth more than the unit's copy: keep them in the form.
-        qDebug() << "Connected with" << changed_values.size() << "edits pending; not loading";
+void MainWindow::loadAfterConnecting(bool ask) {
+    // The user's edits are worth more than the unit's copy: kept in the form when the unit turns
+    // up, and by the person's choice when they asked to connect.
+    if (session.hasUnsentEdits() && (!ask || !mayLoseEdits(EditLoss::Reconnect))) {
+        qDebug() << "Connected with" << session.editedFieldCount() << "edits pending; not loading";
         ui->statusbar->showMessage(
             tr("Connected - your %n edit(s) are kept; Load replaces them with the unit's settings",
-               nullptr, static_cast<int>(changed_values.size())),
+               nullptr, static_cast<int>(session.editedFieldCount())),
             0);
         return;
     }

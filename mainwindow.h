@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "unit_connection.h"
 #include "settings_file.h"
 #include "settings_flows.h"
+#include "settings_session.h"
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
@@ -43,11 +45,6 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
 // for every failure.
 int store_settings(CommsManager *comms, uint32_t crc);
 
-// The application's one settings record, and the checksum the unit reported for
-// its stored record on the last load.
-extern Settings_t user_config;
-extern uint32_t user_config_chk;
-
 class MainWindowTestPeer;
 
 class MainWindow : public QMainWindow {
@@ -60,7 +57,11 @@ public:
     void updateFirmwareProgress(uint32_t current, uint32_t total, int phase);
 
     // Fields edited since the last load, update or save, in ascending order.
-    const std::set<settings_struct_index> &changedValues() const { return changed_values; }
+    const std::set<settings_struct_index> &changedValues() const { return session.edits(); }
+
+    // What a person is about to do that would lose the form's edits (or, for a restart, the
+    // values the unit took but has not stored).
+    enum class EditLoss { Close, Load, Import, Reboot, Reconnect, OtherUnit };
 
 protected:
     // While a firmware update runs the window stays open: closing it would delete the comms
@@ -117,6 +118,21 @@ private:
     friend class MainWindowTestPeer; // the window tests reach the private steps
 
     void updateUIFromConfig();
+    // The edit session in the window: the Edit menu; the marks, the title's marker and the
+    // actions that depend on what is edited or read; Revert; the question before edits are lost
+    // (true: go on); the warning before contradicting settings are sent (true: send anyway).
+    void setUpEditMenu();
+    // The form inside a scroll area, the sliders' values beside them and the Tab order.
+    void setUpFittingForm();
+    void refreshEditState();
+    void revertEdits();
+    bool mayLoseEdits(EditLoss loss);
+    bool settingsProblemsAccepted(const Settings_t &record);
+    // Refreshes the edit state when a flow ends, by whichever return.
+    struct EditStateRefresh {
+        MainWindow *window;
+        ~EditStateRefresh() { window->refreshEditState(); }
+    };
     // The unit's connection. openUnit closes any open interface and connects as at start-up
     // (true when the unit confirmed itself); showConnection puts the outcome in the status bar
     // in start-up's words. connectAndLoad does both on the user's or the poll's behalf and loads
@@ -127,8 +143,9 @@ private:
     void showConnection(bool connected);
     void connectAndLoad(bool found_by_poll);
     // The one place that decides, after a connect, a reconnect or a change of unit, whether
-    // the unit's settings are loaded into the form: not while edits are pending.
-    void loadAfterConnecting();
+    // the unit's settings are loaded into the form: with edits pending, only when the person
+    // asked to connect (`ask`) and answered the question so.
+    void loadAfterConnecting(bool ask);
     void pollForUnit();
     void watchForUnit();
     // The Device menu's units (mainwindow_device.cpp): the connection owner and its signals,
@@ -156,7 +173,10 @@ private:
     bool exportSettings();
     void importSettings();
     bool confirmImport(const std::vector<settings_file::Difference> &differences,
-                       const QString &file_name);
+                       const QStringList &notes, const QString &file_name);
+    // What the import preview says beyond the differences: a file from another unit, values the
+    // form cannot show exactly, and settings that contradict each other.
+    QStringList importNotes(const Settings_t &from_file, const settings_file::UnitHeader &header);
     bool backupBeforeUpdate();
     // Shows `record` in the form as edits: each widget it changes goes through its edit
     // handler, which marks the field.
@@ -172,8 +192,6 @@ private:
     std::array<QRadioButton *, 9> unitRadioButtons() const;
     // The unit choices the radio buttons show, and which bits of the units word they cover.
     UnitChoices unitChoicesFromForm() const;
-    // The window's record and sets, as the settings flows work on them.
-    SettingsState settingsState();
     // Sets the colour field at `index` from the colour the button's style sheet shows.
     void takeColourFrom(const QPushButton *button, settings_struct_index index);
 
@@ -181,22 +199,18 @@ private:
     QString firmwareFilePath;
     // The connection's comms manager (UnitConnection owns it), the same for the window's life.
     CommsManager *comms;
-    std::set<settings_struct_index> changed_values;
-    // Fields whose value on the unit is not known to be the tool's: every field until a load
-    // reads it or a send of it is acknowledged. A save reads again those the user has not
-    // edited before it stores.
-    std::set<settings_struct_index> unknown_on_unit;
-    // Fields the last load could not read. While still unknown on the unit, the form shows the
-    // registration and the unit choices among them as not read rather than a cut or stale
-    // value.
-    std::set<settings_struct_index> unread_at_load;
-    bool shownUnread(settings_struct_index index) const {
-        return unread_at_load.count(index) != 0 && unknown_on_unit.count(index) != 0;
-    }
+    // What the unit holds, what is edited over it, what it took but has not stored, and what
+    // could not be read.
+    SettingsSession session;
     bool registrationShownUnread() const;
+    // Keeps in the number box only what the record may hold: printable characters, letters in
+    // upper case, no more than the prefix leaves room for.
+    void keepRegistrationInput();
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
+    QAction *revert_action = nullptr;
+    QAction *export_action = nullptr;
     DisplayPreviewPanel *display_preview = nullptr;
     // Owns the comms manager (`comms` points to it for the window's life), the poll and the
     // connection's state.

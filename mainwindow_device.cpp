@@ -102,7 +102,8 @@ void MainWindow::listUnits() {
 }
 
 void MainWindow::chooseUnit(const UnitInterface &unit) {
-    if (update_running) {
+    // The edits belong to the unit the form came from: saved to it or dropped first.
+    if (update_running || !mayLoseEdits(EditLoss::OtherUnit)) {
         return;
     }
     qDebug() << "Connecting to" << QString::fromStdString(describe_unit(unit));
@@ -112,7 +113,7 @@ void MainWindow::chooseUnit(const UnitInterface &unit) {
         return;
     }
     showConnection(true);
-    loadAfterConnecting();
+    loadAfterConnecting(false);
 }
 
 void MainWindow::showUnitCount() {
@@ -149,11 +150,11 @@ void MainWindow::showUnitInformation() {
          << tr("Path: %1").arg(QString::fromStdString(unit.path));
     if (record_loaded) {
         rows << tr("Record: magic %1, version %2, %3 elements")
-                    .arg(hexWord(user_config.magic))
-                    .arg(user_config.version)
-                    .arg(user_config.num_elements)
+                    .arg(hexWord(session.record().magic))
+                    .arg(session.record().version)
+                    .arg(session.record().num_elements)
              << tr("Checksum: %1 (last load: %2)")
-                    .arg(hexWord(user_config_chk))
+                    .arg(hexWord(session.unitChecksum()))
                     .arg(record_crc_matches ? tr("check passed") : tr("check failed"));
     } else {
         rows << tr("Record: not loaded yet");

@@ -22,7 +22,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "form_binding.h"
 #include "settings_file.h"
+#include "settings_rules.h"
 
 namespace {
 
@@ -33,7 +35,7 @@ const char *const FILE_FILTER = "EFIS settings (*.json);;All Files (*)";
 void MainWindow::setUpFileMenu() {
     QMenu *file = ui->menubar->addMenu(tr("&File"));
     file->setObjectName("menuFile");
-    QAction *export_action = file->addAction(tr("Export Settings…"));
+    export_action = file->addAction(tr("Export Settings…"));
     export_action->setObjectName("actionExportSettings");
     QAction *import_action = file->addAction(tr("Import Settings…"));
     import_action->setObjectName("actionImportSettings");
@@ -42,10 +44,10 @@ void MainWindow::setUpFileMenu() {
 }
 
 Settings_t MainWindow::formRecord() {
-    const Settings_t kept = user_config;
+    const Settings_t kept = session.record();
     updateConfigFromUI();
-    const Settings_t form = user_config;
-    user_config = kept;
+    const Settings_t form = session.record();
+    session.record() = kept;
     return form;
 }
 
@@ -70,9 +72,9 @@ bool MainWindow::exportSettings() {
     }
 
     settings_file::UnitHeader unit;
-    unit.magic = user_config.magic;
-    unit.version = user_config.version;
-    unit.num_elements = user_config.num_elements;
+    unit.magic = session.record().magic;
+    unit.version = session.record().version;
+    unit.num_elements = session.record().num_elements;
     if (comms != nullptr && comms->isConnected()) {
         unit.serial = get_serialnumber(comms, comms->getActiveInterface());
         unit.has_serial = unit.serial != 0xFFFFFFFFu;
@@ -92,6 +94,9 @@ bool MainWindow::exportSettings() {
 }
 
 void MainWindow::importSettings() {
+    if (!mayLoseEdits(EditLoss::Import)) {
+        return;
+    }
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Import Settings"), QString(), tr(FILE_FILTER));
     if (path.isEmpty()) {
@@ -100,7 +105,8 @@ void MainWindow::importSettings() {
     const QString name = QFileInfo(path).fileName();
     const Settings_t current = formRecord();
     Settings_t from_file = current;
-    const settings_file::FileResult read = settings_file::readFile(path, &from_file, nullptr);
+    settings_file::UnitHeader header;
+    const settings_file::FileResult read = settings_file::readFile(path, &from_file, &header);
     if (read.outcome == settings_file::FileOutcome::Unreadable) {
         ui->statusbar->showMessage(QString("Error: Could not read %1: %2").arg(path, read.problem),
                                    0);
@@ -118,7 +124,7 @@ void MainWindow::importSettings() {
             QString("%1 holds the settings the form shows: nothing to change").arg(name), 0);
         return;
     }
-    if (!confirmImport(differences, name)) {
+    if (!confirmImport(differences, importNotes(from_file, header), name)) {
         ui->statusbar->showMessage("Import cancelled: nothing changed", 0);
         return;
     }
@@ -130,8 +136,28 @@ void MainWindow::importSettings() {
         0);
 }
 
+QStringList MainWindow::importNotes(const Settings_t &from_file,
+                                    const settings_file::UnitHeader &header) {
+    QStringList notes;
+    if (header.has_serial && comms != nullptr && comms->isConnected() &&
+        header.serial != connection->serialNumber()) {
+        notes << tr("This file was taken from the unit %1, not from the connected unit %2.")
+                     .arg(settings_file::hexWord(header.serial),
+                          settings_file::hexWord(connection->serialNumber()));
+    }
+    for (const settings_file::Difference &d :
+         settings_file::differences(from_file, form_binding::asTheFormHoldsIt(from_file))) {
+        notes << tr("%1: the form cannot show %2 exactly; %3 will be stored.")
+                     .arg(form_binding::labelOf(d.key), d.current, d.other);
+    }
+    for (const SettingsProblem &problem : checkSettings(session.withoutUnknown(from_file))) {
+        notes << QString::fromStdString(problem.text);
+    }
+    return notes;
+}
+
 bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &differences,
-                               const QString &file_name) {
+                               const QStringList &notes, const QString &file_name) {
     QDialog dialog(this);
     dialog.setObjectName("importSettingsDialog");
     dialog.setWindowTitle(tr("Import Settings"));
@@ -149,13 +175,19 @@ bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &dif
     table->verticalHeader()->setVisible(false);
     for (std::size_t row = 0; row < differences.size(); ++row) {
         const settings_file::Difference &d = differences[row];
-        const QString cells[] = {d.key, d.current, d.other};
+        const QString cells[] = {form_binding::labelOf(d.key), d.current, d.other};
         for (int column = 0; column < 3; ++column) {
             table->setItem(static_cast<int>(row), column, new QTableWidgetItem(cells[column]));
         }
     }
     table->resizeColumnsToContents();
     layout->addWidget(table);
+    if (!notes.isEmpty()) {
+        auto *list = new QLabel(notes.join('\n'), &dialog);
+        list->setObjectName("label_importNotes");
+        list->setWordWrap(true);
+        layout->addWidget(list);
+    }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(tr("Apply to Form"));
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -167,7 +199,7 @@ bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &dif
 
 bool MainWindow::backupBeforeUpdate() {
     // Only a record read from the unit is worth keeping.
-    if (unknown_on_unit.size() == static_cast<std::size_t>(SETTINGS_LAST_INDEX)) {
+    if (session.allUnknownOnUnit()) {
         return true;
     }
     QMessageBox box(QMessageBox::Question, tr("Back Up Settings"),

@@ -15,6 +15,7 @@ const QList<OptionSpec> &commandOptions() {
     static const QList<OptionSpec> options = {
         {"save", nullptr, "set: store the settings afterwards."},
         {"dry-run", nullptr, "import: show the differences only."},
+        {"force", nullptr, "set, import: send settings that contradict each other."},
         {"from", "SETTINGS.json", "preview: the settings file to draw."},
         {"size", "WIDTHxHEIGHT", "preview: the image's size."},
         {"serial", "N", "The unit with this serial number (0x... or decimal)."},
@@ -33,13 +34,14 @@ const QList<CommandSpec> &commands() {
         {"devices", 0, 0, false, {"can"}},
         {"info", 0, 0, true, unit},
         {"get", 0, -1, true, unit},
-        {"set", 1, -1, true, unit + QStringList{"save"}},
+        {"set", 1, -1, true, unit + QStringList{"save", "force"}},
         {"save", 0, 0, true, unit},
         {"export", 1, 1, true, unit},
-        {"import", 1, 1, true, unit + QStringList{"dry-run"}},
+        {"import", 1, 1, true, unit + QStringList{"dry-run", "force"}},
         {"diff", 1, 1, true, unit},
         {"flash", 1, 1, false, unit},
         {"reboot", 0, 0, false, unit},
+        {"check", 0, 1, false, unit},
         {"preview", 1, 1, true, unit + QStringList{"from", "size"}},
     };
     // clang-format on

@@ -25,6 +25,9 @@
 #include "hid_access.h"
 #include "settings_file.h"
 #include "settings_flows.h"
+#include "settings_rules.h"
+#include "settings_session.h"
+#include "get_set.h"
 
 namespace {
 
@@ -35,14 +38,19 @@ const char *const USAGE =
     "  devices                 every unit present: serial number, interface, path\n"
     "  info                    serial number, record header and the checksum check\n"
     "  get [FIELD...]          the settings (all, or the fields named)\n"
-    "  set FIELD=VALUE... [--save]\n"
+    "  set FIELD=VALUE... [--save] [--force]\n"
     "                          sends the values; --save stores the settings afterwards\n"
     "  save                    stores the unit's settings in its non-volatile memory\n"
     "  export FILE             writes the unit's settings to a settings file\n"
-    "  import FILE [--dry-run] shows what the file changes, sends it and stores\n"
+    "  import FILE [--dry-run] [--force]\n"
+    "                          shows what the file changes, sends it and stores\n"
     "  diff FILE               shows what the file would change\n"
     "  flash IMAGE             writes a firmware image into the unit's flash\n"
     "  reboot                  sends the unit its reboot command\n"
+    "  check [FILE]            lists the settings that contradict each other, on the unit or\n"
+    "                          in the file\n"
+    "set and import refuse settings that contradict each other (exit 2, nothing sent) unless\n"
+    "--force; check exits 2 when it lists a problem.\n"
     "  preview FILE.png [--from SETTINGS.json] [--size WIDTHxHEIGHT]\n"
     "                          draws how the unit's settings (or the file's) read on its\n"
     "                          display, as a PNG image (800x600 unless --size)\n"
@@ -168,8 +176,7 @@ void flashProgress(uint32_t current, uint32_t total, int phase, void *user) {
 
 class Cli {
 public:
-    explicit Cli(Streams streams)
-        : s(streams), state{record, unit_checksum, changed, unknown_on_unit, unread_at_load} {}
+    explicit Cli(Streams streams) : s(streams) {}
 
     // Runs a command whose arguments and options were checked against its entry; a preview is
     // drawn at `preview_size`.
@@ -186,10 +193,14 @@ private:
     int load();
     int info();
     int get(const QStringList &fields);
-    int set(const QStringList &assignments, bool save_after);
+    int set(const QStringList &assignments, bool save_after, bool force);
+    int check(const QStringList &args, const QCommandLineParser &parser);
+    // False, with the problems on standard error, when `target` breaks a rule and `force` is
+    // not given.
+    bool rulesKept(const Settings_t &target, bool force);
     int save();
     int exportTo(const QString &path);
-    int importFrom(const QString &path, bool dry_run, bool apply);
+    int importFrom(const QString &path, bool dry_run, bool apply, bool force);
     int flash(const QString &path);
     int reboot();
     int preview(const QString &path, const QSize &size);
@@ -198,12 +209,8 @@ private:
 
     Streams s;
     std::unique_ptr<CommsManager> comms;
-    Settings_t record{};
-    uint32_t unit_checksum = 0;
-    FieldSet changed;
-    FieldSet unknown_on_unit = allSettingsFields();
-    FieldSet unread_at_load;
-    SettingsState state;
+    SettingsSession session;
+    const Settings_t &record = session.record();
     LoadResult loaded;
     QByteArray file_text; // import, diff: the settings file, read before the unit is reached
     // Payload bytes the unit confirmed in the last firmware transfer.
@@ -299,7 +306,7 @@ int Cli::connect(const QCommandLineParser &parser) {
 }
 
 int Cli::load() {
-    loaded = load_settings(comms.get(), state);
+    loaded = session.load(comms.get());
     switch (loaded.outcome) {
     case LoadOutcome::NotConnected:
         error(QStringLiteral("no unit connected"));
@@ -322,7 +329,7 @@ int Cli::load() {
     }
     if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
-                  .arg(settings_file::hexWord(unit_checksum),
+                  .arg(settings_file::hexWord(session.unitChecksum()),
                        settings_file::hexWord(loaded.calculated_crc)));
     }
     return CLI_OK;
@@ -364,7 +371,7 @@ int Cli::info() {
     o.insert("interface", interface_name(iface));
     o.insert("path", QString::fromStdString(iface == CAN_FD ? comms->getCANFD()->name()
                                                             : comms->getUSBHID()->path()));
-    o.insert("checksum", settings_file::hexWord(unit_checksum));
+    o.insert("checksum", settings_file::hexWord(session.unitChecksum()));
     o.insert("magic", settings_file::hexWord(record.magic));
     o.insert("version", static_cast<double>(record.version));
     o.insert("num_elements", static_cast<double>(record.num_elements));
@@ -408,12 +415,11 @@ int Cli::get(const QStringList &fields) {
 int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report) {
     QJsonArray sent;
     for (const settings_file::Difference &d : settings_file::differences(record, target)) {
-        changed.insert(d.index);
+        session.edit(d.index, settings_get_value(&target, d.index));
         sent.append(d.key);
     }
-    record = target;
-    if (!changed.empty()) {
-        const SendResult result = send_changed_settings(comms.get(), state, UnitChoices{});
+    if (session.hasUnsentEdits()) {
+        const SendResult result = session.sendEdits(comms.get(), UnitChoices{});
         if (!result.failed.empty()) {
             error(
                 QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
@@ -422,8 +428,8 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
     }
     report->insert("sent", sent);
     if (store) {
-        const SaveResult saved =
-            save_settings(comms.get(), state, record, UnitChoices{}, storeAndKeep);
+        const Settings_t before = record;
+        const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
         if (saved.outcome != SaveOutcome::Saved) {
             error(saved.outcome == SaveOutcome::StoreFailed
                       ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))
@@ -448,7 +454,7 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report)
     return CLI_OK;
 }
 
-int Cli::set(const QStringList &assignments, bool save_after) {
+int Cli::set(const QStringList &assignments, bool save_after, bool force) {
     if (assignments.isEmpty()) {
         error(QStringLiteral("set needs FIELD=VALUE"));
         return CLI_USAGE;
@@ -471,6 +477,9 @@ int Cli::set(const QStringList &assignments, bool save_after) {
     QString problem;
     if (!settings_file::read(QJsonDocument(file).toJson(), &target, nullptr, &problem)) {
         error(problem);
+        return CLI_USAGE;
+    }
+    if (!rulesKept(target, force)) {
         return CLI_USAGE;
     }
     if (!s.json && settings_file::differences(record, target).empty()) {
@@ -518,7 +527,7 @@ int Cli::exportTo(const QString &path) {
     return CLI_OK;
 }
 
-int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
+int Cli::importFrom(const QString &path, bool dry_run, bool apply, bool force) {
     Settings_t target = record;
     QString problem;
     if (!settings_file::read(file_text, &target, nullptr, &problem)) {
@@ -543,6 +552,9 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
         std::fprintf(s.out, "%s%s\n", NO_DIFFERENCES, !apply || dry_run ? "" : NOTHING_SENT);
     }
     if (!apply || dry_run) {
+        for (const SettingsProblem &problem : checkSettings(target)) {
+            error(QStringLiteral("warning: %1").arg(QString::fromStdString(problem.text)));
+        }
         if (s.json) {
             QJsonObject o;
             o.insert("differences", list);
@@ -550,9 +562,69 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply) {
         }
         return CLI_OK;
     }
+    if (!rulesKept(target, force)) {
+        return CLI_USAGE;
+    }
     QJsonObject report;
     report.insert("differences", list);
     return sendAndStore(target, true, &report);
+}
+
+bool Cli::rulesKept(const Settings_t &target, bool force) {
+    const std::vector<SettingsProblem> problems = checkSettings(target);
+    for (const SettingsProblem &problem : problems) {
+        error(QString::fromStdString(problem.text));
+    }
+    if (problems.empty() || force) {
+        return true;
+    }
+    error(QStringLiteral("nothing sent: the settings contradict each other (--force sends them "
+                         "anyway)"));
+    return false;
+}
+
+int Cli::check(const QStringList &args, const QCommandLineParser &parser) {
+    Settings_t checked{};
+    if (!args.isEmpty()) {
+        if (!fileTaken(args.at(0), settings_file::readFile(args.at(0), &checked, nullptr))) {
+            return CLI_USAGE;
+        }
+    } else {
+        if (const int status = connect(parser); status != CLI_OK) {
+            return status;
+        }
+        if (const int status = load(); status != CLI_OK) {
+            return status;
+        }
+        checked = record;
+    }
+    const std::vector<SettingsProblem> problems = checkSettings(checked);
+    if (s.json) {
+        QJsonArray list;
+        for (const SettingsProblem &problem : problems) {
+            QJsonArray fields;
+            for (const ProblemField &field : problem.fields) {
+                QJsonObject f;
+                f.insert("label", QString::fromStdString(field.label));
+                f.insert("value", QString::fromStdString(field.value));
+                fields.append(f);
+            }
+            QJsonObject o;
+            o.insert("text", QString::fromStdString(problem.text));
+            o.insert("fields", fields);
+            list.append(o);
+        }
+        QJsonObject o;
+        o.insert("problems", list);
+        printJson(s, o);
+    } else if (problems.empty()) {
+        std::fprintf(s.out, "no problems: the settings keep every rule\n");
+    } else {
+        for (const SettingsProblem &problem : problems) {
+            std::fprintf(s.out, "%s\n", problem.text.c_str());
+        }
+    }
+    return problems.empty() ? CLI_OK : CLI_USAGE;
 }
 
 int Cli::flash(const QString &path) {
@@ -622,6 +694,10 @@ int Cli::preview(const QString &path, const QSize &size) {
 int Cli::run(const cli::CommandSpec &found, const QStringList &args,
              const QCommandLineParser &parser, const QSize &preview_size) {
     const QString command = QLatin1String(found.name);
+    // A file is checked without a unit; the unit's settings are read first.
+    if (command == "check") {
+        return check(args, parser);
+    }
     preview_size_ = preview_size;
     // A preview of a settings file needs no unit.
     if (command == "preview" && parser.isSet(QStringLiteral("from"))) {
@@ -633,7 +709,7 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
             }
         }
         const QString from = parser.value(QStringLiteral("from"));
-        if (!fileTaken(from, settings_file::readFile(from, &record, nullptr))) {
+        if (!fileTaken(from, settings_file::readFile(from, &session.record(), nullptr))) {
             return CLI_USAGE;
         }
         return preview(args.at(0), preview_size_);
@@ -671,6 +747,7 @@ int Cli::runCommand(const cli::CommandSpec &found, const QStringList &args,
     const QString command = QLatin1String(found.name);
     const bool save_after = parser.isSet(QStringLiteral("save"));
     const bool dry_run = parser.isSet(QStringLiteral("dry-run"));
+    const bool force = parser.isSet(QStringLiteral("force"));
     if (found.loads) {
         if (const int status = load(); status != CLI_OK) {
             return status;
@@ -683,7 +760,7 @@ int Cli::runCommand(const cli::CommandSpec &found, const QStringList &args,
         return get(args);
     }
     if (command == "set") {
-        return set(args, save_after);
+        return set(args, save_after, force);
     }
     if (command == "save") {
         return save();
@@ -692,7 +769,7 @@ int Cli::runCommand(const cli::CommandSpec &found, const QStringList &args,
         return exportTo(args.at(0));
     }
     if (command == "import" || command == "diff") {
-        return importFrom(args.at(0), dry_run, command == "import");
+        return importFrom(args.at(0), dry_run, command == "import", force);
     }
     if (command == "flash") {
         return flash(args.at(0));

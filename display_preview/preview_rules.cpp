@@ -3,11 +3,9 @@
 #include <set>
 #include <utility>
 
-// The settings' cross-field rules, where the build has them: the preview names what they find,
-// and its own arc checks add only the wrong arcs that no rule names (an arc with an end not set).
-#if defined(EFIS_SETTINGS_RULES)
+// The preview names what the settings' cross-field rules find; its own arc checks add only the
+// wrong arcs that no rule names (an arc with an end not set, which the rules skip).
 #include "settings_rules.h"
-#endif
 
 namespace display_preview {
 
@@ -30,7 +28,6 @@ QStringList previewRuleProblems(const Settings_t &settings) {
     QStringList found;
     // The pairs of fields that the rules' problems name together.
     std::set<std::pair<int, int>> named;
-#if defined(EFIS_SETTINGS_RULES)
     for (const SettingsProblem &problem : checkSettings(settings)) {
         found << QString::fromStdString(problem.text);
         for (const ProblemField &a : problem.fields) {
@@ -39,7 +36,6 @@ QStringList previewRuleProblems(const Settings_t &settings) {
             }
         }
     }
-#endif
     const vspeeds_t &v = settings.vspeeds;
     const Arc arcs[] = {{"White Arc", VS0_INDEX, "Vs0", v.Vs0, VFE_INDEX, "Vfe", v.Vfe},
                         {"Green Arc", VS1_INDEX, "Vs1", v.Vs1, VN0_INDEX, "Vn0", v.Vn0},

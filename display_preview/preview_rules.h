@@ -2,7 +2,7 @@
 #define PREVIEW_RULES_H
 
 // What the preview names under its drawing as wrong with a settings record: what the settings'
-// cross-field rules find, where the build has them, and every arc of the airspeed tape that runs
+// cross-field rules find, and every arc of the airspeed tape that runs
 // backwards or is empty, in the form's terms.
 
 #include <QStringList>

@@ -226,6 +226,50 @@ TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 151);
 }
 
+TEST_F(Cli, ContradictingSettingsAreRefusedUnlessForcedAndCheckListsThem) {
+    const std::size_t sets = setRequests();
+    CliRun r = cli({"set", "vne=50", "vs0=130"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("Vne (50) is below Vn0 (120): the yellow arc would run backwards"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("nothing sent"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), sets);
+
+    // An import of such a file is refused the same way; a dry run only warns.
+    const std::string file = dir.filePath("bad.json").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    {
+        std::ifstream in(file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t at = text.find("\"vne\": 150");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, 10, "\"vne\": 100");
+        std::ofstream(file) << text;
+    }
+    EXPECT_EQ(cli({"import", file}).status, CLI_USAGE);
+    EXPECT_EQ(setRequests(), sets);
+    r = cli({"import", file, "--dry-run"});
+    EXPECT_EQ(r.status, CLI_OK);
+    EXPECT_NE(r.err.find("warning: Vne (100) is below Vn0 (120)"), std::string::npos) << r.err;
+
+    // check: the file without a unit, then the unit's own settings.
+    sim::unit().enumeration().clear();
+    r = cli({"check", file});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_EQ(r.out, "Vne (100) is below Vn0 (120): the yellow arc would run backwards\n");
+    sim::reset();
+    r = cli({"check"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "no problems: the settings keep every rule\n");
+
+    // --force sends them anyway.
+    r = cli({"set", "vne=100", "--force"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 100);
+    EXPECT_EQ(cli({"check", "--force"}).status, CLI_USAGE); // check takes no --force
+}
+
 TEST_F(Cli, SeveralUnitsAreListedAndNoneIsGuessed) {
     sim::SimUnit &second = sim::addUnit("sim:second", 0x0BADCAFEu);
     CliRun r = cli({"devices"});

@@ -39,6 +39,10 @@
 #include <string>
 #include <vector>
 
+#include <QScrollArea>
+
+#include "form_binding.h"
+
 namespace form_table {
 
 // Font point sizes: the form font, the small font, and "keeps the application font".
@@ -287,7 +291,8 @@ inline constexpr const char *kTipVlo =
 inline const ExpectedWidget kExpectedForm[] = {
     // Window level.
     widget("MainWindow", "QMainWindow", nullptr).at(0, 0, 860, 598).withText("RK_62 EFIS Config"),
-    widget("centralwidget", "QWidget", "MainWindow"),
+    widget("formScrollArea", "QScrollArea", "MainWindow"),
+    widget("centralwidget", "QWidget", "qt_scrollarea_viewport"),
     widget("tabWidget", "QTabWidget", "centralwidget").at(10, 10, 841, 541).current(0),
     widget("menubar", "QMenuBar", "MainWindow").at(0, 0, 860, 23),
     widget("statusbar", "QStatusBar", "MainWindow"),
@@ -452,6 +457,8 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(110, 10, 104, 31)
         .font(kFormFont)
         .wrap(QPlainTextEdit::NoWrap)
+        .tip("The registration after its prefix: letters and digits, at most 11 characters with "
+             "the prefix")
         .noScrollBars()
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed),
 
@@ -463,6 +470,9 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(620, 350, 160, 16)
         .oriented(Qt::Horizontal)
         .range(0, 21, -1, 10),
+    // The sliders' values beside them.
+    widget("label_brightness_value", "QLabel", "tab").at(785, 346, 36, 24).withText("10"),
+    widget("label_text_bg_alpha_value", "QLabel", "tab").at(785, 406, 36, 24).withText("150"),
     label("label_text_bg_alpha", "tab", "Text Background Transparency")
         .at(580, 380, 245, 19)
         .align(kLeftAligned),
@@ -952,8 +962,11 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<s
         }
     }
 
-    // No style sheet anywhere at start (colour buttons get theirs from a load).
-    if (!w->styleSheet().isEmpty()) {
+    // No style sheet anywhere at start (colour buttons get theirs from a load), but the settings
+    // tab's style of edited fields.
+    const bool edited_style = std::strcmp(e.name, "tab") == 0 &&
+                              w->styleSheet() == QLatin1String(form_binding::EDITED_STYLE);
+    if (!w->styleSheet().isEmpty() && !edited_style) {
         report("style sheet is " + quoted(w->styleSheet()) + ", expected none");
     }
 
@@ -999,8 +1012,11 @@ inline std::vector<std::string> checkForm(QWidget *window) {
     auto nameOf = [](const QWidget *w) {
         return w ? detail::quoted(w->objectName()) : std::string("none");
     };
-    if (mw->centralWidget() == nullptr ||
-        mw->centralWidget()->objectName() != QLatin1String("centralwidget")) {
+    // The form scrolls inside the window's central scroll area.
+    auto *scroll = qobject_cast<QScrollArea *>(mw->centralWidget());
+    if (scroll == nullptr || scroll->objectName() != QLatin1String("formScrollArea") ||
+        scroll->widget() == nullptr ||
+        scroll->widget()->objectName() != QLatin1String("centralwidget")) {
         out.push_back("MainWindow: central widget is " + nameOf(mw->centralWidget()) +
                       ", expected \"centralwidget\"");
     }
@@ -1011,7 +1027,7 @@ inline std::vector<std::string> checkForm(QWidget *window) {
         // The form's menu bar is empty; the window adds its own menus, and nothing else.
         for (const QAction *action : menu->actions()) {
             const QObject *added = action->menu();
-            const QStringList own = {"menuFile", "menuDevice", "menuView", "menuHelp"};
+            const QStringList own = {"menuFile", "menuEdit", "menuDevice", "menuView", "menuHelp"};
             if (added == nullptr || !own.contains(added->objectName())) {
                 out.push_back("menubar: has " + detail::quoted(action->text()) +
                               ", expected only the window's own menus");

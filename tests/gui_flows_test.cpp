@@ -83,6 +83,7 @@ TEST_F(WindowTest, LoadStopsAtAnUnreadableHeaderWord) {
         const std::size_t before = requestCount();
         sim::unit().addFault(
             Fault::atRequest(FaultKind::NoReply, static_cast<unsigned>(before) + k));
+        answerEditsQuestion(QMessageBox::Discard);
         const Output o =
             run([&] { QTest::mouseClick(w<QPushButton>("pushButton_load"), Qt::LeftButton); });
 
@@ -91,15 +92,15 @@ TEST_F(WindowTest, LoadStopsAtAnUnreadableHeaderWord) {
         EXPECT_EQ(status(), cases[k].status);
         EXPECT_TRUE(window->changedValues().empty());
         const uint32_t read[] = {unit.crc32, unit.magic, unit.version, unit.num_elements};
-        const uint32_t held[] = {user_config.crc32, user_config.magic, user_config.version,
-                                 user_config.num_elements};
+        const uint32_t held[] = {peer().record().crc32, peer().record().magic,
+                                 peer().record().version, peer().record().num_elements};
         for (unsigned i = 0; i < 4; ++i) {
             EXPECT_EQ(held[i], i < k ? read[i] : 0u) << "header word " << i << ", failing " << k;
         }
         if (k > 0) {
-            EXPECT_EQ(user_config_chk, unit.crc32);
+            EXPECT_EQ(peer().unitChecksum(), unit.crc32);
         }
-        Settings_t fields = user_config;
+        Settings_t fields = peer().record();
         std::memset(&fields, 0, 16);
         Settings_t zero;
         std::memset(&zero, 0, sizeof(zero));
@@ -114,7 +115,7 @@ TEST_F(WindowTest, LoadTakesWhiteAsAValueAndKeepsTheCrcWarningOfAFailedField) {
     sim::unit().settings().airplane_color = 0xFFFFFFFFu; // pure white as the form stores it
     sealUnitRecord();
     open();
-    EXPECT_EQ(user_config.airplane_color, 0xFFFFFFFFu);
+    EXPECT_EQ(peer().record().airplane_color, 0xFFFFFFFFu);
     EXPECT_EQ(w<QPushButton>("color_picker_airplane")->styleSheet(), "background-color: #ffffff;");
     EXPECT_TRUE(logTexts(startup.log, kLoad).empty());
     EXPECT_NE(startup.out.find("CRC Check Passed.\n"), std::string::npos);
@@ -135,9 +136,9 @@ TEST_F(WindowTest, LoadTakesWhiteAsAValueAndKeepsTheCrcWarningOfAFailedField) {
                   "Warning: Failed to read value for index 7 , setting to 0",
                   "CRC mismatch: Calculated = \"" + QString::number(calculated, 16).toStdString() +
                       "\" Stored= \"" + QString::number(unit.crc32, 16).toStdString() + "\""}));
-    EXPECT_EQ(user_config.vspeeds.VRef, 0);
+    EXPECT_EQ(peer().record().vspeeds.VRef, 0);
     EXPECT_EQ(w<QSpinBox>("spinBox_vref")->value(), 0);
-    EXPECT_EQ(user_config.airplane_color, 0xFFFFFFFFu);
+    EXPECT_EQ(peer().record().airplane_color, 0xFFFFFFFFu);
     EXPECT_NE(o.out.find(hexLine(calculated, unit.crc32)), std::string::npos) << o.out;
     EXPECT_EQ(o.out.find("CRC Check Passed."), std::string::npos);
     ASSERT_EQ(messages.count(), 1);
@@ -200,7 +201,7 @@ TEST_F(WindowTest, UpdateSendsEachEditedFieldOnceInIndexOrderAndRetriesFailures)
     w<QPushButton>("color_picker_sky0")->click();
     w<QRadioButton>("radioButton_mph")->click();
     w<QDoubleSpinBox>("min_volt_warn_value")->setValue(12.3);
-    for (int v : {100, 110, 120}) {
+    for (int v : {140, 150, 160}) {
         w<QSpinBox>("spinBox_vne")->setValue(v);
     }
     std::size_t from = requestCount();
@@ -208,11 +209,11 @@ TEST_F(WindowTest, UpdateSendsEachEditedFieldOnceInIndexOrderAndRetriesFailures)
     const auto sets = requests(CANMSG_SET_USER_SETTING, from);
     EXPECT_EQ(setIndices(sets), (Indices{0, 6, 9, 14}));
     ASSERT_EQ(sets.size(), 4u);
-    EXPECT_EQ(setValueOf(sets[1]), 120u);
+    EXPECT_EQ(setValueOf(sets[1]), 160u);
     EXPECT_EQ(setValueOf(sets[3]), 0xFF010203u);
     EXPECT_EQ(status(), "Successfully sent 4 configuration value(s) to device");
     EXPECT_TRUE(window->changedValues().empty());
-    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 120);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 160);
     EXPECT_EQ(sim::unit().settings().volt_warnings.min_volts, 123);
 
     // The unit refuses the second of three: it stays marked and goes again alone.
@@ -284,8 +285,8 @@ TEST_F(WindowTest, SaveSendsWhatTheUnitLacksThenStoresUnderAMatchingChecksum) {
     EXPECT_EQ(sim::unit().stores()[0].crc, crc);
     EXPECT_FALSE(sim::unit().stores()[0].corrupt);
     EXPECT_EQ(unit.crc32, crc);
-    EXPECT_EQ(user_config.crc32, 0u);
-    EXPECT_EQ(user_config.magic, 0x5F57565Au);
+    EXPECT_EQ(peer().record().crc32, 0u);
+    EXPECT_EQ(peer().record().magic, 0x5F57565Au);
     EXPECT_TRUE(window->changedValues().empty());
 
     w<QPushButton>("pushButton_update")->click();
@@ -332,7 +333,7 @@ TEST_F(WindowTest, SaveReadsAgainTheFieldsTheLoadCouldNotRead) {
         run([&] { w<QPushButton>("pushButton_load")->click(); });
     };
     loadFailingAt(4 + ROLL_CORRECTION_INDEX);
-    ASSERT_EQ(user_config.roll_correction, 0.0f);
+    ASSERT_EQ(peer().record().roll_correction, 0.0f);
     ASSERT_TRUE(window->changedValues().empty());
 
     // One field unknown, one edited.

@@ -71,15 +71,16 @@ TEST_F(HandlersTest, NumberWidgetsStoreTheirFieldsStoredForm) {
         {PITCH_CORRECTION_INDEX, volts("pitch_corr_spinbox", 0.1), bitsOf(0.1f)},
     };
     for (const Case &c : cases) {
-        peer().changed().clear();
+        Marked marked = window->changedValues();
+        marked.insert(c.index);
         c.edit();
-        EXPECT_EQ(window->changedValues(), Marked{c.index}) << c.index;
-        EXPECT_EQ(settings_get_value(&user_config, c.index), c.stored) << c.index;
+        EXPECT_EQ(window->changedValues(), marked) << c.index;
+        EXPECT_EQ(settings_get_value(&peer().record(), c.index), c.stored) << c.index;
     }
-    EXPECT_EQ(user_config.vspeeds.Vne, 180);
-    EXPECT_EQ(user_config.volt_warnings.min_volts, 118);
-    EXPECT_EQ(user_config.roll_correction, 1.5f);
-    EXPECT_EQ(user_config.pitch_correction, 0.1f);
+    EXPECT_EQ(peer().record().vspeeds.Vne, 180);
+    EXPECT_EQ(peer().record().volt_warnings.min_volts, 118);
+    EXPECT_EQ(peer().record().roll_correction, 1.5f);
+    EXPECT_EQ(peer().record().pitch_correction, 0.1f);
     EXPECT_TRUE(sim::unit().received().empty());
 }
 
@@ -99,20 +100,21 @@ TEST_F(HandlersTest, RegistrationIsPackedFirstCharacterMostSignificant) {
         {"123456789012",
          {word('P', 'H', '1', '2'), word('3', '4', '5', '6'), word('7', '8', '9', 0)}},
         {"X\xC5\x81Z", {word('P', 'H', 'X', '?'), word('Z', 0, 0, 0), 0}},
-        {"X\xC3\xA9Z", {word('P', 'H', 'X', 0xE9), word('Z', 0, 0, 0), 0}},
+        // typed letters are taken in upper case: é as É
+        {"X\xC3\xA9Z", {word('P', 'H', 'X', 0xC9), word('Z', 0, 0, 0), 0}},
         {"", {0, 0, 0}},
     };
     for (const Case &c : cases) {
-        std::memset(user_config.registration, 'J', sizeof(user_config.registration));
-        peer().changed().clear();
+        peer().session().revertAll();
+        std::memset(peer().record().registration, 'J', sizeof(peer().record().registration));
         number->setPlainText(QString::fromUtf8(c.number));
         for (int g = 0; g < 3; ++g) {
-            EXPECT_EQ(settings_get_value(&user_config, static_cast<settings_struct_index>(
-                                                           REGISTRATION_1_INDEX + g)),
+            EXPECT_EQ(settings_get_value(&peer().record(), static_cast<settings_struct_index>(
+                                                               REGISTRATION_1_INDEX + g)),
                       c.words[g])
                 << c.number << " word " << g;
         }
-        EXPECT_EQ(user_config.registration[11], '\0') << c.number;
+        EXPECT_EQ(peer().record().registration[11], '\0') << c.number;
         EXPECT_EQ(window->changedValues(),
                   (Marked{REGISTRATION_1_INDEX, REGISTRATION_2_INDEX, REGISTRATION_3_INDEX}))
             << c.number;
@@ -121,22 +123,23 @@ TEST_F(HandlersTest, RegistrationIsPackedFirstCharacterMostSignificant) {
     // A change of prefix rewrites the registration as well.
     number->setPlainText("XYZ");
     prefix->setCurrentIndex(2); // "G"
-    EXPECT_EQ(std::string(user_config.registration, 12), std::string("GXYZ\0\0\0\0\0\0\0\0", 12));
+    EXPECT_EQ(std::string(peer().record().registration, 12),
+              std::string("GXYZ\0\0\0\0\0\0\0\0", 12));
 }
 
 TEST_F(HandlersTest, RecordWriterRefusesAnIndexThatReachesNoField) {
-    const Settings_t before = user_config;
+    const Settings_t before = peer().record();
     const Output o = run([&] { peer().updateConfigValueLocal(SETTINGS_LAST_INDEX, 7); });
     EXPECT_EQ(logTexts(o.log, kValueLocal),
               std::vector<std::string>{"Error setting value for index 31"});
     EXPECT_TRUE(window->changedValues().empty());
-    EXPECT_EQ(std::memcmp(&before, &user_config, sizeof(before)), 0);
+    EXPECT_EQ(std::memcmp(&before, &peer().record(), sizeof(before)), 0);
 
     // An index already marked stays marked once; the last value counts.
     peer().updateConfigValueLocal(VNE_INDEX, 100);
     peer().updateConfigValueLocal(VNE_INDEX, 120);
     EXPECT_EQ(window->changedValues(), Marked{VNE_INDEX});
-    EXPECT_EQ(user_config.vspeeds.Vne, 120);
+    EXPECT_EQ(peer().record().vspeeds.Vne, 120);
 }
 
 TEST_F(HandlersTest, ColourPickersOfferThePresetStartFromTheRecordAndStoreTheChoice) {
@@ -171,10 +174,11 @@ TEST_F(HandlersTest, ColourPickersOfferThePresetStartFromTheRecordAndStoreTheCho
     };
     for (const Case &c : cases) {
         // The start colour ignores the record's top byte.
+        Marked marked = window->changedValues();
+        marked.insert(c.index);
         const uint32_t start = 0x5A000000u | (0x102030u + c.index);
-        settings_set_value(&user_config, c.index, &start);
+        settings_set_value(&peer().record(), c.index, &start);
         QColorDialog::setCustomColor(1, QColor(7, 7, 7));
-        peer().changed().clear();
         QString title;
         QColor opened_on;
         QColor slot1;
@@ -193,25 +197,25 @@ TEST_F(HandlersTest, ColourPickersOfferThePresetStartFromTheRecordAndStoreTheCho
         EXPECT_EQ(w<QPushButton>(c.button)->styleSheet(),
                   "background-color: " + c.chosen.name() + ";")
             << c.button;
-        EXPECT_EQ(settings_get_value(&user_config, c.index), 0xFF000000u | c.chosen.rgb())
+        EXPECT_EQ(settings_get_value(&peer().record(), c.index), 0xFF000000u | c.chosen.rgb())
             << c.button;
-        EXPECT_EQ(window->changedValues(), Marked{c.index}) << c.button;
+        EXPECT_EQ(window->changedValues(), marked) << c.button;
     }
     EXPECT_EQ(w<QPushButton>("color_picker_sky0")->styleSheet(), "background-color: #ff0000;");
-    EXPECT_EQ(user_config.sky_color[0], 0xFFFF0000u);
-    EXPECT_EQ(user_config.airplane_color, 0xFFFFFFFFu);
+    EXPECT_EQ(peer().record().sky_color[0], 0xFFFF0000u);
+    EXPECT_EQ(peer().record().airplane_color, 0xFFFFFFFFu);
 }
 
 TEST_F(HandlersTest, CancelledPickerChangesNothingButTheCustomColour) {
-    user_config.sky_color[0] = 0xFF123456u;
-    const Settings_t before = user_config;
+    peer().record().sky_color[0] = 0xFF123456u;
+    const Settings_t before = peer().record();
     QColorDialog::setCustomColor(1, QColor(7, 7, 7));
     whenModal<QColorDialog>([](QColorDialog *d) {
         d->setCurrentColor(QColor(255, 0, 0));
         d->reject();
     });
     w<QPushButton>("color_picker_sky0")->click();
-    EXPECT_EQ(std::memcmp(&before, &user_config, sizeof(before)), 0);
+    EXPECT_EQ(std::memcmp(&before, &peer().record(), sizeof(before)), 0);
     EXPECT_EQ(w<QPushButton>("color_picker_sky0")->styleSheet(), "");
     EXPECT_TRUE(window->changedValues().empty());
     EXPECT_EQ(QColorDialog::customColor(1), QColor(135, 206, 235));
@@ -219,14 +223,14 @@ TEST_F(HandlersTest, CancelledPickerChangesNothingButTheCustomColour) {
 
 TEST_F(HandlersTest, ColourHandlerReadsOnlyTheHashFormOfTheStyleSheet) {
     auto *button = w<QPushButton>("color_picker_sky0");
-    user_config.sky_color[0] = 0x11111111u;
+    peer().record().sky_color[0] = 0x11111111u;
     button->setStyleSheet("background-color: red;");
     peer().skyColor0Changed();
-    EXPECT_EQ(user_config.sky_color[0], 0x11111111u);
+    EXPECT_EQ(peer().record().sky_color[0], 0x11111111u);
     EXPECT_TRUE(window->changedValues().empty());
 
     button->setStyleSheet("border: 1px; background-color: #ABCDEF; color: #000000;");
     peer().skyColor0Changed();
-    EXPECT_EQ(user_config.sky_color[0], 0xFFABCDEFu);
+    EXPECT_EQ(peer().record().sky_color[0], 0xFFABCDEFu);
     EXPECT_EQ(window->changedValues(), Marked{SKY_COLOR_0_INDEX});
 }

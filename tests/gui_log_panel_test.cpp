@@ -66,7 +66,6 @@ protected:
     // the window's warning through the log handler come in turns.
     static void unitMissingField5() {
         sim::reset();
-        std::memset(&user_config, 0, sizeof(user_config));
         sim::unit().addFault(
             sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 5));
         // Each device-layer line goes out as it is printed, as efis-config's entry point has it.

@@ -19,13 +19,13 @@ const char *const kUnitButtons[] = {"radioButton_mph",  "radioButton_knots", "ra
                                     "radioButton_feet", "radioButton_meter", "radioButton_degF",
                                     "radioButton_degC", "radioButton_inhg",  "radioButton_mbar"};
 
-void setRegistration(const std::vector<unsigned char> &bytes) {
-    std::memset(user_config.registration, 0, sizeof(user_config.registration));
-    std::memcpy(user_config.registration, bytes.data(), bytes.size());
+void setRegistration(Settings_t &record, const std::vector<unsigned char> &bytes) {
+    std::memset(record.registration, 0, sizeof(record.registration));
+    std::memcpy(record.registration, bytes.data(), bytes.size());
 }
 
-std::vector<unsigned char> registration() {
-    const auto *p = reinterpret_cast<const unsigned char *>(user_config.registration);
+std::vector<unsigned char> registration(const Settings_t &record) {
+    const auto *p = reinterpret_cast<const unsigned char *>(record.registration);
     return std::vector<unsigned char>(p, p + SETTINGS_REGISTRATION_LEN);
 }
 
@@ -61,20 +61,20 @@ TEST_F(MappingTest, VoltagesAreShownInVoltsAndStoredInTenths) {
     };
     for (const Case &c : cases) {
         const uint32_t stored = c.stored;
-        settings_set_value(&user_config, c.index, &stored);
+        settings_set_value(&peer().record(), c.index, &stored);
     }
     peer().updateUIFromConfig();
     peer().updateConfigFromUI();
     for (const Case &c : cases) {
         EXPECT_DOUBLE_EQ(w<QDoubleSpinBox>(c.widget)->value(), c.shown) << c.widget;
-        EXPECT_EQ(settings_get_value(&user_config, c.index), c.back) << c.widget;
+        EXPECT_EQ(settings_get_value(&peer().record(), c.index), c.back) << c.widget;
     }
     // Every value the boxes can hold comes back as its exact number of tenths.
     auto *box = w<QDoubleSpinBox>("min_volt_warn_value");
     for (int tenths = 50; tenths <= 650; ++tenths) {
         box->setValue(tenths / 10.0);
         peer().updateConfigFromUI();
-        ASSERT_EQ(user_config.volt_warnings.min_volts, tenths);
+        ASSERT_EQ(peer().record().volt_warnings.min_volts, tenths);
     }
     // Only the box's own edit handler marked a field.
     EXPECT_EQ(window->changedValues(), std::set<settings_struct_index>{MIN_VOLTS_INDEX});
@@ -99,17 +99,17 @@ TEST_F(MappingTest, ColoursTravelThroughTheButtonsStyleSheets) {
     // No load yet: no style sheet, so saving keeps every colour word as it is.
     for (const Case &c : cases) {
         const uint32_t odd = 0x12345678u + c.index;
-        settings_set_value(&user_config, c.index, &odd);
+        settings_set_value(&peer().record(), c.index, &odd);
     }
     peer().updateConfigFromUI();
     for (const Case &c : cases) {
-        EXPECT_EQ(settings_get_value(&user_config, c.index), 0x12345678u + c.index) << c.button;
+        EXPECT_EQ(settings_get_value(&peer().record(), c.index), 0x12345678u + c.index) << c.button;
     }
 
     // Each button shows the low 24 bits of its own word; saving writes them under 0xFF.
     for (const Case &c : cases) {
         const uint32_t word = 0x0000FF00u + (c.index - SKY_COLOR_0_INDEX); // sky 0: 0x0000FF00
-        settings_set_value(&user_config, c.index, &word);
+        settings_set_value(&peer().record(), c.index, &word);
     }
     peer().updateUIFromConfig();
     peer().updateConfigFromUI();
@@ -117,7 +117,7 @@ TEST_F(MappingTest, ColoursTravelThroughTheButtonsStyleSheets) {
         const QString name = QString("#00ff%1").arg(c.index - SKY_COLOR_0_INDEX, 2, 16, QChar('0'));
         EXPECT_EQ(w<QPushButton>(c.button)->styleSheet(), "background-color: " + name + ";")
             << c.button;
-        EXPECT_EQ(settings_get_value(&user_config, c.index),
+        EXPECT_EQ(settings_get_value(&peer().record(), c.index),
                   0xFF00FF00u + (c.index - SKY_COLOR_0_INDEX))
             << c.button;
     }
@@ -151,7 +151,7 @@ TEST_F(MappingTest, UnitBitsCheckTheirRadioButtonsWithinEachGroup) {
          0x2u | 0x10u | 0x40u | 0x100u},
     };
     for (const Case &c : cases) {
-        user_config.units.units_value = c.units;
+        peer().record().units.units_value = c.units;
         peer().updateUIFromConfig();
         std::set<std::string> checked;
         for (const char *name : kUnitButtons) {
@@ -161,7 +161,7 @@ TEST_F(MappingTest, UnitBitsCheckTheirRadioButtonsWithinEachGroup) {
         }
         EXPECT_EQ(checked, c.checked) << std::hex << c.units;
         peer().updateConfigFromUI();
-        EXPECT_EQ(user_config.units.units_value, c.saved) << std::hex << c.units;
+        EXPECT_EQ(peer().record().units.units_value, c.saved) << std::hex << c.units;
     }
     EXPECT_TRUE(window->changedValues().empty());
 }
@@ -179,20 +179,20 @@ TEST_F(MappingTest, SlidersAndCorrectionsAreBoundedByTheirWidgets) {
         {0, 0x80000000u, 0.26f, 0.04f, 0, 0, 0.3, 0.0}, // negative as signed: the minimum
     };
     for (const Case &c : cases) {
-        user_config.backlight_brightness = c.brightness;
-        user_config.text_bg_alpha = c.alpha;
-        user_config.roll_correction = c.roll;
-        user_config.pitch_correction = c.pitch;
+        peer().record().backlight_brightness = c.brightness;
+        peer().record().text_bg_alpha = c.alpha;
+        peer().record().roll_correction = c.roll;
+        peer().record().pitch_correction = c.pitch;
         peer().updateUIFromConfig();
         EXPECT_EQ(w<QSlider>("backlight_slider")->value(), c.shown_brightness);
         EXPECT_EQ(w<QSlider>("text_bg_alpha_slider")->value(), c.shown_alpha);
         EXPECT_DOUBLE_EQ(w<QDoubleSpinBox>("roll_corr_spinbox")->value(), c.shown_roll);
         EXPECT_DOUBLE_EQ(w<QDoubleSpinBox>("pitch_corr_spinbox")->value(), c.shown_pitch);
         peer().updateConfigFromUI();
-        EXPECT_EQ(user_config.backlight_brightness, static_cast<uint32_t>(c.shown_brightness));
-        EXPECT_EQ(user_config.text_bg_alpha, static_cast<uint32_t>(c.shown_alpha));
-        EXPECT_EQ(user_config.roll_correction, static_cast<float>(c.shown_roll));
-        EXPECT_EQ(user_config.pitch_correction, static_cast<float>(c.shown_pitch));
+        EXPECT_EQ(peer().record().backlight_brightness, static_cast<uint32_t>(c.shown_brightness));
+        EXPECT_EQ(peer().record().text_bg_alpha, static_cast<uint32_t>(c.shown_alpha));
+        EXPECT_EQ(peer().record().roll_correction, static_cast<float>(c.shown_roll));
+        EXPECT_EQ(peer().record().pitch_correction, static_cast<float>(c.shown_pitch));
     }
     EXPECT_TRUE(window->changedValues().empty());
 }
@@ -229,17 +229,17 @@ TEST_F(MappingTest, RegistrationIsSplitAtTheFirstMatchingPrefixAndJoinedBack) {
          "123",
          {"Created string: \"A9C123\"", "Found prefix: \"A9C\""},
          padded("A9C123")},
-        {padded("QQ123"),
-         0,
-         "QQ123",
-         {"Created string: \"QQ123\"", "Found prefix: \"\""},
-         padded("NQQ123")},
-        // no prefix and 11 characters: the box takes 10, the join gives 11 again
+        // no prefix of the table: shown whole with none chosen, and written back unchanged
+        {padded("OO-ABC"),
+         -1,
+         "OO-ABC",
+         {"Created string: \"OO-ABC\"", "Found prefix: \"\""},
+         padded("OO-ABC")},
         {padded("QWERTYUIOPAS"),
-         0,
-         "QWERTYUIOP",
+         -1,
+         "QWERTYUIOPA",
          {"Created string: \"QWERTYUIOPA\"", "Found prefix: \"\""},
-         padded("NQWERTYUIOP")},
+         padded("QWERTYUIOPA")},
         // byte 11 and what follows a 0 or 0xFF byte are never part of the text
         {{'D', '-', 'E', 0xFF, 'X', 'Y', 0, 0, 0, 0, 0, 'Z'},
          4,
@@ -264,7 +264,7 @@ TEST_F(MappingTest, RegistrationIsSplitAtTheFirstMatchingPrefixAndJoinedBack) {
             const QSignalBlocker blocker(w<QComboBox>("comboBox_reg_prefix"));
             w<QComboBox>("comboBox_reg_prefix")->setCurrentIndex(100);
         }
-        setRegistration(c.stored);
+        setRegistration(peer().record(), c.stored);
         const Output o = run([&] { peer().updateUIFromConfig(); });
         const std::string label(c.stored.begin(), c.stored.end());
         EXPECT_EQ(w<QComboBox>("comboBox_reg_prefix")->currentIndex(), c.prefix_item) << label;
@@ -273,7 +273,7 @@ TEST_F(MappingTest, RegistrationIsSplitAtTheFirstMatchingPrefixAndJoinedBack) {
             << label;
         EXPECT_EQ(logTexts(o.log, kUiFromConfig), c.logs) << label;
         peer().updateConfigFromUI();
-        EXPECT_EQ(registration(), c.saved) << label;
+        EXPECT_EQ(registration(peer().record()), c.saved) << label;
     }
     EXPECT_TRUE(window->changedValues().empty());
 }
@@ -299,24 +299,24 @@ TEST_F(MappingTest, RegistrationJoinCutsConvertsAndClears) {
          {'S', 'E', 0xFF, 'A', 'B', 0, 0, 0, 0, 0, 0, 0}},
         {"EC", "", padded("")}, // an empty number stores nothing, whatever the prefix
     };
-    user_config.num_elements = SETTINGS_MAX_CRC_WORDS; // a checksum over the whole record
+    peer().record().num_elements = SETTINGS_MAX_CRC_WORDS; // a checksum over the whole record
     for (const Case &c : cases) {
-        setRegistration(padded("G-JUNK"));
+        setRegistration(peer().record(), padded("G-JUNK"));
         {
             const QSignalBlocker b1(prefix), b2(number);
             prefix->setCurrentText(c.prefix);
             number->setPlainText(QString::fromUtf8(c.number));
         }
         peer().updateConfigFromUI();
-        EXPECT_EQ(registration(), c.saved) << c.prefix << c.number;
-        EXPECT_EQ(user_config.crc32, sim::SimUnit::storeChecksum(user_config))
+        EXPECT_EQ(registration(peer().record()), c.saved) << c.prefix << c.number;
+        EXPECT_EQ(peer().record().crc32, sim::SimUnit::storeChecksum(peer().record()))
             << "checksum brought up to date";
     }
 }
 
 TEST_F(MappingTest, SwitchingTheSpeedUnitTogglesTwiceAndKeepsTheSpeeds) {
-    user_config.units.units_value = 0x2u | 0x8u | 0x40u | 0x80u; // knots
-    user_config.vspeeds = {40, 45, 50, 85, 120, 150, 65, 90};
+    peer().record().units.units_value = 0x2u | 0x8u | 0x40u | 0x80u; // knots
+    peer().record().vspeeds = {40, 45, 50, 85, 120, 150, 65, 90};
     peer().updateUIFromConfig();
     ASSERT_TRUE(w<QRadioButton>("radioButton_knots")->isChecked());
 
@@ -335,12 +335,12 @@ TEST_F(MappingTest, SwitchingTheSpeedUnitTogglesTwiceAndKeepsTheSpeeds) {
     EXPECT_EQ(toggles, 2);
     EXPECT_EQ(spies[0]->count(), 1); // mph on
     EXPECT_EQ(spies[1]->count(), 1); // knots off
-    EXPECT_EQ(user_config.units.bits.is_mph, 1u);
-    EXPECT_EQ(user_config.units.bits.is_knots, 0u);
-    EXPECT_EQ(user_config.units.units_value, 0x1u | 0x8u | 0x40u | 0x80u);
+    EXPECT_EQ(peer().record().units.bits.is_mph, 1u);
+    EXPECT_EQ(peer().record().units.bits.is_knots, 0u);
+    EXPECT_EQ(peer().record().units.units_value, 0x1u | 0x8u | 0x40u | 0x80u);
     EXPECT_EQ(window->changedValues(), std::set<settings_struct_index>{UNITS_VALUE_INDEX});
     const vspeeds_t expected = {40, 45, 50, 85, 120, 150, 65, 90};
-    EXPECT_EQ(std::memcmp(&user_config.vspeeds, &expected, sizeof(expected)), 0);
+    EXPECT_EQ(std::memcmp(&peer().record().vspeeds, &expected, sizeof(expected)), 0);
     EXPECT_EQ(w<QSpinBox>("spinBox_vne")->value(), 150);
     EXPECT_EQ(w<QSpinBox>("spinBox_vmin")->value(), 40);
 }

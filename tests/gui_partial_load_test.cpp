@@ -54,7 +54,7 @@ TEST_F(PartialLoadTest, LateRepliesNeitherShiftALoadNorCorruptASave) {
         for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
             const auto index = static_cast<settings_struct_index>(i);
             if (late < 4 || static_cast<int>(late) - 4 != i) {
-                EXPECT_EQ(settings_get_value(&user_config, index),
+                EXPECT_EQ(settings_get_value(&peer().record(), index),
                           late < 4 ? 0u : settings_get_value(&unit, index))
                     << "field " << i << ", request " << late << " late";
             }

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -162,7 +163,7 @@ TEST_F(WindowTest, ImportShowsTheDifferencesAndMarksExactlyThoseFields) {
     };
 
     // Cancelled: the form and the record stay as they were.
-    const Settings_t before = user_config;
+    const Settings_t before = peer().record();
     QStringList rows;
     chooseFile();
     whenModal<QDialog>([&](QDialog *d) {
@@ -174,11 +175,11 @@ TEST_F(WindowTest, ImportShowsTheDifferencesAndMarksExactlyThoseFields) {
         d->reject();
     });
     window->findChild<QAction *>("actionImportSettings")->trigger();
-    EXPECT_EQ(rows,
-              QStringList({"speed_unit: knots -> mph", "vne: 150 -> 180",
-                           "registration: G-ABCD -> D-EZZZ", "use_magnetic_heading: 0 -> 1"}));
+    EXPECT_EQ(rows, QStringList({"Speed unit: knots -> mph", "Vne: 150 -> 180",
+                                 "Registration: G-ABCD -> D-EZZZ",
+                                 "Magnetic heading (not in the form): 0 -> 1"}));
     EXPECT_TRUE(window->changedValues().empty());
-    EXPECT_EQ(std::memcmp(&user_config, &before, sizeof(before)), 0);
+    EXPECT_EQ(std::memcmp(&peer().record(), &before, sizeof(before)), 0);
     EXPECT_EQ(w<QSpinBox>("spinBox_vne")->value(), 150);
 
     // Accepted: exactly the differing fields are marked, and Save stores them.
@@ -209,4 +210,45 @@ TEST_F(WindowTest, ImportShowsTheDifferencesAndMarksExactlyThoseFields) {
     ASSERT_TRUE(settings_file::read(f.readAll(), &back, &unit, nullptr));
     EXPECT_TRUE(sameUserFields(back, other));
     EXPECT_EQ(unit.serial, sim::SimUnit::DEFAULT_SERIAL);
+}
+
+TEST_F(WindowTest, ImportPreviewSaysWhatTheFormCannotShowAndWhoseFileItIs) {
+    open();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("another-unit.json");
+    Settings_t other = sim::unit().settings();
+    other.roll_correction = 0.25f;
+    other.sky_color[0] = 0x80112233u;
+    other.vspeeds.Vne = 100; // below Vn0 120
+    settings_file::UnitHeader header;
+    header.has_serial = true;
+    header.serial = 0x0BADCAFEu;
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(settings_file::write(other, header));
+    }
+    whenModal<QFileDialog>([&](QFileDialog *d) {
+        d->selectFile(path);
+        static_cast<QDialog *>(d)->accept();
+    });
+    QString notes;
+    whenModal<QDialog>([&](QDialog *d) {
+        if (auto *label = d->findChild<QLabel *>("label_importNotes")) {
+            notes = label->text();
+        }
+        d->accept();
+    });
+    window->findChild<QAction *>("actionImportSettings")->trigger();
+    EXPECT_EQ(
+        notes.split('\n'),
+        QStringList({"This file was taken from the unit 0x0BADCAFE, not from the connected "
+                     "unit 0x12345678.",
+                     "Sky Upper: the form cannot show #80112233 exactly; #112233 will be "
+                     "stored.",
+                     "Roll Correction: the form cannot show 0.25 exactly; 0.3 will be stored.",
+                     "Vne (100) is below Vn0 (120): the yellow arc would run backwards"}));
+    // What the preview said is what the form holds.
+    EXPECT_EQ(peer().record().sky_color[0], 0xFF112233u);
+    EXPECT_EQ(peer().record().roll_correction, 0.3f);
 }

@@ -116,7 +116,7 @@ TEST_F(WindowTest, StartUpWithoutUnitReportsTheFailureAndRunsNoSlot) {
     EXPECT_NE(peer().comms(), nullptr);
     // Filling the prefix box ran no handler: a record write would have set the checksum word.
     EXPECT_TRUE(window->changedValues().empty());
-    EXPECT_TRUE(allZero(user_config));
+    EXPECT_TRUE(allZero(peer().record()));
     EXPECT_TRUE(sim::unit().received().empty());
     EXPECT_EQ(w<QComboBox>("comboBox_reg_prefix")->currentText(), "N");
 }
@@ -146,8 +146,8 @@ TEST_F(WindowTest, StartUpWithUnitConnectsAndLoadsIntoTheForm) {
     EXPECT_EQ(indices, expected);
 
     const Settings_t &unit = sim::unit().settings();
-    EXPECT_EQ(user_config_chk, unit.crc32);
-    EXPECT_EQ(std::memcmp(&user_config, &unit, sizeof(Settings_t)), 0);
+    EXPECT_EQ(peer().unitChecksum(), unit.crc32);
+    EXPECT_EQ(std::memcmp(&peer().record(), &unit, sizeof(Settings_t)), 0);
     char line[64];
     std::snprintf(line, sizeof(line), "app: 0x%08X, device: 0x%08X \nCRC Check Passed.\n",
                   static_cast<unsigned>(unit.crc32), static_cast<unsigned>(unit.crc32));

@@ -39,7 +39,10 @@ public:
     void updateConfigValueLocal(settings_struct_index index, uint32_t value) {
         w_->updateConfigValueLocal(index, value);
     }
-    std::set<settings_struct_index> &changed() { return w_->changed_values; }
+    // The window's settings session and the record the form shows.
+    SettingsSession &session() { return w_->session; }
+    Settings_t &record() { return w_->session.record(); }
+    uint32_t unitChecksum() { return w_->session.unitChecksum(); }
     QString &firmwareFilePath() { return w_->firmwareFilePath; }
     CommsManager *comms() { return w_->comms; }
     UnitConnection *connection() { return w_->connection; }
@@ -174,6 +177,15 @@ inline void answerBackupOffer(QMessageBox::StandardButton button) {
     });
 }
 
+// Answers the question before edits are lost (the box named `name`) with `button`.
+inline void answerEditsQuestion(QMessageBox::StandardButton button,
+                                const char *name = "unsentEditsBox") {
+    whenModal<QMessageBox>([button, name](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), name);
+        box->button(button)->click();
+    });
+}
+
 // A record the simulated unit holds consistently: its checksum matches its content.
 inline void sealUnitRecord() {
     Settings_t &s = sim::unit().settings();
@@ -184,11 +196,7 @@ inline void sealUnitRecord() {
 // a new run of the tool does; no test may lead the unit to store a record under a wrong checksum.
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        sim::reset();
-        std::memset(&user_config, 0, sizeof(user_config));
-        user_config_chk = 0;
-    }
+    void SetUp() override { sim::reset(); }
     void TearDown() override {
         window.reset();
         qInstallMessageHandler(nullptr);

@@ -1,0 +1,113 @@
+#include "settings_session.h"
+
+#include "get_set.h"
+
+SettingsSession::SettingsSession() : unknown_on_unit_(allSettingsFields()) {}
+
+SettingsState SettingsSession::flowState() {
+    return SettingsState{record_, unit_checksum_, edits_, unknown_on_unit_, unread_at_load_};
+}
+
+FieldState SettingsSession::state(settings_struct_index index) const {
+    if (edits_.count(index) != 0) {
+        return FieldState::Edited;
+    }
+    if (shownUnread(index)) {
+        return FieldState::Unread;
+    }
+    if (unknownOnUnit(index)) {
+        return FieldState::Unknown;
+    }
+    if (sent_not_stored_.count(index) != 0) {
+        return FieldState::SentNotStored;
+    }
+    return FieldState::InStep;
+}
+
+bool SettingsSession::edit(settings_struct_index index, uint32_t value) {
+    if (!settings_set_value(&record_, index, &value)) {
+        return false;
+    }
+    edits_.insert(index);
+    return true;
+}
+
+void SettingsSession::revertAll() {
+    for (const settings_struct_index index : edits_) {
+        const uint32_t value = settings_get_value(&unit_, index);
+        settings_set_value(&record_, index, &value);
+    }
+    edits_.clear();
+}
+
+int SettingsSession::editedFieldCount() const {
+    int count = anyRegistrationWordIn(edits_) ? 1 : 0;
+    for (const settings_struct_index index : edits_) {
+        if (index != REGISTRATION_1_INDEX && index != REGISTRATION_2_INDEX &&
+            index != REGISTRATION_3_INDEX) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
+    Settings_t known = record;
+    const uint32_t zero = 0;
+    for (const settings_struct_index index : unknown_on_unit_) {
+        if (edits_.count(index) == 0) {
+            settings_set_value(&known, index, &zero);
+        }
+    }
+    return known;
+}
+
+void SettingsSession::settle(bool stored) {
+    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
+        const auto index = static_cast<settings_struct_index>(i);
+        if (edits_.count(index) != 0 || unknown_on_unit_.count(index) != 0) {
+            continue;
+        }
+        const uint32_t value = settings_get_value(&record_, index);
+        if (value != settings_get_value(&unit_, index)) {
+            settings_set_value(&unit_, index, &value);
+            sent_not_stored_.insert(index);
+        }
+    }
+    if (stored) {
+        sent_not_stored_.clear();
+    }
+}
+
+LoadResult SettingsSession::load(CommsManager *comms) {
+    SettingsState state = flowState();
+    LoadResult result = load_settings(comms, state);
+    if (result.outcome == LoadOutcome::NotConnected) {
+        return result;
+    }
+    // What the unit reported is what it holds and has stored.
+    unit_ = record_;
+    sent_not_stored_.clear();
+    record_read_ = result.outcome == LoadOutcome::Loaded;
+    return result;
+}
+
+SendResult SettingsSession::sendEdits(CommsManager *comms, UnitChoices choices) {
+    SettingsState state = flowState();
+    SendResult result = send_changed_settings(comms, state, choices);
+    settle(false);
+    return result;
+}
+
+SaveResult SettingsSession::save(CommsManager *comms, const Settings_t &before, UnitChoices choices,
+                                 StoreFunction store) {
+    SettingsState state = flowState();
+    SaveResult result = save_settings(comms, state, before, choices, store);
+    settle(result.outcome == SaveOutcome::Saved);
+    return result;
+}
+
+void SettingsSession::unitRestarted() {
+    unknown_on_unit_.insert(sent_not_stored_.begin(), sent_not_stored_.end());
+    sent_not_stored_.clear();
+}
