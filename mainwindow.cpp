@@ -30,6 +30,8 @@
 #include "firmware_ops.h"
 #include "form_binding.h"
 #include "get_set.h"
+#include "log_capture.h"
+#include "log_panel.h"
 #include "registration_prefix.h"
 #include "settings_flows.h"
 
@@ -203,7 +205,7 @@ private:
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), firmwareFilePath(), comms(nullptr), session() {
-    qInstallMessageHandler(customMessageHandler);
+    LogCapture::installHandler(customMessageHandler);
     ui->setupUi(this);
     ui->statusbar->showMessage("Initializing...", 0);
 
@@ -292,6 +294,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpEditMenu();
     setUpDeviceMenu();
     setUpAfterUpdate();
+    addLogAndHelpMenus(this);
     setUpPreview();
 
     QThread::msleep(100);
@@ -991,7 +994,7 @@ void MainWindow::onStartUpdateClicked() {
     if (result.end == FwTransferEnd::Completed) {
         ui->statusbar->showMessage("Firmware update completed", 0);
     } else if (result.end == FwTransferEnd::Failed) {
-        ui->statusbar->showMessage("Error: Firmware update failed (see log)", 0);
+        ui->statusbar->showMessage("Error: Firmware update failed (see View → Log)", 0);
         qDebug() << "Firmware update failed";
     }
     endTransfer(result);

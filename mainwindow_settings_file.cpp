@@ -28,8 +28,6 @@
 
 namespace {
 
-// A settings file is a few kilobytes; anything far larger is not one.
-constexpr qint64 MAX_SETTINGS_FILE_SIZE = 1024 * 1024;
 const char *const FILE_FILTER = "EFIS settings (*.json);;All Files (*)";
 
 } // namespace
@@ -104,25 +102,19 @@ void MainWindow::importSettings() {
     if (path.isEmpty()) {
         return;
     }
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        ui->statusbar->showMessage(
-            QString("Error: Could not read %1: %2").arg(path, in.errorString()), 0);
-        return;
-    }
     const QString name = QFileInfo(path).fileName();
-    if (in.size() > MAX_SETTINGS_FILE_SIZE) {
-        ui->statusbar->showMessage(
-            QString("Error: %1 refused: too large for a settings file").arg(name), 0);
-        return;
-    }
     const Settings_t current = formRecord();
     Settings_t from_file = current;
-    QString error;
     settings_file::UnitHeader header;
-    if (!settings_file::read(in.readAll(), &from_file, &header, &error)) {
-        qDebug() << "Settings file refused:" << path << error;
-        ui->statusbar->showMessage(QString("Error: %1 refused: %2").arg(name, error), 0);
+    const settings_file::FileResult read = settings_file::readFile(path, &from_file, &header);
+    if (read.outcome == settings_file::FileOutcome::Unreadable) {
+        ui->statusbar->showMessage(QString("Error: Could not read %1: %2").arg(path, read.problem),
+                                   0);
+        return;
+    }
+    if (read.outcome == settings_file::FileOutcome::Refused) {
+        qDebug() << "Settings file refused:" << path << read.problem;
+        ui->statusbar->showMessage(QString("Error: %1 refused: %2").arg(name, read.problem), 0);
         return;
     }
     const std::vector<settings_file::Difference> differences =

@@ -106,6 +106,10 @@ private:
     struct sigaction saved_term_ {};
 };
 
+// What a command that finds nothing to change says, rather than nothing at all.
+const char *const NO_DIFFERENCES = "no differences";
+const char *const NOTHING_SENT = ": nothing sent";
+
 // The program's own streams: standard output as it was, and standard error.
 struct Streams {
     FILE *out = nullptr;
@@ -283,13 +287,14 @@ private:
     int preview(const QString &path, const QSize &size);
     // Prints what it did unless `print` is false (the caller reports it).
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print = true);
-    bool readFile(const QString &path, Settings_t *target);
+    bool fileTaken(const QString &path, const settings_file::FileResult &read);
 
     Streams s;
     std::unique_ptr<CommsManager> comms;
     SettingsSession session;
     const Settings_t &record = session.record();
     LoadResult loaded;
+    QByteArray file_text; // import, diff: the settings file, read before the unit is reached
     // Payload bytes the unit confirmed in the last firmware transfer.
     uint32_t flash_confirmed = 0;
     // The image size of a preview, as run() was given it.
@@ -535,6 +540,7 @@ int Cli::sendAndStore(const Settings_t &target, bool store, QJsonObject *report,
         for (const QJsonValue key : sent) {
             std::fprintf(s.out, "sent %s\n", qPrintable(key.toString()));
         }
+
         if (store) {
             std::fprintf(s.out, "stored under checksum %s\n",
                          qPrintable(report->value("checksum").toString()));
@@ -571,6 +577,9 @@ int Cli::set(const QStringList &assignments, bool save_after, bool force) {
     if (!rulesKept(target, force)) {
         return CLI_USAGE;
     }
+    if (!s.json && settings_file::differences(record, target).empty()) {
+        std::fprintf(s.out, "%s%s\n", NO_DIFFERENCES, NOTHING_SENT);
+    }
     QJsonObject report;
     return sendAndStore(target, save_after, &report);
 }
@@ -580,19 +589,14 @@ int Cli::save() {
     return sendAndStore(record, true, &report);
 }
 
-bool Cli::readFile(const QString &path, Settings_t *target) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error(QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
-        return false;
+// Reports a settings file that could not be taken; true when it was.
+bool Cli::fileTaken(const QString &path, const settings_file::FileResult &read) {
+    if (read.outcome == settings_file::FileOutcome::Unreadable) {
+        error(QStringLiteral("cannot read %1: %2").arg(path, read.problem));
+    } else if (read.outcome == settings_file::FileOutcome::Refused) {
+        error(QStringLiteral("%1 refused: %2").arg(path, read.problem));
     }
-    QString problem;
-    if (in.size() > 1024 * 1024 || !settings_file::read(in.readAll(), target, nullptr, &problem)) {
-        error(QStringLiteral("%1 refused: %2")
-                  .arg(path, problem.isEmpty() ? QStringLiteral("too large") : problem));
-        return false;
-    }
-    return true;
+    return read.outcome == settings_file::FileOutcome::Read;
 }
 
 int Cli::exportTo(const QString &path) {
@@ -620,7 +624,9 @@ int Cli::exportTo(const QString &path) {
 
 int Cli::importFrom(const QString &path, bool dry_run, bool apply, bool force) {
     Settings_t target = record;
-    if (!readFile(path, &target)) {
+    QString problem;
+    if (!settings_file::read(file_text, &target, nullptr, &problem)) {
+        error(QStringLiteral("%1 refused: %2").arg(path, problem));
         return CLI_USAGE;
     }
     const std::vector<settings_file::Difference> differences =
@@ -636,6 +642,9 @@ int Cli::importFrom(const QString &path, bool dry_run, bool apply, bool force) {
             std::fprintf(s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
                          qPrintable(d.other));
         }
+    }
+    if (!s.json && differences.empty()) {
+        std::fprintf(s.out, "%s%s\n", NO_DIFFERENCES, !apply || dry_run ? "" : NOTHING_SENT);
     }
     if (!apply || dry_run) {
         for (const SettingsProblem &problem : checkSettings(target)) {
@@ -672,7 +681,7 @@ bool Cli::rulesKept(const Settings_t &target, bool force) {
 int Cli::check(const QStringList &args, const QCommandLineParser &parser) {
     Settings_t checked{};
     if (!args.isEmpty()) {
-        if (!readFile(args.at(0), &checked)) {
+        if (!fileTaken(args.at(0), settings_file::readFile(args.at(0), &checked, nullptr))) {
             return CLI_USAGE;
         }
     } else {
@@ -975,7 +984,8 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
                 return CLI_USAGE;
             }
         }
-        if (!readFile(parser.value(QStringLiteral("from")), &session.record())) {
+        const QString from = parser.value(QStringLiteral("from"));
+        if (!fileTaken(from, settings_file::readFile(from, &session.record(), nullptr))) {
             return CLI_USAGE;
         }
         return preview(args.at(0), preview_size_);
@@ -996,6 +1006,12 @@ int Cli::run(const cli::CommandSpec &found, const QStringList &args,
                                               QString::fromStdString(image_problem_text(image))));
             return CLI_USAGE;
         }
+    }
+    // A file to compare is read before the unit is reached: a file that cannot be taken ends
+    // the command with nothing sent.
+    if ((command == "import" || command == "diff") &&
+        !fileTaken(args.at(0), settings_file::readFileText(args.at(0), &file_text))) {
+        return CLI_USAGE;
     }
     if (const int status = connect(parser); status != CLI_OK) {
         return status;

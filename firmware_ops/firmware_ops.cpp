@@ -9,6 +9,9 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -279,6 +282,29 @@ FwTransferResult stopCancelled(std::FILE *file, uint32_t total) {
     return result;
 }
 
+// Opens the image file for buffered reading, or gives the reason it cannot be one. Only a
+// regular file is taken: opening a named pipe would wait for a writer, perhaps for ever, and a
+// device such as /dev/zero never ends. A directory opens, and its header read fails.
+std::FILE *openImage(const char *path, const char **failure) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *failure = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+        *failure = "not a regular file";
+        close(fd);
+        return nullptr;
+    }
+    std::FILE *file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        *failure = std::strerror(errno);
+        close(fd);
+    }
+    return file;
+}
+
 } // namespace
 
 bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
@@ -325,11 +351,10 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
                 static_cast<unsigned>(start_page));
 
     // ---- header ---------------------------------------------------------
-    errno = 0;
-    std::FILE *file = std::fopen(encrypted_bin_file_path, "rb");
+    const char *open_failure = nullptr;
+    std::FILE *file = openImage(encrypted_bin_file_path, &open_failure);
     if (file == nullptr) {
-        std::printf("send_fw: Failed to open file %s: %s\n", encrypted_bin_file_path,
-                    std::strerror(errno));
+        std::printf("send_fw: Failed to open file %s: %s\n", encrypted_bin_file_path, open_failure);
         return stop(nullptr);
     }
     // The 64 header bytes are kept exactly as read: they go to the unit unchanged.

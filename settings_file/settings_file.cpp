@@ -1,16 +1,20 @@
 #include "settings_file.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "get_set.h"
+#include "input_file.h"
 
 namespace settings_file {
 
@@ -162,7 +166,7 @@ QString rangeText(const FieldRule &rule) {
             .arg(rule.min, 0, 'f', 1)
             .arg(rule.max, 0, 'f', 1);
     case Kind::Registration:
-        return QStringLiteral("text of at most 11 Latin-1 characters");
+        return QStringLiteral("text of at most 11 Latin-1 characters other than \u00FF");
     case Kind::Colour:
         return QStringLiteral("a colour \"#RRGGBB\" or \"#AARRGGBB\"");
     case Kind::Angle:
@@ -214,7 +218,9 @@ bool take(const FieldRule &rule, const QJsonValue &value, Settings_t *record) {
         char bytes[SETTINGS_REGISTRATION_LEN] = {};
         for (int i = 0; i < text.size(); ++i) {
             const char16_t unit = text.at(i).unicode();
-            if (unit == 0 || unit > 0xFF) {
+            // 0xFF ends the registration as erased flash does: "G-\u00FFX" would be read back,
+            // shown and exported as "G-".
+            if (unit == 0 || unit >= 0xFF) {
                 return false;
             }
             bytes[i] = static_cast<char>(unit);
@@ -272,15 +278,107 @@ bool headerWord(const QJsonObject &unit, const char *key, uint32_t *out, QString
         ok = ok && v <= 0xFFFFFFFFull;
         *out = static_cast<uint32_t>(v);
     } else if (value.isDouble()) {
+        // Range first: converting a number outside 32 bits is undefined.
         const double v = value.toDouble();
         ok = v >= 0 && v <= 4294967295.0 && v == std::floor(v);
-        *out = static_cast<uint32_t>(v);
+        if (ok) {
+            *out = static_cast<uint32_t>(v);
+        }
     }
     if (!ok) {
         return fail(error, QStringLiteral("Unit field \"%1\": value %2 is not a 32-bit word")
                                .arg(QLatin1String(key), jsonText(value)));
     }
     return true;
+}
+
+// A JSON string's text from the character after its opening quote; `at` ends after the closing
+// quote. The text has passed the JSON parser, so every escape is well formed.
+QString stringAt(const QByteArray &text, qsizetype *at) {
+    QString decoded;
+    qsizetype i = *at;
+    qsizetype run = i; // start of the bytes not yet decoded
+    while (i < text.size() && text[i] != '"') {
+        if (text[i] != '\\') {
+            ++i;
+            continue;
+        }
+        decoded += QString::fromUtf8(text.constData() + run, i - run);
+        const char escape = i + 1 < text.size() ? text[i + 1] : '\0';
+        i += 2;
+        switch (escape) {
+        case 'b':
+            decoded += QChar(u'\b');
+            break;
+        case 'f':
+            decoded += QChar(u'\f');
+            break;
+        case 'n':
+            decoded += QChar(u'\n');
+            break;
+        case 'r':
+            decoded += QChar(u'\r');
+            break;
+        case 't':
+            decoded += QChar(u'\t');
+            break;
+        case 'u': {
+            bool ok = false;
+            const ushort unit = text.mid(i, 4).toUShort(&ok, 16);
+            decoded += QChar(ok ? unit : ushort{0xFFFD});
+            i += 4;
+            break;
+        }
+        default: // '"', '\\', '/'
+            decoded += QLatin1Char(escape);
+            break;
+        }
+        run = i;
+    }
+    decoded += QString::fromUtf8(text.constData() + run, std::min(i, text.size()) - run);
+    *at = i + 1;
+    return decoded;
+}
+
+// The refusal of a key that an object names twice, or empty when none does. A JSON reader keeps
+// one of the two values without a word, so the file is read once more for its keys alone.
+QString duplicateKey(const QByteArray &text) {
+    struct Open {
+        bool object;
+        bool expecting_key;
+        QString name; // the key the object stands under, as the messages name it
+        QSet<QString> keys;
+    };
+    std::vector<Open> open;
+    QString last_key = QStringLiteral("the file");
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '"') {
+            ++i;
+            const QString s = stringAt(text, &i);
+            if (!open.empty() && open.back().object && open.back().expecting_key) {
+                Open &o = open.back();
+                o.expecting_key = false;
+                if (o.keys.contains(s)) {
+                    return QStringLiteral("Duplicate key \"%1\" in %2").arg(s, o.name);
+                }
+                o.keys.insert(s);
+                last_key = QStringLiteral("\"%1\"").arg(s);
+            }
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            open.push_back(
+                {c == '{', c == '{', open.empty() ? QStringLiteral("the file") : last_key, {}});
+        } else if ((c == '}' || c == ']') && !open.empty()) {
+            open.pop_back();
+        } else if (c == ',' && !open.empty() && open.back().object) {
+            open.back().expecting_key = true;
+        }
+        ++i;
+    }
+    return QString();
 }
 
 } // namespace
@@ -334,6 +432,9 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
                                .arg(parse.errorString())
                                .arg(parse.offset));
     }
+    if (const QString repeated = duplicateKey(text); !repeated.isEmpty()) {
+        return fail(error, repeated);
+    }
     if (!document.isObject()) {
         return fail(error, QStringLiteral("Not a settings file: the text is not a JSON object"));
     }
@@ -351,9 +452,10 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
             QStringLiteral("Not a settings file: \"format_version\" is %1").arg(jsonText(version)));
     }
     if (v > FORMAT_VERSION) {
+        // Named as the file writes it: a version of any size is never converted to an integer.
         return fail(error, QStringLiteral("The file is in format version %1, newer than this tool "
                                           "reads (version %2): use a newer efis-config")
-                               .arg(static_cast<qlonglong>(v))
+                               .arg(jsonText(version))
                                .arg(FORMAT_VERSION));
     }
     if (!onlyKnownKeys(root, {"format", "format_version", "unit", "settings"}, "the file", error)) {
@@ -434,6 +536,34 @@ std::vector<Difference> differences(const Settings_t &current, const Settings_t 
         }
     }
     return list;
+}
+
+FileResult readFileText(const QString &path, QByteArray *text) {
+    const input_file::ReadResult in =
+        input_file::readAll(QFile::encodeName(path).toStdString(), MAX_FILE_SIZE);
+    switch (in.status) {
+    case input_file::ReadStatus::Read:
+        *text = QByteArray::fromStdString(in.data);
+        return {FileOutcome::Read, QString()};
+    case input_file::ReadStatus::TooLarge:
+        return {FileOutcome::Refused, QStringLiteral("too large for a settings file (%1)")
+                                          .arg(QString::fromStdString(in.why))};
+    default:
+        return {FileOutcome::Unreadable, QString::fromStdString(in.why)};
+    }
+}
+
+FileResult readFile(const QString &path, Settings_t *record, UnitHeader *unit) {
+    QByteArray text;
+    const FileResult taken = readFileText(path, &text);
+    if (taken.outcome != FileOutcome::Read) {
+        return taken;
+    }
+    QString problem;
+    if (!read(text, record, unit, &problem)) {
+        return {FileOutcome::Refused, problem};
+    }
+    return {FileOutcome::Read, QString()};
 }
 
 } // namespace settings_file

@@ -11,6 +11,7 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -54,8 +55,24 @@ QByteArray write(const Settings_t &record, const UnitHeader &unit);
 // Reads a file into `record`: every user field the file names is set, the rest of the record
 // (header words, the unit bits no choice covers) is kept. False with `error` set, and `record`
 // untouched, for a file that is not a settings file of a version this tool reads, or that holds
-// an unknown key, a missing one, or a value out of range.
+// an unknown key, a missing one, a key named twice, or a value out of range.
 bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString *error);
+
+// The largest settings file read: one is a few kilobytes, anything far larger is not one.
+inline constexpr std::size_t MAX_FILE_SIZE = 1024 * 1024;
+
+// Reading a named file: Unreadable when it cannot be opened or is no file that ends (a
+// directory, a pipe or device that goes on), Refused when it is too large or `read` refuses it;
+// `problem` says why.
+enum class FileOutcome { Read, Unreadable, Refused };
+struct FileResult {
+    FileOutcome outcome;
+    QString problem;
+};
+FileResult readFile(const QString &path, Settings_t *record, UnitHeader *unit);
+// The first half of readFile: the file's text, read with the same bounds, for a caller that
+// reads the file before it has the record to read it into.
+FileResult readFileText(const QString &path, QByteArray *text);
 
 // The entries whose value differs between two records: (key, current text, other text).
 struct Difference {

@@ -196,4 +196,9 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
     return unit == nullptr ? -1 : unit->readInputReport(data, length, milliseconds);
 }
 
+// What the About box names as the hidapi in use.
+HID_API_EXPORT const char *HID_API_CALL hid_version_str(void) {
+    return "(none: the simulated unit answers the hidapi calls)";
+}
+
 } // extern "C"

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli_run.h"
 #include "firmware_helpers.h"
 #include "sim_unit.h"
@@ -139,6 +141,41 @@ TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
     r = cli({"info"});
     EXPECT_EQ(r.status, CLI_NO_UNIT);
     EXPECT_NE(r.err.find("no EFIS unit found"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, FilesThatNeverEndAreRefusedBeforeTheUnitIsReached) {
+    const std::string fifo = dir.filePath("pipe.json").toStdString();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"/dev/zero", "refused: too large for a settings file (it holds more than 1 MiB)"},
+        {fifo, "it is a pipe or a device that did not end within 1 s"},
+        {dir.path().toStdString(), "it is a directory"},
+    };
+    for (const Case &c : cases) {
+        const CliRun r = cli({"diff", c.path});
+        EXPECT_EQ(r.status, CLI_USAGE) << c.path;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(sim::unit().received().empty()) << c.path;
+    }
+}
+
+TEST_F(Cli, ACommandThatChangesNothingSaysSo) {
+    const std::string file = dir.filePath("unit.json").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    EXPECT_EQ(cli({"diff", file}).out, "no differences\n");
+    EXPECT_EQ(cli({"import", file, "--dry-run"}).out, "no differences\n");
+
+    const std::size_t sets = setRequests();
+    CliRun r = cli({"set", "vne=150"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "no differences: nothing sent\n");
+    r = cli({"set", "speed_unit=null"}); // null keeps the unit's choice
+    EXPECT_EQ(r.out, "no differences: nothing sent\n");
+    EXPECT_EQ(setRequests(), sets);
 }
 
 TEST_F(Cli, AnOptionTheCommandDoesNotTakeIsRefusedBeforeAnythingIsSent) {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iterator>
 
+#include <sys/stat.h>
+
 #include "capture.h"
 #include "firmware_helpers.h"
 
@@ -263,6 +265,18 @@ TEST_F(SendFw, FileProblems) {
     EXPECT_EQ(lines(o.out).back(), "send_fw: Failed to read firmware header from " + dir.path() +
                                        ": " + std::strerror(EISDIR));
 
+    // A named pipe would hold the open until a writer comes, and /dev/zero never ends: neither
+    // is an image, and nothing is erased for them.
+    const std::string fifo = dir.path() + "/pipe.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/zero")}) {
+        o = sendPath(path.c_str());
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(lines(o.out).back(),
+                  "send_fw: Failed to open file " + path + ": not a regular file");
+    }
+    std::remove(fifo.c_str());
+
     // A header cut short, or an empty file: the end of the file is no error of the system, so
     // the text says how short the file is (not the "Success" of no error).
     const Bytes image = makeImage({MX25_BLOCK_SIZE, 0});
@@ -281,7 +295,7 @@ TEST_F(SendFw, FileProblems) {
     EXPECT_EQ(o.out, "send_fw: Invalid encrypted file path\n");
 
     // Nothing beyond the partition queries reached the unit.
-    EXPECT_EQ(requestIds(), (std::vector<uint32_t>(4, CANMSG_GET_PARTITION)));
+    EXPECT_EQ(requestIds(), (std::vector<uint32_t>(6, CANMSG_GET_PARTITION)));
 
     CommsManager unconnected;
     o.out = captureStdout([&] { o.ok = send_fw(&unconnected, missing.c_str(), nullptr, nullptr); });

@@ -243,7 +243,7 @@ TEST_F(FirmwareTabTest, FailedUpdateSaysSoAndGivesTheTabBack) {
     sim::unit().flash().setPartitionNack(true);
     answerBackupOffer(QMessageBox::No);
     const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
-    EXPECT_EQ(status(), "Error: Firmware update failed (see log)");
+    EXPECT_EQ(status(), "Error: Firmware update failed (see View → Log)");
     EXPECT_EQ(logTexts(o.log, kStartUpdate),
               (std::vector<std::string>{
                   "Starting firmware update with file: \"" + path.toStdString() + "\"",

@@ -97,7 +97,11 @@ TEST(SettingsFile, EveryKindOfBadFileIsRefusedWholeWithItsReason) {
          "\"knots\", \"kph\""},
         {withEntry(record, "registration", "ABCDEFGHIJKL"),
          "Field \"registration\": value \"ABCDEFGHIJKL\" is not allowed; allowed: text of at "
-         "most 11 Latin-1 characters"},
+         "most 11 Latin-1 characters other than \u00FF"},
+        // 0xFF would end the text when read back: "G-" where the file says "G-\u00FFX".
+        {withEntry(record, "registration", QStringLiteral("G-\u00FFX")),
+         "Field \"registration\": value \"G-\u00FFX\" is not allowed; allowed: text of at most "
+         "11 Latin-1 characters other than \u00FF"},
         {withEntry(record, "sky_color_top", "blue"),
          "Field \"sky_color_top\": value \"blue\" is not allowed; allowed: a colour \"#RRGGBB\" "
          "or \"#AARRGGBB\""},
@@ -107,6 +111,19 @@ TEST(SettingsFile, EveryKindOfBadFileIsRefusedWholeWithItsReason) {
         {newer, "The file is in format version 2, newer than this tool reads (version 1): use a "
                 "newer efis-config"},
         {good.left(good.size() / 2), nullptr},
+        // Numbers far outside any range are refused before they are converted.
+        {QByteArray(good).replace("\"num_elements\": 0", "\"num_elements\": 2.3e95"),
+         "Unit field \"num_elements\": value 2.3e+95 is not a 32-bit word"},
+        {QByteArray(good).replace("\"format_version\": 1", "\"format_version\": 2.8e85"),
+         "The file is in format version 2.8e+85, newer than this tool reads (version 1): use a "
+         "newer efis-config"},
+        // A key named twice, in any object and however it is spelled, is never a quiet choice.
+        {QByteArray(good).replace("\"vne\":", "\"v\\u006ee\": 99,\n        \"vne\":"),
+         "Duplicate key \"vne\" in \"settings\""},
+        {QByteArray(good).replace("\"magic\":", "\"magic\": \"0x1\", \"magic\":"),
+         "Duplicate key \"magic\" in \"unit\""},
+        {QByteArray(good).replace("\"format\":", "\"format\": 1, \"format\":"),
+         "Duplicate key \"format\" in the file"},
     };
     for (const Case &c : cases) {
         Settings_t target = sim::SimUnit::defaultSettings();

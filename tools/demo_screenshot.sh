@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Drives the demo under a virtual X display through a firmware update with the
-# demo image and takes a screenshot of the window when the update is done:
-#   tools/demo_screenshot.sh [output.png]   (default: docs/demo-after-firmware-update.png)
+# demo image and takes a screenshot of the window when the update is done, then
+# one with View → Log open:
+#   tools/demo_screenshot.sh [update.png [log.png]]
+#   (default: docs/demo-after-firmware-update.png, docs/demo-log-panel.png)
 # or, with --preview, types a Vne below Vn0 and a roll correction into the form and
 # takes the window with its display preview:
 #   tools/demo_screenshot.sh --preview [output.png]   (default: docs/demo-display-preview.png)
@@ -9,6 +11,27 @@
 # and a built demo (tools/quickstart.sh demo, or cmake --build build).
 # The clicks go to the form's fixed geometry, relative to the window.
 set -euo pipefail
+
+usage="usage: $0 [UPDATE.png [LOG.png]] | --preview [PREVIEW.png]
+  takes the demo's window after a firmware update, and with View → Log open
+  (defaults: docs/demo-after-firmware-update.png, docs/demo-log-panel.png);
+  with --preview, the window with its display preview (docs/demo-display-preview.png)"
+case "${1:-}" in
+--preview) ;;
+-h | --help)
+    echo "$usage"
+    exit 0
+    ;;
+-*)
+    echo "$0: unknown option \"$1\"" >&2
+    echo "$usage" >&2
+    exit 2
+    ;;
+esac
+if [ $# -gt 2 ]; then
+    echo "$usage" >&2
+    exit 2
+fi
 
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EFIS_BUILD_DIR:-$top/build}"
@@ -21,6 +44,7 @@ if [ "$mode" = preview ]; then
     out="${1:-$top/docs/demo-display-preview.png}"
 else
     out="${1:-$top/docs/demo-after-firmware-update.png}"
+    log_out="${2:-$top/docs/demo-log-panel.png}"
 fi
 display=":${EFIS_DEMO_DISPLAY:-97}"
 work="$(mktemp -d)"
@@ -31,7 +55,7 @@ done
 [ -x "$build/efis-config-demo" ] && [ -f "$build/demo-firmware.bin" ] ||
     { echo "build the demo first: tools/quickstart.sh demo" >&2; exit 1; }
 
-Xvfb "$display" -screen 0 1400x800x24 >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1400x1024x24 >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 demo=""
 cleanup() {
@@ -95,3 +119,11 @@ sleep 0.5
 mkdir -p "$(dirname "$out")"
 import -window "$window" "$out"
 echo "screenshot: $out"
+
+# View → Log: the panel below the form, holding what the demo printed.
+click 114 8  # the "View" menu
+xdotool key l  # its "Log"
+sleep 1
+mkdir -p "$(dirname "$log_out")"
+import -window "$window" "$log_out"
+echo "screenshot: $log_out"

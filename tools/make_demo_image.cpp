@@ -9,12 +9,33 @@
 #include "firmware.h"
 #include "mem_layout.h"
 
+namespace {
+
+constexpr unsigned long DEFAULT_PAYLOAD = 160u * 1024u;
+const char *const USAGE = "usage: %s OUTPUT [PAYLOAD_BYTES]\n"
+                          "  writes a demo firmware image: a 64-byte header, then PAYLOAD_BYTES\n"
+                          "  (%lu by default) of pseudo-random payload\n";
+
+} // namespace
+
 int main(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf(USAGE, argv[0], DEFAULT_PAYLOAD);
+            return 0;
+        }
+        // An option is never taken for the name of the image to write.
+        if (argv[i][0] == '-') {
+            std::fprintf(stderr, "%s: unknown option \"%s\"\n", argv[0], argv[i]);
+            std::fprintf(stderr, USAGE, argv[0], DEFAULT_PAYLOAD);
+            return 2;
+        }
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT [PAYLOAD_BYTES]\n", argv[0]);
+        std::fprintf(stderr, USAGE, argv[0], DEFAULT_PAYLOAD);
         return 2;
     }
-    unsigned long payload = 160u * 1024u;
+    unsigned long payload = DEFAULT_PAYLOAD;
     if (argc == 3) {
         char *end = nullptr;
         payload = std::strtoul(argv[2], &end, 10);

@@ -6,7 +6,20 @@
 # Missing packages are installed with apt-get (through sudo when not root).
 set -euo pipefail
 
+usage="usage: $0 demo|run|test
+  demo   build and start the demo (the window over a simulated unit)
+  run    build and start efis-config with a real unit
+  test   build everything and run every test suite"
 job="${1:-}"
+if [ "$job" = "--help" ] || [ "$job" = "-h" ]; then
+    echo "$usage"
+    exit 0
+fi
+if [ $# -gt 1 ]; then
+    echo "$0: one job only, not \"$*\"" >&2
+    echo "$usage" >&2
+    exit 2
+fi
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EFIS_BUILD_DIR:-$top/build}"
 
@@ -41,7 +54,8 @@ test)
     exec ctest --output-on-failure -j"$(nproc)"
     ;;
 *)
-    echo "usage: $0 demo|run|test" >&2
+    [ -n "$job" ] && echo "$0: unknown job \"$job\"" >&2
+    echo "$usage" >&2
     exit 2
     ;;
 esac

@@ -24,7 +24,7 @@ update_fails() {
     compare "$1: efis-vm-window exit status (124: hung, above 128: crashed)" "$rc" 0
     compare "$1: status after the update" \
         "$(sed -n 's/^status after firmware update: "\(.*\)"$/\1/p' "$EFIS_WORK/$1.out")" \
-        "Error: Firmware update failed (see log)"
+        "Error: Firmware update failed (see View → Log)"
     compare "$1: transfer reported incomplete" \
         "$(grep -c '^send_fw: Firmware transmission incomplete' "$EFIS_WORK/$1.out")" 1
 }

@@ -1,0 +1,172 @@
+// The log panel over a running capture: it holds what the terminal shows, standard output and
+// the log handler's lines in their order, while the terminal still gets every line unchanged;
+// Save Log writes it; the About box names the versions and the licence.
+#include <QDockWidget>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QStatusTipEvent>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+
+#include <unistd.h>
+
+#include "gui_window.h"
+#include "log_capture.h"
+
+using namespace gui_test;
+
+namespace {
+
+// Standard output and error both into one file, as a terminal interleaves them.
+std::string bothStreams(const std::function<void()> &body) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::FILE *tmp = std::tmpfile();
+    const int out = dup(STDOUT_FILENO);
+    const int err = dup(STDERR_FILENO);
+    dup2(fileno(tmp), STDOUT_FILENO);
+    dup2(fileno(tmp), STDERR_FILENO);
+    body();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    close(out);
+    close(err);
+    std::string text;
+    std::rewind(tmp);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), tmp)) > 0) {
+        text.append(buffer, n);
+    }
+    std::fclose(tmp);
+    return text;
+}
+
+std::string join(const std::vector<LogCapture::Line> &lines, LogCapture::Stream stream) {
+    std::string text;
+    for (const LogCapture::Line &line : lines) {
+        if (line.stream == stream) {
+            text += line.text.toStdString() + "\n";
+        }
+    }
+    return text;
+}
+
+class LogPanelTest : public WindowTest {
+protected:
+    // A load in which one field goes unanswered: the device layer's lines on standard output and
+    // the window's warning through the log handler come in turns.
+    static void unitMissingField5() {
+        sim::reset();
+        sim::unit().addFault(
+            sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 5));
+        // Each device-layer line goes out as it is printed, as efis-config's entry point has it.
+        std::fflush(stdout);
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    }
+    QPlainTextEdit *logView() { return w<QPlainTextEdit>("logView"); }
+};
+
+} // namespace
+
+TEST_F(LogPanelTest, HoldsALoadsLinesInTheTerminalsOrderAndTheTerminalStillGetsThem) {
+    unitMissingField5();
+    const std::string terminal = bothStreams([] {
+        qInstallMessageHandler(customMessageHandler);
+        MainWindow w;
+    });
+    // The reference interleaves: the load's device-layer lines, then the window's warning
+    // through the log handler (a fully buffered standard output would come after it).
+    const std::size_t warning = terminal.find("Debug: Warning: Failed to read value for index");
+    ASSERT_NE(warning, std::string::npos) << terminal;
+    EXPECT_LT(terminal.find("Connected via USB HID"), warning) << terminal;
+    EXPECT_LT(terminal.find("\napp: 0x"), warning) << terminal;
+
+    unitMissingField5();
+    std::string panel, kept_then, kept;
+    std::vector<LogCapture::Line> lines;
+    const Output o = run([&] {
+        LogCapture capture;
+        ASSERT_TRUE(capture.start(customMessageHandler));
+        window = std::make_unique<MainWindow>();
+        window->findChild<QAction *>("actionLog")->trigger();
+        EXPECT_FALSE(window->findChild<QDockWidget *>("logPanel")->isHidden());
+        // The panel follows the capture through queued signals.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return logView()->blockCount() == static_cast<int>(capture.lineCount()); },
+            5000));
+        panel = logView()->toPlainText().toStdString() + "\n";
+        kept_then = capture.text().toStdString();
+        window.reset();
+        kept = capture.text().toStdString();
+        lines = capture.linesFrom(0);
+    });
+    EXPECT_EQ(panel, kept_then);
+    EXPECT_EQ(kept, terminal);
+    // Passed on unchanged, each stream to where it went.
+    EXPECT_EQ(o.out, join(lines, LogCapture::Stream::Out));
+    EXPECT_EQ(o.log, join(lines, LogCapture::Stream::Err));
+    EXPECT_NE(o.log.find("Debug: Warning: Failed to read value for index"), std::string::npos);
+}
+
+TEST_F(LogPanelTest, SaveLogWritesWhatThePanelShows) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("support.txt");
+    run([&] {
+        LogCapture capture;
+        // As efis-config's entry point starts it: the window installs the log handler through it.
+        ASSERT_TRUE(capture.start());
+        window = std::make_unique<MainWindow>();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return logView()->blockCount() == static_cast<int>(capture.lineCount()); },
+            5000));
+        whenModal<QFileDialog>([&](QFileDialog *d) {
+            d->selectFile(path);
+            static_cast<QDialog *>(d)->accept();
+        });
+        window->findChild<QAction *>("actionSaveLog")->trigger();
+        EXPECT_EQ(status(), "Log saved to " + path);
+        QFile saved(path);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(capture.text().contains(
+            QRegularExpression("\nDebug: .* \\(.*mainwindow\\.cpp:[0-9]+, void "
+                               "MainWindow::updateUIFromConfig\\(\\)\\)\n")))
+            << capture.text().toStdString();
+        EXPECT_EQ(saved.readAll(), capture.text().toLocal8Bit());
+        window.reset();
+    });
+}
+
+TEST_F(LogPanelTest, AboutNamesTheVersionsAndTheLicence) {
+    open();
+    QString text;
+    whenModal<QMessageBox>([&](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "aboutBox");
+        text = box->text();
+        box->accept();
+    });
+    window->findChild<QAction *>("actionAbout")->trigger();
+    EXPECT_TRUE(text.startsWith("EFIS Config 0.1\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Qt %1 (built with Qt %2)")
+                                  .arg(QString::fromLatin1(qVersion()), QT_VERSION_STR)))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("hidapi (none: the simulated unit answers the hidapi calls)"));
+    EXPECT_TRUE(text.contains("Apache License, Version 2.0"));
+}
+
+TEST_F(LogPanelTest, OpeningAMenuKeepsTheOutcomeInTheStatusBar) {
+    open();
+    window->statusBar()->showMessage("Error: Firmware update failed (see View → Log)", 0);
+    // What Qt sends for each menu entry the pointer passes, none of which has a status tip.
+    QStatusTipEvent passing{QString()};
+    QCoreApplication::sendEvent(window.get(), &passing);
+    EXPECT_EQ(status(), "Error: Firmware update failed (see View → Log)");
+}
