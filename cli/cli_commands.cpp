@@ -63,24 +63,24 @@ const CommandSpec *findCommand(const QString &name) {
 
 namespace {
 
-QCommandLineOption parserOption(const OptionSpec &spec) {
-    QStringList names{QString::fromLatin1(spec.name)};
+QCommandLineOption parserOption(const OptionSpec &option) {
+    QStringList names{QString::fromLatin1(option.name)};
     if (names.front() == QLatin1String("help")) {
         names.prepend(QStringLiteral("h"));
     }
-    if (spec.value_name == nullptr) {
-        return QCommandLineOption(names, QString::fromLatin1(spec.description));
+    if (option.value_name == nullptr) {
+        return QCommandLineOption(names, QString::fromLatin1(option.description));
     }
-    return QCommandLineOption(names, QString::fromLatin1(spec.description),
-                              QString::fromLatin1(spec.value_name));
+    return QCommandLineOption(names, QString::fromLatin1(option.description),
+                              QString::fromLatin1(option.value_name));
 }
 
 bool isGlobal(const QString &name) {
     if (name == QLatin1String("h")) {
         return true;
     }
-    for (const OptionSpec &spec : globalOptions()) {
-        if (name == QLatin1String(spec.name)) {
+    for (const OptionSpec &option : globalOptions()) {
+        if (name == QLatin1String(option.name)) {
             return true;
         }
     }
@@ -91,11 +91,11 @@ bool isGlobal(const QString &name) {
 
 QList<QCommandLineOption> parserOptions() {
     QList<QCommandLineOption> options;
-    for (const OptionSpec &spec : globalOptions()) {
-        options << parserOption(spec);
+    for (const OptionSpec &option : globalOptions()) {
+        options << parserOption(option);
     }
-    for (const OptionSpec &spec : commandOptions()) {
-        options << parserOption(spec);
+    for (const OptionSpec &option : commandOptions()) {
+        options << parserOption(option);
     }
     return options;
 }

@@ -600,16 +600,10 @@ bool Cli::fileTaken(const QString &path, const settings_file::FileResult &read) 
 }
 
 int Cli::exportTo(const QString &path) {
-    settings_file::UnitHeader unit;
-    unit.serial = get_serialnumber(comms.get(), comms->getActiveInterface());
-    unit.has_serial = unit.serial != 0xFFFFFFFFu;
-    unit.magic = record.magic;
-    unit.version = record.version;
-    unit.num_elements = record.num_elements;
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(settings_file::write(record, unit)) < 0 ||
-        !out.commit()) {
-        error(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+    const QString failure = after_update::write_backup(
+        path, record, get_serialnumber(comms.get(), comms->getActiveInterface()));
+    if (!failure.isEmpty()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, failure));
         return CLI_USAGE;
     }
     if (s.json) {
