@@ -8,6 +8,7 @@
 #include "get_set.h"
 #include "settings_flows.h"
 #include "settings_rules.h"
+#include "shown_text.h"
 
 namespace cli {
 
@@ -17,7 +18,8 @@ const char *const NO_DIFFERENCES = "no differences";
 const char *const NOTHING_SENT = ": nothing sent";
 
 void error(const QString &text) {
-    std::fprintf(stderr, "efis-cli: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "efis-cli: %s\n",
+                 shown_text::escapeControls(text).toLocal8Bit().constData());
 }
 
 QJsonValue typedValue(const QString &text) {
@@ -36,6 +38,17 @@ QString fieldList(const std::vector<int> &fields) {
         names << QString::number(index);
     }
     return names.join(QStringLiteral(", "));
+}
+
+QString registrationProblem(const Settings_t &record) {
+    const QString registration =
+        settings_file::settingsObject(record).value(QStringLiteral("registration")).toString();
+    if (!shown_text::hasControls(registration)) {
+        return QString();
+    }
+    return QStringLiteral("the registration \"%1\" holds control characters: only printable "
+                          "characters are taken")
+        .arg(registration);
 }
 
 QString serialText(uint32_t serial) {
@@ -75,6 +88,10 @@ QString storeText(const StoreResult &store) {
 }
 
 } // namespace
+
+void Context::say(const QString &line) const {
+    std::fprintf(s.out, "%s\n", shown_text::escapeControls(line).toLocal8Bit().constData());
+}
 
 void Context::printJson(const QJsonObject &object) const {
     std::fprintf(s.out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
@@ -162,12 +179,12 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
         printJson(*report);
     } else {
         for (const QJsonValue key : sent) {
-            std::fprintf(s.out, "sent %s\n", qPrintable(key.toString()));
+            say(QStringLiteral("sent %1").arg(key.toString()));
         }
 
         if (store) {
-            std::fprintf(s.out, "stored under checksum %s\n",
-                         qPrintable(report->value("checksum").toString()));
+            say(QStringLiteral("stored under checksum %1")
+                    .arg(report->value("checksum").toString()));
         }
     }
     return CLI_OK;

@@ -6,6 +6,7 @@
 #include "discovery.h"
 #include "efis_cli.h"
 #include "hid_access.h"
+#include "shown_text.h"
 
 namespace cli {
 
@@ -64,12 +65,13 @@ int Context::connect(const QCommandLineParser &parser) {
             error(QStringLiteral("%1 units found; choose one, nothing was sent:")
                       .arg(count_units(units)));
             for (const UnitInterface &unit : units) {
+                const QString path = shown_text::escapeControls(QString::fromStdString(unit.path));
                 std::fprintf(stderr, "  %s  %s %s: --serial %s or --device %s\n",
                              qPrintable(serialText(unit.serial)), interface_name(unit.iface),
-                             unit.path.c_str(),
+                             qPrintable(path),
                              unit.answered() ? qPrintable(settings_file::hexWord(unit.serial))
                                              : "-",
-                             unit.path.c_str());
+                             qPrintable(path));
             }
             return CLI_USAGE;
         }

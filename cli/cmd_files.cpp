@@ -24,6 +24,11 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
         error(QStringLiteral("%1 refused: %2").arg(path, problem));
         return CLI_USAGE;
     }
+    // A file whose registration the unit could not show as text is not sent, nor offered.
+    if (const QString refused = registrationProblem(target); apply && !refused.isEmpty()) {
+        error(QStringLiteral("%1 refused: %2").arg(path, refused));
+        return CLI_USAGE;
+    }
     const std::vector<settings_file::Difference> differences =
         settings_file::differences(c.record, target);
     QJsonArray list;
@@ -34,8 +39,7 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
         o.insert("file", d.other);
         list.append(o);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
-                         qPrintable(d.other));
+            c.say(QStringLiteral("%1: %2 -> %3").arg(d.key, d.current, d.other));
         }
     }
     if (!c.s.json && differences.empty()) {
@@ -75,7 +79,7 @@ int runExport(Context &c, const Invocation &in) {
         o.insert("exported", path);
         c.printJson(o);
     } else {
-        std::fprintf(c.s.out, "exported to %s\n", qPrintable(path));
+        c.say(QStringLiteral("exported to %1").arg(path));
     }
     return CLI_OK;
 }
@@ -138,7 +142,7 @@ int runCheck(Context &c, const Invocation &in) {
         std::fprintf(c.s.out, "no problems: the settings keep every rule\n");
     } else {
         for (const SettingsProblem &problem : problems) {
-            std::fprintf(c.s.out, "%s\n", problem.text.c_str());
+            c.say(QString::fromStdString(problem.text));
         }
     }
     return problems.empty() ? CLI_OK : CLI_USAGE;

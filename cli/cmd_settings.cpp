@@ -26,7 +26,7 @@ int runGet(Context &c, const Invocation &in) {
     // In the file's order.
     for (const settings_file::Entry &entry : settings_file::entries(c.record)) {
         if (fields.isEmpty() || fields.contains(entry.key)) {
-            std::fprintf(c.s.out, "%s: %s\n", qPrintable(entry.key), qPrintable(entry.text));
+            c.say(QStringLiteral("%1: %2").arg(entry.key, entry.text));
         }
     }
     return CLI_OK;
@@ -56,6 +56,10 @@ int runSet(Context &c, const Invocation &in) {
     QString problem;
     if (!settings_file::read(QJsonDocument(file).toJson(), &target, nullptr, &problem)) {
         error(problem);
+        return CLI_USAGE;
+    }
+    if (const QString refused = registrationProblem(target); !refused.isEmpty()) {
+        error(refused);
         return CLI_USAGE;
     }
     if (!c.rulesKept(target, in.parser.isSet(QStringLiteral("force")))) {

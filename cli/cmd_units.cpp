@@ -28,8 +28,9 @@ int runDevices(Context &c, const Invocation &in) {
         o.insert("path", QString::fromStdString(unit.path));
         list.append(o);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "%s  %s  %s\n", qPrintable(serialText(unit.serial)),
-                         interface_name(unit.iface), unit.path.c_str());
+            c.say(QStringLiteral("%1  %2  %3")
+                      .arg(serialText(unit.serial), QLatin1String(interface_name(unit.iface)),
+                           QString::fromStdString(unit.path)));
         }
     }
     if (c.s.json) {
@@ -60,8 +61,8 @@ int runInfo(Context &c, const Invocation &) {
     } else {
         for (const char *key : {"serial_number", "interface", "path", "checksum", "magic",
                                 "version", "num_elements", "crc_check"}) {
-            std::fprintf(c.s.out, "%s: %s\n", key,
-                         qPrintable(settings_file::shownText(o.value(key))));
+            c.say(QStringLiteral("%1: %2").arg(QLatin1String(key),
+                                               settings_file::shownText(o.value(key))));
         }
     }
     return CLI_OK;
