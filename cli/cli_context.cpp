@@ -17,7 +17,45 @@ FwCancelFlag interrupted{false};
 const char *const NO_DIFFERENCES = "no differences";
 const char *const NOTHING_SENT = ": nothing sent";
 
+namespace {
+
+// This run's error lines with the notes under them, the last error line's place among them, and
+// whether the run printed a JSON object of its own.
+QStringList error_lines;
+qsizetype last_error = -1;
+bool json_printed = false;
+
+} // namespace
+
+void beginRun() {
+    error_lines.clear();
+    last_error = -1;
+    json_printed = false;
+}
+
+void endRun(FILE *out, bool json, int status) {
+    if (!json || status == CLI_OK || json_printed) {
+        return;
+    }
+    QJsonObject o;
+    QStringList details = error_lines;
+    o.insert("error", last_error < 0 ? QStringLiteral("failed") : details.takeAt(last_error));
+    if (!details.isEmpty()) {
+        o.insert("details", QJsonArray::fromStringList(details));
+    }
+    o.insert("exit", status);
+    std::fprintf(out, "%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    std::fflush(out);
+}
+
+void note(const QString &text) {
+    error_lines << text;
+    std::fprintf(stderr, "%s\n", shown_text::escapeControls(text).toLocal8Bit().constData());
+}
+
 void error(const QString &text) {
+    last_error = error_lines.size();
+    error_lines << text;
     std::fprintf(stderr, "efis-cli: %s\n",
                  shown_text::escapeControls(text).toLocal8Bit().constData());
 }
@@ -94,6 +132,7 @@ void Context::say(const QString &line) const {
 }
 
 void Context::printJson(const QJsonObject &object) const {
+    json_printed = true;
     std::fprintf(s.out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
 }
 

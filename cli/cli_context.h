@@ -37,8 +37,19 @@ struct Streams {
     bool json = false;
 };
 
-// One line on standard error, "efis-cli: " first, its control characters escaped.
+// One line on standard error, "efis-cli: " first, its control characters escaped. The line is
+// also kept for the JSON object a failed command ends with under --json.
 void error(const QString &text);
+
+// A line on standard error that follows an error line (a list under it), kept with it.
+void note(const QString &text);
+
+// Under --json, a command that fails ends with one object on standard output that says why:
+// {"error": its last error line, "details": the lines before it, "exit": its status}; a command
+// that printed its own object (check's problems) adds none. Starts a run afresh.
+void beginRun();
+// Prints that object when `status` is a failure and no object of the command's own was printed.
+void endRun(FILE *out, bool json, int status);
 
 // A value typed on the command line: JSON when it reads as a number, true, false, null or a
 // quoted text; any other text as it stands.

@@ -6,7 +6,6 @@
 #include "discovery.h"
 #include "efis_cli.h"
 #include "hid_access.h"
-#include "shown_text.h"
 
 namespace cli {
 
@@ -65,13 +64,13 @@ int Context::connect(const QCommandLineParser &parser) {
             error(QStringLiteral("%1 units found; choose one, nothing was sent:")
                       .arg(count_units(units)));
             for (const UnitInterface &unit : units) {
-                const QString path = shown_text::escapeControls(QString::fromStdString(unit.path));
-                std::fprintf(stderr, "  %s  %s %s: --serial %s or --device %s\n",
-                             qPrintable(serialText(unit.serial)), interface_name(unit.iface),
-                             qPrintable(path),
-                             unit.answered() ? qPrintable(settings_file::hexWord(unit.serial))
-                                             : "-",
-                             qPrintable(path));
+                const QString path = QString::fromStdString(unit.path);
+                note(QStringLiteral("  %1  %2 %3: --serial %4 or --device %5")
+                         .arg(serialText(unit.serial), QLatin1String(interface_name(unit.iface)),
+                              path,
+                              unit.answered() ? settings_file::hexWord(unit.serial)
+                                              : QStringLiteral("-"),
+                              path));
             }
             return CLI_USAGE;
         }

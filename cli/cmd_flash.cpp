@@ -291,6 +291,9 @@ int runFlash(Context &c, const Invocation &in) {
     if (!options.reboot && !options.restore_settings) {
         if (c.s.json) {
             c.printJson(report);
+        } else {
+            c.say(QStringLiteral("the new firmware starts when the unit restarts: efis-cli reboot "
+                                 "restarts it"));
         }
         return CLI_OK;
     }

@@ -349,7 +349,7 @@ TEST_F(Cli, ControlCharactersFromAUnitOrAFileAreShownEscapedAndNeverSent) {
     sim::unit().settings().crc32 = sim::SimUnit::storeChecksum(sim::unit().settings());
     CliRun r = cli({"get", "registration", "vne"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
-    EXPECT_EQ(r.out, "vne: 150\nregistration: G\\x1b[2J\\x0avne:9\n");
+    EXPECT_EQ(r.out, "registration: G\\x1b[2J\\x0avne:9\nvne: 150\n");
     r = cli({"--json", "get", "registration"});
     EXPECT_EQ(r.json().value("registration").toString(), "G\x1b[2J\nvne:9");
 
