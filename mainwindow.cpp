@@ -299,13 +299,16 @@ MainWindow::MainWindow(QWidget *parent)
     file_actions = new SettingsFileActions(
         this, session, edit_guard,
         {[this] { return formRecord(); }, [this](const Settings_t &r) { showAsEdits(r); }});
-    file_actions->addMenu(ui->menubar);
+    file_actions->addMenu(ui->menubar,
+                          {ui->pushButton_load, ui->pushButton_update, ui->pushButton_save});
     edit_guard->addMenu(ui->menubar);
     setUpDeviceMenu();
     file_actions->setConnection(connection);
     setUpAfterUpdate();
     addLogAndHelpMenus(this);
     preview_dock = new PreviewDock([this] { return formRecord(); }, this);
+    preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
+    fitting_form->fitToScreen();
     refreshEditState();
 
     QThread::msleep(100);
@@ -342,6 +345,7 @@ bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
 }
 
 void MainWindow::refreshPreview() {
+    fitting_form->showSliderValues();
     if (preview_dock != nullptr) {
         preview_dock->refresh();
     }
