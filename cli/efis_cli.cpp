@@ -70,8 +70,9 @@ const char *const USAGE =
     "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
     "(quote a text that reads as a number: registration='\"123\"').\n"
     "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
-    "file, 3 no unit found, 130 interrupted (SIGINT or SIGTERM: the exchange in flight\n"
-    "ends first; a second Ctrl-C ends at once)\n";
+    "file, 3 no unit found, 4 the unit is in use by another program (nothing sent),\n"
+    "130 interrupted (SIGINT or SIGTERM: the exchange in flight ends first; a second\n"
+    "Ctrl-C ends at once)\n";
 
 // Set by SIGINT or SIGTERM; read between exchanges.
 FwCancelFlag interrupted{false};
@@ -379,6 +380,11 @@ int Cli::connect(const QCommandLineParser &parser) {
         return CLI_OK;
     }
     const USBHID *usb = comms->getUSBHID();
+    std::string in_use;
+    if (comms->unitInUse(&in_use)) {
+        error(QString::fromStdString(in_use) + QString::fromLatin1(NOTHING_SENT));
+        return CLI_IN_USE;
+    }
     if (usb != nullptr && usb->openRefused()) {
         error(QString::fromStdString(hidAccessStatus(usb->refusedPath(), usb->refusedError())));
     } else {
@@ -409,7 +415,9 @@ int Cli::load() {
                   .arg(fieldList(loaded.unread_fields)));
         return CLI_UNIT_FAILED;
     }
-    if (!loaded.crc_matches) {
+    if (loaded.erased) {
+        error(QString::fromLatin1(ERASED_RECORD_TEXT));
+    } else if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
                   .arg(settings_file::hexWord(session.unitChecksum()),
                        settings_file::hexWord(loaded.calculated_crc)));
@@ -430,10 +438,15 @@ int Cli::devices(const QString &can_interface) {
                  unit.answered() ? QJsonValue(settings_file::hexWord(unit.serial)) : QJsonValue());
         o.insert("interface", interface_name(unit.iface));
         o.insert("path", QString::fromStdString(unit.path));
+        o.insert("in_use", unit.in_use);
         list.append(o);
         if (!s.json) {
-            std::fprintf(s.out, "%s  %s  %s\n", qPrintable(serialText(unit.serial)),
-                         interface_name(unit.iface), unit.path.c_str());
+            // A unit another program holds was not asked: say so rather than "not answering".
+            const std::string held = unit.in_use ? "  in use by another program" : "";
+            const QString serial = unit.in_use && !unit.answered() ? QStringLiteral("(not asked)")
+                                                                   : serialText(unit.serial);
+            std::fprintf(s.out, "%s  %s  %s%s\n", qPrintable(serial), interface_name(unit.iface),
+                         unit.path.c_str(), held.c_str());
         }
     }
     if (s.json) {
@@ -732,7 +745,9 @@ int Cli::flash(const QString &path, const QCommandLineParser &parser) {
     options.restore_settings = parser.isSet(QStringLiteral("restore-settings"));
     // The file first: a file that cannot be written whole is refused before any exchange.
     const QByteArray file = QFile::encodeName(path);
-    const ImageCheck image = check_firmware_image(file.constData());
+    // Read once, whole: the transfer sends this copy, so what is checked is what the unit gets.
+    const FirmwareImage read = read_firmware_image(file.constData());
+    const ImageCheck &image = read.check;
     if (!image.ok()) {
         error(QStringLiteral("%1 %2").arg(path, QString::fromStdString(image_problem_text(image))));
         return CLI_USAGE;
@@ -782,7 +797,7 @@ int Cli::flash(const QString &path, const QCommandLineParser &parser) {
     FlashProgress progress;
     progress.terminal = isatty(STDERR_FILENO) != 0;
     const FwTransferResult done =
-        send_fw_cancellable(comms.get(), file.constData(), flashProgress, &progress, &interrupted);
+        send_fw_image(comms.get(), read, flashProgress, &progress, &interrupted);
     flash_confirmed = done.bytes_confirmed;
     if (progress.terminal) {
         std::fprintf(stderr, "\n");
@@ -835,6 +850,11 @@ int Cli::afterReboot(const after_update::Before &before, bool restore, QJsonObje
     }
     switch (back.kind) {
     case after_update::Return::NotYet:
+        if (std::string in_use; comms->unitInUse(&in_use)) {
+            error(QStringLiteral("the unit came back from its reboot, but %1")
+                      .arg(QString::fromStdString(in_use)));
+            return CLI_IN_USE;
+        }
         error(QStringLiteral("the unit did not come back within %1 s of its reboot")
                   .arg(after_update::RETURN_TIMEOUT.count()));
         return CLI_UNIT_FAILED;

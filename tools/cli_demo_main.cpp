@@ -15,6 +15,7 @@
 #include "efis_cli.h"
 #include "sim_state.h"
 #include "sim_unit.h"
+#include "unit_lock.h"
 
 namespace {
 
@@ -67,6 +68,16 @@ int main(int argc, char *argv[]) {
         }
     }
     const QString path = statePath();
+    // One demo program at a time on the state: the second is refused, as on a real unit.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    platform::ExclusiveLock state_lock;
+    if (sim::lockState(path.toStdString(), state_lock) ==
+        platform::ExclusiveLock::Outcome::HeldByOther) {
+        const UnitHolder holder = parse_holder(sim::stateHolder(path.toStdString()));
+        std::fprintf(stderr, "efis-cli-demo: %s: nothing sent\n",
+                     in_use_text(USB_HID, sim::unit().enumeration().front().path, holder).c_str());
+        return CLI_IN_USE;
+    }
     sim::reset();
     if (reset) {
         QFile::remove(path);
