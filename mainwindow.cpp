@@ -28,11 +28,14 @@
 #include <utility>
 
 #include "firmware_ops.h"
+#include "fitting_form.h"
 #include "form_binding.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
+#include "preview_dock.h"
 #include "registration_prefix.h"
+#include "settings_file_actions.h"
 #include "settings_flows.h"
 
 void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
@@ -289,13 +292,24 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_cancel_update, &QPushButton::clicked, this,
             &MainWindow::onCancelUpdateClicked);
 
-    setUpFittingForm();
-    setUpFileMenu();
-    setUpEditMenu();
+    fitting_form = new FittingForm(this, *ui);
+    edit_guard = new EditGuard(this, ui->tab, session);
+    connect(edit_guard, &EditGuard::saveRequested, this, &MainWindow::onSaveClicked);
+    connect(edit_guard, &EditGuard::formReverted, this, [this] { updateUIFromConfig(); });
+    file_actions = new SettingsFileActions(
+        this, session, edit_guard,
+        {[this] { return formRecord(); }, [this](const Settings_t &r) { showAsEdits(r); }});
+    file_actions->addMenu(ui->menubar,
+                          {ui->pushButton_load, ui->pushButton_update, ui->pushButton_save});
+    edit_guard->addMenu(ui->menubar);
     setUpDeviceMenu();
+    file_actions->setConnection(connection);
     setUpAfterUpdate();
     addLogAndHelpMenus(this);
-    setUpPreview();
+    preview_dock = new PreviewDock([this] { return formRecord(); }, this);
+    preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
+    fitting_form->fitToScreen();
+    refreshEditState();
 
     QThread::msleep(100);
 
@@ -315,7 +329,43 @@ MainWindow::~MainWindow() {
     delete ui;
 }
 
+// ---- the window's parts ------------------------------------------------------
+
+void MainWindow::refreshEditState() {
+    edit_guard->refresh();
+    file_actions->refresh();
+}
+
+bool MainWindow::mayLoseEdits(EditLoss loss) {
+    return edit_guard->mayLose(loss);
+}
+
+bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
+    return edit_guard->problemsAccepted(record);
+}
+
+void MainWindow::refreshPreview() {
+    fitting_form->showSliderValues();
+    if (preview_dock != nullptr) {
+        preview_dock->refresh();
+    }
+}
+
+bool MainWindow::backupBeforeUpdate() {
+    const SettingsFileActions::Backup backup = file_actions->backupBeforeUpdate();
+    update_backup = backup.settings;
+    return backup.go_on;
+}
+
 // ---- settings to form and back ----------------------------------------------
+
+Settings_t MainWindow::formRecord() {
+    const Settings_t kept = session.record();
+    updateConfigFromUI();
+    const Settings_t form = session.record();
+    session.record() = kept;
+    return form;
+}
 
 void MainWindow::showAsEdits(const Settings_t &record) {
     const Settings_t previous = session.record();

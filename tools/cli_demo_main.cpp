@@ -1,7 +1,6 @@
 // efis-cli-demo: efis-cli over the simulated unit, which keeps its state between runs as a
 // powered unit does (in the user's runtime folder, or the cache folder where there is none), so
 // that a value set by one run is there for the next. --reset-demo starts from a fresh unit.
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,7 +56,8 @@ void saveUnit(const QString &path) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
+    // No application object here: efis-cli makes the one its command needs (a preview draws
+    // text, which needs a GUI application), and Qt allows one per process.
     std::vector<char *> args;
     bool reset = false;
     for (int i = 0; i < argc; ++i) {
