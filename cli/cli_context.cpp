@@ -177,7 +177,9 @@ int Context::load() {
                   .arg(fieldList(loaded.unread_fields)));
         return CLI_UNIT_FAILED;
     }
-    if (!loaded.crc_matches) {
+    if (loaded.erased) {
+        error(QString::fromLatin1(ERASED_RECORD_TEXT));
+    } else if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
                   .arg(settings_file::hexWord(session.unitChecksum()),
                        settings_file::hexWord(loaded.calculated_crc)));

@@ -87,6 +87,11 @@ int Context::connect(const QCommandLineParser &parser) {
         return CLI_OK;
     }
     const USBHID *usb = comms->getUSBHID();
+    std::string in_use;
+    if (comms->unitInUse(&in_use)) {
+        error(QString::fromStdString(in_use) + QStringLiteral(": nothing sent"));
+        return CLI_IN_USE;
+    }
     if (usb != nullptr && usb->openRefused()) {
         error(QString::fromStdString(hidAccessStatus(usb->refusedPath(), usb->refusedError())));
     } else {

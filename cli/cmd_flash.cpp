@@ -121,6 +121,11 @@ int afterReboot(Context &c, const after_update::Before &before, bool restore, QJ
     }
     switch (back.kind) {
     case after_update::Return::NotYet:
+        if (std::string in_use; c.comms->unitInUse(&in_use)) {
+            error(QStringLiteral("the unit came back from its reboot, but %1")
+                      .arg(QString::fromStdString(in_use)));
+            return CLI_IN_USE;
+        }
         error(QStringLiteral("the unit did not come back within %1 s of its reboot")
                   .arg(after_update::RETURN_TIMEOUT.count()));
         return CLI_UNIT_FAILED;
@@ -217,7 +222,9 @@ int runFlash(Context &c, const Invocation &in) {
     options.restore_settings = parser.isSet(QStringLiteral("restore-settings"));
     // The file first: a file that cannot be written whole is refused before any exchange.
     const QByteArray file = QFile::encodeName(path);
-    const ImageCheck image = check_firmware_image(file.constData());
+    // Read once, whole: the transfer sends this copy, so what is checked is what the unit gets.
+    const FirmwareImage read = read_firmware_image(file.constData());
+    const ImageCheck &image = read.check;
     if (!image.ok()) {
         error(QStringLiteral("%1 %2").arg(path, QString::fromStdString(image_problem_text(image))));
         return CLI_USAGE;
@@ -267,8 +274,8 @@ int runFlash(Context &c, const Invocation &in) {
 
     FlashProgress progress;
     progress.terminal = isatty(STDERR_FILENO) != 0;
-    const FwTransferResult done = send_fw_cancellable(c.comms.get(), file.constData(),
-                                                      flashProgress, &progress, &interrupted);
+    const FwTransferResult done =
+        send_fw_image(c.comms.get(), read, flashProgress, &progress, &interrupted);
     c.flash_confirmed = done.bytes_confirmed;
     if (progress.terminal) {
         std::fprintf(stderr, "\n");

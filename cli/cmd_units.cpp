@@ -26,11 +26,17 @@ int runDevices(Context &c, const Invocation &in) {
                  unit.answered() ? QJsonValue(settings_file::hexWord(unit.serial)) : QJsonValue());
         o.insert("interface", interface_name(unit.iface));
         o.insert("path", QString::fromStdString(unit.path));
+        o.insert("in_use", unit.in_use);
         list.append(o);
         if (!c.s.json) {
-            c.say(QStringLiteral("%1  %2  %3")
-                      .arg(serialText(unit.serial), QLatin1String(interface_name(unit.iface)),
-                           QString::fromStdString(unit.path)));
+            // A unit another program holds was not asked: say so rather than "not answering".
+            const QString serial = unit.in_use && !unit.answered() ? QStringLiteral("(not asked)")
+                                                                    : serialText(unit.serial);
+            c.say(QStringLiteral("%1  %2  %3%4")
+                      .arg(serial, QLatin1String(interface_name(unit.iface)),
+                           QString::fromStdString(unit.path),
+                           unit.in_use ? QStringLiteral("  in use by another program")
+                                       : QString()));
         }
     }
     if (c.s.json) {

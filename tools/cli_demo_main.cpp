@@ -2,7 +2,9 @@
 // powered units do (in the user's runtime folder, or the cache folder where there is none,
 // shared with efis-config-demo), so that a value set by one run is there for the next.
 // --units N simulates N units; --reset-demo starts from fresh units.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -10,6 +12,9 @@
 
 #include "demo_units.h"
 #include "efis_cli.h"
+#include "sim_state.h"
+#include "sim_unit.h"
+#include "unit_lock.h"
 
 int main(int argc, char *argv[]) {
     // No application object here: efis-cli makes the one its command needs (a preview draws
@@ -35,6 +40,16 @@ int main(int argc, char *argv[]) {
     }
 
     const QString path = demo::statePath();
+    // One demo program at a time on the state: the second is refused, as on a real unit.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    platform::ExclusiveLock state_lock;
+    if (sim::lockState(path.toStdString(), state_lock) ==
+        platform::ExclusiveLock::Outcome::HeldByOther) {
+        const UnitHolder holder = parse_holder(sim::stateHolder(path.toStdString()));
+        std::fprintf(stderr, "efis-cli-demo: %s: nothing sent\n",
+                     in_use_text(USB_HID, sim::unit().enumeration().front().path, holder).c_str());
+        return CLI_IN_USE;
+    }
     demo::setUpUnits(units);
     demo::Loaded loaded;
     if (reset) {
