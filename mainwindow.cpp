@@ -1001,7 +1001,8 @@ void MainWindow::onStartUpdateClicked() {
         qDebug() << "Firmware update failed: CommsManager not connected";
         return;
     }
-    if (!checkFirmwareFile(true) || !backupBeforeUpdate()) {
+    if (!checkFirmwareFile(true) || !mayLoseEdits(EditLoss::FirmwareUpdate) ||
+        !backupBeforeUpdate()) {
         return;
     }
 
