@@ -634,7 +634,7 @@ void MainWindow::loadConfigFromDevice() {
         break;
     }
 
-    if (!result.crc_matches) {
+    if (!result.crc_matches && !result.erased) {
         qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
                  << "Stored=" << QString::number(session.unitChecksum(), 16);
         ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
@@ -645,7 +645,11 @@ void MainWindow::loadConfigFromDevice() {
     record_crc_matches = result.crc_matches;
 
     // A mismatch stays on the status bar: the values shown are not what the unit stored.
-    if (result.crc_matches) {
+    if (result.erased) {
+        // Not a failure: the unit holds no record, and a save writes one.
+        qDebug() << "The unit's settings record is erased";
+        ui->statusbar->showMessage(QString::fromLatin1(ERASED_RECORD_TEXT), 0);
+    } else if (result.crc_matches) {
         ui->statusbar->showMessage("Configuration successfully loaded from device", 0);
     }
 }
@@ -1001,7 +1005,8 @@ void MainWindow::onStartUpdateClicked() {
         qDebug() << "Firmware update failed: CommsManager not connected";
         return;
     }
-    if (!checkFirmwareFile(true) || !mayLoseEdits(EditLoss::FirmwareUpdate) ||
+    FirmwareImage image;
+    if (!checkFirmwareFile(true, &image) || !mayLoseEdits(EditLoss::FirmwareUpdate) ||
         !backupBeforeUpdate()) {
         return;
     }
@@ -1013,7 +1018,6 @@ void MainWindow::onStartUpdateClicked() {
     ui->statusbar->showMessage("Starting firmware update...", 0);
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
-    const QByteArray path = firmwareFilePath.toLocal8Bit();
     FwTransferResult result;
     {
         const InputBlocker blocker(
@@ -1028,8 +1032,8 @@ void MainWindow::onStartUpdateClicked() {
         last_events_ms = 0;
         upload_start_ms = -1;
         upload_start_bytes = 0;
-        result = send_fw_cancellable(comms, path.constData(), fw_progress_callback, this,
-                                     &cancel_update);
+        // The image as read and checked above: a file rewritten meanwhile changes nothing sent.
+        result = send_fw_image(comms, image, fw_progress_callback, this, &cancel_update);
         ui->pushButton_cancel_update->setEnabled(false);
         // The input held back during the transfer is delivered now, into the blocker.
         QCoreApplication::processEvents();
@@ -1167,7 +1171,11 @@ bool MainWindow::openUnit() {
 void MainWindow::showConnection(bool connected) {
     if (!connected) {
         const USBHID *usb = comms->getUSBHID();
-        if (usb != nullptr && usb->openRefused()) {
+        std::string in_use;
+        if (comms->unitInUse(&in_use)) {
+            // Another program holds the unit: nothing was sent, and the poll takes it when free.
+            ui->statusbar->showMessage(QString::fromStdString(in_use), 0);
+        } else if (usb != nullptr && usb->openRefused()) {
             // The unit is plugged in but could not be opened: name the cause and the remedy.
             const std::string text = hidAccessStatus(usb->refusedPath(), usb->refusedError());
             ui->statusbar->showMessage(QString::fromStdString(text), 0);

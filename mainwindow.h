@@ -176,7 +176,9 @@ private:
     // settings with the backup taken before the update.
     void setUpAfterUpdate();
     void onCancelUpdateClicked();
-    bool checkFirmwareFile(bool starting);
+    // Reads the chosen file once, whole, and checks it; the image read is kept in `image` (when
+    // given) for the transfer, which sends exactly what was checked.
+    bool checkFirmwareFile(bool starting, FirmwareImage *image = nullptr);
     bool takenDuringTransfer(const QObject *target) const;
     void askToCancelOnClose();
     void endTransfer(const FwTransferResult &result);

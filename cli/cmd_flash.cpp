@@ -121,6 +121,11 @@ int afterReboot(Context &c, const after_update::Before &before, bool restore, QJ
     }
     switch (back.kind) {
     case after_update::Return::NotYet:
+        if (std::string in_use; c.comms->unitInUse(&in_use)) {
+            error(QStringLiteral("the unit came back from its reboot, but %1")
+                      .arg(QString::fromStdString(in_use)));
+            return CLI_IN_USE;
+        }
         error(QStringLiteral("the unit did not come back within %1 s of its reboot")
                   .arg(after_update::RETURN_TIMEOUT.count()));
         return CLI_UNIT_FAILED;
@@ -158,8 +163,7 @@ int afterReboot(Context &c, const after_update::Before &before, bool restore, QJ
             std::fprintf(c.s.out, "settings unchanged\n");
         }
         for (const settings_file::Difference &d : changed_by_update) {
-            std::fprintf(c.s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
-                         qPrintable(d.other));
+            c.say(QStringLiteral("%1: %2 -> %3").arg(d.key, d.current, d.other));
         }
     }
     if (changed_by_update.empty()) {
@@ -168,8 +172,8 @@ int afterReboot(Context &c, const after_update::Before &before, bool restore, QJ
     if (!restore) {
         if (!c.s.json) {
             if (!before.backup_path.isEmpty()) {
-                std::fprintf(c.s.out, "restore them with: efis-cli import %s\n",
-                             qPrintable(before.backup_path));
+                c.say(QStringLiteral("restore them with: efis-cli import %1")
+                          .arg(before.backup_path));
             } else {
                 std::fprintf(c.s.out, "no backup was written: these values are not kept\n");
             }
@@ -198,10 +202,10 @@ int afterReboot(Context &c, const after_update::Before &before, bool restore, QJ
     report->insert("restored", restored);
     if (!c.s.json) {
         for (const QJsonValue key : restored.value("sent").toArray()) {
-            std::fprintf(c.s.out, "sent %s\n", qPrintable(key.toString()));
+            c.say(QStringLiteral("sent %1").arg(key.toString()));
         }
-        std::fprintf(c.s.out, "settings restored from the backup: stored under checksum %s\n",
-                     qPrintable(restored.value("checksum").toString()));
+        c.say(QStringLiteral("settings restored from the backup: stored under checksum %1")
+                  .arg(restored.value("checksum").toString()));
     }
     return CLI_OK;
 }
@@ -218,15 +222,18 @@ int runFlash(Context &c, const Invocation &in) {
     options.restore_settings = parser.isSet(QStringLiteral("restore-settings"));
     // The file first: a file that cannot be written whole is refused before any exchange.
     const QByteArray file = QFile::encodeName(path);
-    const ImageCheck image = check_firmware_image(file.constData());
+    // Read once, whole: the transfer sends this copy, so what is checked is what the unit gets.
+    const FirmwareImage read = read_firmware_image(file.constData());
+    const ImageCheck &image = read.check;
     if (!image.ok()) {
         error(QStringLiteral("%1 %2").arg(path, QString::fromStdString(image_problem_text(image))));
         return CLI_USAGE;
     }
     const QString version = QString::fromStdString(image_version_text(image.header));
     if (!c.s.json) {
-        std::fprintf(c.s.out, "image %s: version %s, %u payload bytes\n", qPrintable(path),
-                     qPrintable(version), static_cast<unsigned>(image.header.encrypted_size));
+        c.say(QStringLiteral("image %1: version %2, %3 payload bytes")
+                  .arg(path, version,
+                       QString::number(static_cast<unsigned>(image.header.encrypted_size))));
     }
     QJsonObject report;
     report.insert("image_version", version);
@@ -258,7 +265,7 @@ int runFlash(Context &c, const Invocation &in) {
         before.backup_path = backup;
         report.insert("backup", backup);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "settings backed up to %s\n", qPrintable(backup));
+            c.say(QStringLiteral("settings backed up to %1").arg(backup));
         }
     }
     if (c.stopIfInterrupted(QStringLiteral("before the firmware update: nothing was written"))) {
@@ -267,8 +274,8 @@ int runFlash(Context &c, const Invocation &in) {
 
     FlashProgress progress;
     progress.terminal = isatty(STDERR_FILENO) != 0;
-    const FwTransferResult done = send_fw_cancellable(c.comms.get(), file.constData(),
-                                                      flashProgress, &progress, &interrupted);
+    const FwTransferResult done =
+        send_fw_image(c.comms.get(), read, flashProgress, &progress, &interrupted);
     c.flash_confirmed = done.bytes_confirmed;
     if (progress.terminal) {
         std::fprintf(stderr, "\n");
@@ -286,11 +293,14 @@ int runFlash(Context &c, const Invocation &in) {
     }
     report.insert("flashed", path);
     if (!c.s.json) {
-        std::fprintf(c.s.out, "firmware written from %s\n", qPrintable(path));
+        c.say(QStringLiteral("firmware written from %1").arg(path));
     }
     if (!options.reboot && !options.restore_settings) {
         if (c.s.json) {
             c.printJson(report);
+        } else {
+            c.say(QStringLiteral("the new firmware starts when the unit restarts: efis-cli reboot "
+                                 "restarts it"));
         }
         return CLI_OK;
     }

@@ -26,10 +26,17 @@ int runDevices(Context &c, const Invocation &in) {
                  unit.answered() ? QJsonValue(settings_file::hexWord(unit.serial)) : QJsonValue());
         o.insert("interface", interface_name(unit.iface));
         o.insert("path", QString::fromStdString(unit.path));
+        o.insert("in_use", unit.in_use);
         list.append(o);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "%s  %s  %s\n", qPrintable(serialText(unit.serial)),
-                         interface_name(unit.iface), unit.path.c_str());
+            // A unit another program holds was not asked: say so rather than "not answering".
+            const QString serial = unit.in_use && !unit.answered() ? QStringLiteral("(not asked)")
+                                                                    : serialText(unit.serial);
+            c.say(QStringLiteral("%1  %2  %3%4")
+                      .arg(serial, QLatin1String(interface_name(unit.iface)),
+                           QString::fromStdString(unit.path),
+                           unit.in_use ? QStringLiteral("  in use by another program")
+                                       : QString()));
         }
     }
     if (c.s.json) {
@@ -60,8 +67,8 @@ int runInfo(Context &c, const Invocation &) {
     } else {
         for (const char *key : {"serial_number", "interface", "path", "checksum", "magic",
                                 "version", "num_elements", "crc_check"}) {
-            std::fprintf(c.s.out, "%s: %s\n", key,
-                         qPrintable(settings_file::shownText(o.value(key))));
+            c.say(QStringLiteral("%1: %2").arg(QLatin1String(key),
+                                               settings_file::shownText(o.value(key))));
         }
     }
     return CLI_OK;
