@@ -2,6 +2,8 @@
 // showing what it changes, and offer a backup before a firmware update.
 #include "mainwindow.h"
 
+#include "backup_file.h"
+
 #include "ui_mainwindow.h"
 
 #include <QDate>
@@ -53,43 +55,26 @@ Settings_t MainWindow::formRecord() {
 
 bool MainWindow::exportSettings() {
     const Settings_t record = formRecord();
-    // A default name from the registration and the date, in characters every file system takes.
-    QString registration;
-    for (const settings_file::Entry &entry : settings_file::entries(record)) {
-        if (entry.index == REGISTRATION_1_INDEX) {
-            registration = entry.text;
-        }
-    }
-    registration.remove(QRegularExpression("[^A-Za-z0-9_-]"));
-    const QString name =
-        QStringLiteral("%1-%2.json")
-            .arg(registration.isEmpty() ? QStringLiteral("efis-settings") : registration,
-                 QDate::currentDate().toString(Qt::ISODate));
+    const uint32_t serial = connection->serialNumber();
+    // The tool's one backup name, never over a file that is there.
+    const QString proposed =
+        backup_file::freeName(backup_file::defaultName(record, serial, QDate::currentDate()));
     const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export Settings"), name, tr(FILE_FILTER));
+        QFileDialog::getSaveFileName(this, tr("Export Settings"), proposed, tr(FILE_FILTER));
     if (path.isEmpty()) {
         return false;
     }
 
-    settings_file::UnitHeader unit;
-    unit.magic = session.record().magic;
-    unit.version = session.record().version;
-    unit.num_elements = session.record().num_elements;
-    if (comms != nullptr && comms->isConnected()) {
-        unit.serial = get_serialnumber(comms, comms->getActiveInterface());
-        unit.has_serial = unit.serial != 0xFFFFFFFFu;
-    }
-
-    // Written whole or not at all: a half-written backup is worse than none.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(settings_file::write(record, unit)) < 0 ||
-        !out.commit()) {
-        qDebug() << "Could not write settings file" << path << ":" << out.errorString();
+    // Written whole or not at all, and never through a link planted at the name.
+    const backup_file::Written written =
+        backup_file::writeChosen(path, proposed, backup_file::fileText(record, serial));
+    if (!written.ok()) {
+        qDebug() << "Could not write settings file" << path << ":" << written.problem;
         ui->statusbar->showMessage(
-            QString("Error: Could not write %1: %2").arg(path, out.errorString()), 0);
+            QString("Error: Could not write %1: %2").arg(path, written.problem), 0);
         return false;
     }
-    ui->statusbar->showMessage(QString("Settings exported to %1").arg(path), 0);
+    ui->statusbar->showMessage(QString("Settings exported to %1").arg(written.path), 0);
     return true;
 }
 
@@ -195,27 +180,4 @@ bool MainWindow::confirmImport(const std::vector<settings_file::Difference> &dif
     layout->addWidget(buttons);
     dialog.resize(560, 360);
     return dialog.exec() == QDialog::Accepted;
-}
-
-bool MainWindow::backupBeforeUpdate() {
-    update_backup.reset();
-    // Only a record read from the unit is worth keeping.
-    if (session.allUnknownOnUnit()) {
-        return true;
-    }
-    QMessageBox box(QMessageBox::Question, tr("Back Up Settings"),
-                    tr("Export a backup of the unit's settings before updating its firmware?"),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-    box.setObjectName("backupBeforeUpdateBox");
-    box.setDefaultButton(QMessageBox::Yes);
-    const int answer = box.exec();
-    if (answer == QMessageBox::No) {
-        return true;
-    }
-    if (answer == QMessageBox::Yes && exportSettings()) {
-        update_backup = formRecord(); // what the file holds, for the comparison after the update
-        return true;
-    }
-    ui->statusbar->showMessage("Firmware update not started", 0);
-    return false;
 }
