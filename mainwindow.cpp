@@ -28,11 +28,14 @@
 #include <utility>
 
 #include "firmware_ops.h"
+#include "fitting_form.h"
 #include "form_binding.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
+#include "preview_dock.h"
 #include "registration_prefix.h"
+#include "settings_file_actions.h"
 #include "settings_flows.h"
 #include "transfer_meter.h"
 #include "device_menu.h"
@@ -250,13 +253,21 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
-    setUpFittingForm();
-    setUpFileMenu();
-    setUpEditMenu();
+    fitting_form = new FittingForm(this, *ui);
+    edit_guard = new EditGuard(this, ui->tab, session);
+    connect(edit_guard, &EditGuard::saveRequested, this, &MainWindow::onSaveClicked);
+    connect(edit_guard, &EditGuard::formReverted, this, [this] { updateUIFromConfig(); });
+    file_actions = new SettingsFileActions(
+        this, session, edit_guard,
+        {[this] { return formRecord(); }, [this](const Settings_t &r) { showAsEdits(r); }});
+    file_actions->addMenu(ui->menubar);
+    edit_guard->addMenu(ui->menubar);
     setUpDeviceMenu();
+    file_actions->setConnection(connection);
     setUpUpdatePage();
     addLogAndHelpMenus(this);
-    setUpPreview();
+    preview_dock = new PreviewDock([this] { return formRecord(); }, this);
+    refreshEditState();
 
     QThread::msleep(100);
 
@@ -276,7 +287,36 @@ MainWindow::~MainWindow() {
     delete ui;
 }
 
+// ---- the window's parts ------------------------------------------------------
+
+void MainWindow::refreshEditState() {
+    edit_guard->refresh();
+    file_actions->refresh();
+}
+
+bool MainWindow::mayLoseEdits(EditLoss loss) {
+    return edit_guard->mayLose(loss);
+}
+
+bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
+    return edit_guard->problemsAccepted(record);
+}
+
+void MainWindow::refreshPreview() {
+    if (preview_dock != nullptr) {
+        preview_dock->refresh();
+    }
+}
+
 // ---- settings to form and back ----------------------------------------------
+
+Settings_t MainWindow::formRecord() {
+    const Settings_t kept = session.record();
+    updateConfigFromUI();
+    const Settings_t form = session.record();
+    session.record() = kept;
+    return form;
+}
 
 void MainWindow::showAsEdits(const Settings_t &record) {
     const Settings_t previous = session.record();

@@ -1,16 +1,16 @@
 // The window's edit session: the edited marks and the title's marker, Edit → Revert Edits, the
 // question before anything that would lose edits or unstored values, and the warning before
 // settings that contradict each other are sent.
-#include "mainwindow.h"
-
-#include "ui_mainwindow.h"
+#include "edit_guard.h"
 
 #include <QAction>
 #include <QDebug>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QStringList>
 
 #include "form_binding.h"
@@ -21,19 +21,19 @@ namespace {
 const char *const WINDOW_TITLE = "RK_62 EFIS Config";
 
 // What the person was about to do, in the question's words.
-QString consequence(MainWindow::EditLoss loss) {
+QString consequence(EditGuard::Loss loss) {
     switch (loss) {
-    case MainWindow::EditLoss::Close:
+    case EditGuard::Loss::Close:
         return QObject::tr("Closing the window loses them.");
-    case MainWindow::EditLoss::Load:
+    case EditGuard::Loss::Load:
         return QObject::tr("Loading puts the unit's settings in their place.");
-    case MainWindow::EditLoss::Import:
+    case EditGuard::Loss::Import:
         return QObject::tr("Importing lays the file's settings over them.");
-    case MainWindow::EditLoss::Reboot:
+    case EditGuard::Loss::Reboot:
         return QObject::tr("The unit restarts with the settings it has stored.");
-    case MainWindow::EditLoss::Reconnect:
+    case EditGuard::Loss::Reconnect:
         return QObject::tr("Connecting anew loads the unit's settings in their place.");
-    case MainWindow::EditLoss::OtherUnit:
+    case EditGuard::Loss::OtherUnit:
         return QObject::tr("Choosing another unit loads its settings in their place.");
     }
     return QString();
@@ -41,47 +41,49 @@ QString consequence(MainWindow::EditLoss loss) {
 
 } // namespace
 
-void MainWindow::setUpEditMenu() {
-    QMenu *edit = ui->menubar->addMenu(tr("&Edit"));
+EditGuard::EditGuard(QMainWindow *window, QWidget *form, SettingsSession &session)
+    : QObject(window), window_(window), form_(form), session_(session) {
+    setObjectName("editGuard");
+    form_->setStyleSheet(form_binding::EDITED_STYLE);
+}
+
+void EditGuard::addMenu(QMenuBar *bar) {
+    QMenu *edit = bar->addMenu(tr("&Edit"));
     edit->setObjectName("menuEdit");
-    revert_action = edit->addAction(tr("Revert Edits"));
-    revert_action->setObjectName("actionRevertEdits");
-    revert_action->setToolTip(tr("Put back the values the unit is known to hold"));
-    connect(revert_action, &QAction::triggered, this, [this] { revertEdits(); });
-    ui->tab->setStyleSheet(form_binding::EDITED_STYLE);
-    refreshEditState();
+    revert_ = edit->addAction(tr("Revert Edits"));
+    revert_->setObjectName("actionRevertEdits");
+    revert_->setToolTip(tr("Put back the values the unit is known to hold"));
+    connect(revert_, &QAction::triggered, this, [this] { revert(); });
+    refresh();
 }
 
-void MainWindow::refreshEditState() {
-    form_binding::markEdited(ui->tab, session);
-    const bool modified = session.hasUnsentEdits();
-    setWindowTitle(modified ? QStringLiteral("%1[*]").arg(WINDOW_TITLE) : WINDOW_TITLE);
-    setWindowModified(modified);
-    revert_action->setEnabled(modified);
-    export_action->setEnabled(session.recordRead());
-    export_action->setToolTip(session.recordRead()
-                                  ? tr("Write the form's settings to a settings file")
-                                  : tr("Load the settings from a unit first: until then the form "
-                                       "holds no unit's settings to export"));
+void EditGuard::refresh() {
+    form_binding::markEdited(form_, session_);
+    const bool modified = session_.hasUnsentEdits();
+    window_->setWindowTitle(modified ? QStringLiteral("%1[*]").arg(WINDOW_TITLE) : WINDOW_TITLE);
+    window_->setWindowModified(modified);
+    if (revert_ != nullptr) {
+        revert_->setEnabled(modified);
+    }
 }
 
-void MainWindow::revertEdits() {
-    session.revertAll();
-    updateUIFromConfig();
-    refreshEditState();
-    ui->statusbar->showMessage(tr("Edits reverted: the form shows the unit's settings"), 0);
+void EditGuard::revert() {
+    session_.revertAll();
+    emit formReverted();
+    refresh();
+    window_->statusBar()->showMessage(tr("Edits reverted: the form shows the unit's settings"), 0);
 }
 
-bool MainWindow::mayLoseEdits(EditLoss loss) {
-    const bool restart = loss == EditLoss::Close || loss == EditLoss::Reboot;
-    const bool unstored = restart && session.hasUnstoredValues();
-    if (!session.hasUnsentEdits() && !unstored) {
+bool EditGuard::mayLose(Loss loss) {
+    const bool restart = loss == Loss::Close || loss == Loss::Reboot;
+    const bool unstored = restart && session_.hasUnstoredValues();
+    if (!session_.hasUnsentEdits() && !unstored) {
         return true;
     }
     QStringList text;
-    if (session.hasUnsentEdits()) {
+    if (session_.hasUnsentEdits()) {
         text << tr("%n field(s) of the form are edited and not sent to the unit.", nullptr,
-                   session.editedFieldCount())
+                   session_.editedFieldCount())
              << consequence(loss);
     }
     if (unstored) {
@@ -89,29 +91,29 @@ bool MainWindow::mayLoseEdits(EditLoss loss) {
                    "restart of the unit loses them.");
     }
     QMessageBox box(QMessageBox::Warning, tr("Unsent Edits"), text.join(' '),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box.setObjectName(session.hasUnsentEdits() ? "unsentEditsBox" : "unstoredValuesBox");
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window_);
+    box.setObjectName(session_.hasUnsentEdits() ? "unsentEditsBox" : "unstoredValuesBox");
     box.setInformativeText(tr("Save sends them to the unit and stores them there first."));
     box.setDefaultButton(QMessageBox::Save);
     switch (box.exec()) {
     case QMessageBox::Save:
-        onSaveClicked();
-        return !session.hasUnsentEdits() && !session.hasUnstoredValues();
+        emit saveRequested();
+        return !session_.hasUnsentEdits() && !session_.hasUnstoredValues();
     case QMessageBox::Discard:
         // What follows a load replaces the form anyway, and a failed load leaves it as it is.
-        session.revertAll();
-        if (loss == EditLoss::Import || loss == EditLoss::Reboot) {
-            updateUIFromConfig();
+        session_.revertAll();
+        if (loss == Loss::Import || loss == Loss::Reboot) {
+            emit formReverted();
         }
-        refreshEditState();
+        refresh();
         return true;
     default:
         return false;
     }
 }
 
-bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
-    const std::vector<SettingsProblem> problems = checkSettings(session.withoutUnknown(record));
+bool EditGuard::problemsAccepted(const Settings_t &record) {
+    const std::vector<SettingsProblem> problems = checkSettings(session_.withoutUnknown(record));
     if (problems.empty()) {
         return true;
     }
@@ -122,7 +124,7 @@ bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
     }
     QMessageBox box(QMessageBox::Warning, tr("Settings Contradict Each Other"),
                     tr("%n problem(s) in the settings:", nullptr, static_cast<int>(lines.size())),
-                    QMessageBox::Yes | QMessageBox::Cancel, this);
+                    QMessageBox::Yes | QMessageBox::Cancel, window_);
     box.setObjectName("settingsWarningsBox");
     box.setInformativeText(lines.join('\n'));
     box.button(QMessageBox::Yes)->setText(tr("Send Anyway"));
