@@ -45,9 +45,9 @@ std::vector<Row> rows(const Facts &facts) {
             {QStringLiteral("checksum"), QStringLiteral("Checksum"), hexWord(r.checksum)});
         list.push_back({QStringLiteral("magic"), QStringLiteral("Magic"), hexWord(r.header.magic)});
         list.push_back({QStringLiteral("version"), QStringLiteral("Record version"),
-                        QString::number(r.header.version)});
+                        QString::number(r.header.version), true});
         list.push_back({QStringLiteral("num_elements"), QStringLiteral("Elements"),
-                        QString::number(r.header.num_elements)});
+                        QString::number(r.header.num_elements), true});
         list.push_back({QStringLiteral("crc_check"), QStringLiteral("Checksum check"),
                         r.crc_matches ? QStringLiteral("passed") : QStringLiteral("failed")});
     } else {

@@ -18,9 +18,10 @@
 namespace unit_info {
 
 struct Row {
-    QString key;   // efis-cli's name for it ("serial_number")
-    QString label; // the window's ("Serial number")
-    QString value; // as both show it; empty for a value not known (JSON null)
+    QString key;         // efis-cli's name for it ("serial_number")
+    QString label;       // the window's ("Serial number")
+    QString value;       // as both show it; empty for a value not known (JSON null)
+    bool number = false; // a count, which JSON gives as a number
 };
 
 // What the rows are made from. `record` is empty until a load read the unit's record.
