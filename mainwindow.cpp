@@ -260,13 +260,16 @@ MainWindow::MainWindow(QWidget *parent)
     file_actions = new SettingsFileActions(
         this, session, edit_guard,
         {[this] { return formRecord(); }, [this](const Settings_t &r) { showAsEdits(r); }});
-    file_actions->addMenu(ui->menubar);
+    file_actions->addMenu(ui->menubar,
+                          {ui->pushButton_load, ui->pushButton_update, ui->pushButton_save});
     edit_guard->addMenu(ui->menubar);
     setUpDeviceMenu();
     file_actions->setConnection(connection);
     setUpUpdatePage();
     addLogAndHelpMenus(this);
     preview_dock = new PreviewDock([this] { return formRecord(); }, this);
+    preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
+    fitting_form->fitToScreen();
     refreshEditState();
 
     QThread::msleep(100);
@@ -303,6 +306,7 @@ bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
 }
 
 void MainWindow::refreshPreview() {
+    fitting_form->showSliderValues();
     if (preview_dock != nullptr) {
         preview_dock->refresh();
     }
@@ -585,7 +589,7 @@ void MainWindow::loadConfigFromDevice() {
         break;
     }
 
-    if (!result.crc_matches) {
+    if (!result.crc_matches && !result.erased) {
         qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
                  << "Stored=" << QString::number(session.unitChecksum(), 16);
         ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
@@ -596,7 +600,11 @@ void MainWindow::loadConfigFromDevice() {
     record_crc_matches = result.crc_matches;
 
     // A mismatch stays on the status bar: the values shown are not what the unit stored.
-    if (result.crc_matches) {
+    if (result.erased) {
+        // Not a failure: the unit holds no record, and a save writes one.
+        qDebug() << "The unit's settings record is erased";
+        ui->statusbar->showMessage(QString::fromLatin1(ERASED_RECORD_TEXT), 0);
+    } else if (result.crc_matches) {
         ui->statusbar->showMessage("Configuration successfully loaded from device", 0);
     }
 }
@@ -969,7 +977,7 @@ void MainWindow::onStartUpdateClicked() {
     if (result != outcome::Result::UpdateStarted) {
         return;
     }
-    const outcome::Words done = update_page->runTransfer(firmwareFilePath, &result);
+    const outcome::Words done = update_page->runTransfer(&result);
     ui->statusbar->showMessage(done.status, 0);
     if (!done.log.isEmpty()) {
         qDebug().noquote() << done.log;

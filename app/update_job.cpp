@@ -8,11 +8,11 @@ namespace update_job {
 
 ImageStep checkImage(const QString &path) {
     ImageStep step;
-    step.check = check_firmware_image(QFile::encodeName(path).constData());
-    if (step.check.ok()) {
-        step.version = QString::fromStdString(image_version_text(step.check.header));
+    step.image = read_firmware_image(QFile::encodeName(path).constData());
+    if (step.ok()) {
+        step.version = QString::fromStdString(image_version_text(step.check().header));
     } else {
-        step.problem = QString::fromStdString(image_problem_text(step.check));
+        step.problem = QString::fromStdString(image_problem_text(step.check()));
     }
     return step;
 }
@@ -37,7 +37,7 @@ QString Transfer::reasonText() const {
             .arg(result.bytes_confirmed)
             .arg(result.bytes_total);
     case TransferFailure::FileError:
-        return QStringLiteral("The image file could no longer be read as it was checked.");
+        return QStringLiteral("The image file had not passed its check; nothing was sent.");
     case TransferFailure::EraseRefused:
         return QStringLiteral("The unit refused the erase or did not confirm it (%1 of %2 blocks "
                               "erased); nothing was written.")
@@ -71,22 +71,21 @@ void follow(uint32_t current, uint32_t total, int phase, void *user_data) {
 
 } // namespace
 
-Transfer transfer(CommsManager *comms, const QString &path, const Progress &progress,
+Transfer transfer(CommsManager *comms, const FirmwareImage &image, const Progress &progress,
                   const FwCancelFlag *cancel) {
     Transfer transfer;
-    const QByteArray file = QFile::encodeName(path);
-    transfer.blocks_needed = check_firmware_image(file.constData()).blocks_needed;
+    transfer.blocks_needed = image.check.blocks_needed;
     Following following{&progress};
-    transfer.result = send_fw_cancellable(comms, file.constData(), follow, &following, cancel);
+    transfer.result = send_fw_image(comms, image, follow, &following, cancel);
     transfer.blocks_erased = following.blocks_erased;
     if (transfer.result.end != FwTransferEnd::Failed) {
         return transfer;
     }
     // Where it stopped, and what is still there, tell why.
-    if (comms == nullptr || !comms->isConnected() || comms->linkLost()) {
-        transfer.failure = TransferFailure::LostUnit;
-    } else if (!check_firmware_image(file.constData()).ok()) {
+    if (!image.check.ok()) {
         transfer.failure = TransferFailure::FileError;
+    } else if (comms == nullptr || !comms->isConnected() || comms->linkLost()) {
+        transfer.failure = TransferFailure::LostUnit;
     } else if (transfer.blocks_erased < transfer.blocks_needed) {
         transfer.failure = TransferFailure::EraseRefused;
     } else {

@@ -29,11 +29,14 @@ using unit_locator::NO_SERIAL;
 
 // ---- check the image -------------------------------------------------------------------------
 
+// The image file read once, whole, and checked: the transfer sends these bytes, whatever happens
+// to the file meanwhile.
 struct ImageStep {
-    ImageCheck check;
+    FirmwareImage image;
     QString version; // the header's version word as the tool shows it
     QString problem; // why the file was refused, as a phrase that follows its name
-    bool ok() const { return check.ok(); }
+    const ImageCheck &check() const { return image.check; }
+    bool ok() const { return image.check.ok(); }
 };
 ImageStep checkImage(const QString &path);
 
@@ -64,7 +67,7 @@ backup_file::Written backUp(Before &before, const BackupRequest &request, const 
 enum class TransferFailure {
     None,
     LostUnit,       // the unit went away or stopped answering
-    FileError,      // the image file could no longer be read as it was checked
+    FileError,      // the image had not passed its check: nothing was sent
     EraseRefused,   // the unit refused an erase or did not confirm it (nothing was written)
     UnexpectedReply // the unit's reply to a write was not the one expected
 };
@@ -80,9 +83,9 @@ struct Transfer {
 
 using Progress = std::function<void(uint32_t current, uint32_t total, int phase)>;
 
-// Sends the image at `path` (already checked) with send_fw, handing each progress report on;
-// stops when `cancel` (may be null) is set.
-Transfer transfer(CommsManager *comms, const QString &path, const Progress &progress,
+// Sends the image read and checked by checkImage, handing each progress report on; stops when
+// `cancel` (may be null) is set.
+Transfer transfer(CommsManager *comms, const FirmwareImage &image, const Progress &progress,
                   const FwCancelFlag *cancel);
 
 // ---- reboot and wait -------------------------------------------------------------------------

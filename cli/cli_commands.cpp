@@ -116,9 +116,11 @@ QByteArray usageText() {
         "that devices lists) chooses one; --can names the CAN FD interface (default can0).\n"
         "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
         "(quote a text that reads as a number: registration='\"123\"').\n"
+        "With --json, a failure is one object on standard output: {\"error\": ..., \"exit\": N}.\n"
         "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
-        "file, 3 no unit found, 130 interrupted (SIGINT or SIGTERM: the exchange in flight\n"
-        "ends first; a second Ctrl-C ends at once)\n";
+        "file, 3 no unit found, 4 the unit is in use by another program (nothing sent),\n"
+        "130 interrupted (SIGINT or SIGTERM: the exchange in flight ends first; a second\n"
+        "Ctrl-C ends at once)\n";
     return text;
 }
 

@@ -8,6 +8,7 @@
 #include "get_set.h"
 #include "settings_flows.h"
 #include "settings_rules.h"
+#include "shown_text.h"
 #include "update_job.h"
 
 namespace cli {
@@ -17,8 +18,47 @@ FwCancelFlag interrupted{false};
 const char *const NO_DIFFERENCES = "no differences";
 const char *const NOTHING_SENT = ": nothing sent";
 
+namespace {
+
+// This run's error lines with the notes under them, the last error line's place among them, and
+// whether the run printed a JSON object of its own.
+QStringList error_lines;
+qsizetype last_error = -1;
+bool json_printed = false;
+
+} // namespace
+
+void beginRun() {
+    error_lines.clear();
+    last_error = -1;
+    json_printed = false;
+}
+
+void endRun(FILE *out, bool json, int status) {
+    if (!json || status == CLI_OK || json_printed) {
+        return;
+    }
+    QJsonObject o;
+    QStringList details = error_lines;
+    o.insert("error", last_error < 0 ? QStringLiteral("failed") : details.takeAt(last_error));
+    if (!details.isEmpty()) {
+        o.insert("details", QJsonArray::fromStringList(details));
+    }
+    o.insert("exit", status);
+    std::fprintf(out, "%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    std::fflush(out);
+}
+
+void note(const QString &text) {
+    error_lines << text;
+    std::fprintf(stderr, "%s\n", shown_text::escapeControls(text).toLocal8Bit().constData());
+}
+
 void error(const QString &text) {
-    std::fprintf(stderr, "efis-cli: %s\n", text.toLocal8Bit().constData());
+    last_error = error_lines.size();
+    error_lines << text;
+    std::fprintf(stderr, "efis-cli: %s\n",
+                 shown_text::escapeControls(text).toLocal8Bit().constData());
 }
 
 QJsonValue typedValue(const QString &text) {
@@ -37,6 +77,17 @@ QString fieldList(const std::vector<int> &fields) {
         names << QString::number(index);
     }
     return names.join(QStringLiteral(", "));
+}
+
+QString registrationProblem(const Settings_t &record) {
+    const QString registration =
+        settings_file::settingsObject(record).value(QStringLiteral("registration")).toString();
+    if (!shown_text::hasControls(registration)) {
+        return QString();
+    }
+    return QStringLiteral("the registration \"%1\" holds control characters: only printable "
+                          "characters are taken")
+        .arg(registration);
 }
 
 QString serialText(uint32_t serial) {
@@ -77,7 +128,12 @@ QString storeText(const StoreResult &store) {
 
 } // namespace
 
+void Context::say(const QString &line) const {
+    std::fprintf(s.out, "%s\n", shown_text::escapeControls(line).toLocal8Bit().constData());
+}
+
 void Context::printJson(const QJsonObject &object) const {
+    json_printed = true;
     std::fprintf(s.out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
 }
 
@@ -104,7 +160,9 @@ int Context::load() {
                              "are left out of any save")
                   .arg(fieldList(loaded.unread_fields)));
     }
-    if (!loaded.crc_matches) {
+    if (loaded.erased) {
+        error(QString::fromLatin1(ERASED_RECORD_TEXT));
+    } else if (!loaded.crc_matches) {
         error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
                   .arg(settings_file::hexWord(session.unitChecksum()),
                        settings_file::hexWord(loaded.calculated_crc)));
@@ -166,12 +224,12 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
         printJson(*report);
     } else {
         for (const QJsonValue key : sent) {
-            std::fprintf(s.out, "sent %s\n", qPrintable(key.toString()));
+            say(QStringLiteral("sent %1").arg(key.toString()));
         }
 
         if (store) {
-            std::fprintf(s.out, "stored under checksum %s\n",
-                         qPrintable(report->value("checksum").toString()));
+            say(QStringLiteral("stored under checksum %1")
+                    .arg(report->value("checksum").toString()));
         }
     }
     return CLI_OK;

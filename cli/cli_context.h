@@ -37,8 +37,19 @@ struct Streams {
     bool json = false;
 };
 
-// One line on standard error, "efis-cli: " first.
+// One line on standard error, "efis-cli: " first, its control characters escaped. The line is
+// also kept for the JSON object a failed command ends with under --json.
 void error(const QString &text);
+
+// A line on standard error that follows an error line (a list under it), kept with it.
+void note(const QString &text);
+
+// Under --json, a command that fails ends with one object on standard output that says why:
+// {"error": its last error line, "details": the lines before it, "exit": its status}; a command
+// that printed its own object (check's problems) adds none. Starts a run afresh.
+void beginRun();
+// Prints that object when `status` is a failure and no object of the command's own was printed.
+void endRun(FILE *out, bool json, int status);
 
 // A value typed on the command line: JSON when it reads as a number, true, false, null or a
 // quoted text; any other text as it stands.
@@ -46,6 +57,10 @@ QJsonValue typedValue(const QString &text);
 
 // Field numbers as "1, 2, 3".
 QString fieldList(const std::vector<int> &fields);
+
+// Why `record`'s registration cannot be sent (it holds control characters, which the window's
+// registration box never takes either); empty when it can.
+QString registrationProblem(const Settings_t &record);
 
 // A serial number as a list shows it; a unit that did not answer says so.
 QString serialText(uint32_t serial);
@@ -56,6 +71,9 @@ public:
 
     // One JSON object on the program's standard output.
     void printJson(const QJsonObject &object) const;
+    // One line of text on the program's standard output, its control characters escaped (a
+    // unit's registration, a file's name or content can hold any).
+    void say(const QString &line) const;
 
     // Connects to the unit the options name, or the only one present.
     int connect(const QCommandLineParser &parser);

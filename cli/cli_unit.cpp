@@ -64,12 +64,13 @@ int Context::connect(const QCommandLineParser &parser) {
             error(
                 QStringLiteral("%1 units found; choose one, nothing was sent:").arg(chosen.count));
             for (const UnitInterface &unit : units) {
-                std::fprintf(
-                    stderr, "  %s  %s %s: --serial %s or --device %s\n",
-                    qPrintable(serialText(unit.serial)), interface_name(unit.iface),
-                    unit.path.c_str(),
-                    unit.answered() ? qPrintable(settings_file::hexWord(unit.serial)) : "-",
-                    qPrintable(backup_file::commandArgument(QString::fromStdString(unit.path))));
+                const QString path = QString::fromStdString(unit.path);
+                note(QStringLiteral("  %1  %2 %3: --serial %4 or --device %5")
+                         .arg(serialText(unit.serial), QLatin1String(interface_name(unit.iface)),
+                              path,
+                              unit.answered() ? settings_file::hexWord(unit.serial)
+                                              : QStringLiteral("-"),
+                              backup_file::commandArgument(path)));
             }
             return CLI_USAGE;
         case unit_locator::ChoiceOutcome::Chosen:
@@ -84,6 +85,11 @@ int Context::connect(const QCommandLineParser &parser) {
         return CLI_OK;
     }
     const USBHID *usb = comms->getUSBHID();
+    std::string in_use;
+    if (comms->unitInUse(&in_use)) {
+        error(QString::fromStdString(in_use) + QStringLiteral(": nothing sent"));
+        return CLI_IN_USE;
+    }
     if (usb != nullptr && usb->openRefused()) {
         error(QString::fromStdString(hidAccessStatus(usb->refusedPath(), usb->refusedError())));
     } else {

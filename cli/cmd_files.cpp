@@ -19,9 +19,24 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
     const QString &path = in.args.at(0);
     const bool dry_run = in.parser.isSet(QStringLiteral("dry-run"));
     Settings_t target = c.record;
+    settings_file::UnitHeader taken_from;
     QString problem;
-    if (!settings_file::read(c.file_text, &target, nullptr, &problem)) {
+    if (!settings_file::read(c.file_text, &target, &taken_from, &problem)) {
         error(QStringLiteral("%1 refused: %2").arg(path, problem));
+        return CLI_USAGE;
+    }
+    // A file of another unit is fine to apply (a fleet shares its settings), but is named.
+    const uint32_t connected = c.comms->confirmedSerial(c.comms->getActiveInterface());
+    const bool other_unit =
+        taken_from.has_serial && connected != 0xFFFFFFFFu && taken_from.serial != connected;
+    if (other_unit && !c.s.json) {
+        c.say(QStringLiteral("%1 was taken from the unit %2, not from the connected unit %3")
+                  .arg(path, settings_file::hexWord(taken_from.serial),
+                       settings_file::hexWord(connected)));
+    }
+    // A file whose registration the unit could not show as text is not sent, nor offered.
+    if (const QString refused = registrationProblem(target); apply && !refused.isEmpty()) {
+        error(QStringLiteral("%1 refused: %2").arg(path, refused));
         return CLI_USAGE;
     }
     const std::vector<settings_file::Difference> differences =
@@ -34,8 +49,7 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
         o.insert("file", d.other);
         list.append(o);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
-                         qPrintable(d.other));
+            c.say(QStringLiteral("%1: %2 -> %3").arg(d.key, d.current, d.other));
         }
     }
     if (!c.s.json && differences.empty()) {
@@ -48,6 +62,9 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
         if (c.s.json) {
             QJsonObject o;
             o.insert("differences", list);
+            if (other_unit) {
+                o.insert("taken_from", settings_file::hexWord(taken_from.serial));
+            }
             c.printJson(o);
         }
         return CLI_OK;
@@ -57,6 +74,9 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
     }
     QJsonObject report;
     report.insert("differences", list);
+    if (other_unit) {
+        report.insert("taken_from", settings_file::hexWord(taken_from.serial));
+    }
     return c.sendAndStore(target, true, &report);
 }
 
@@ -88,7 +108,7 @@ int runExport(Context &c, const Invocation &in) {
         o.insert("exported", path);
         c.printJson(o);
     } else {
-        std::fprintf(c.s.out, "exported to %s\n", qPrintable(path));
+        c.say(QStringLiteral("exported to %1").arg(path));
     }
     return CLI_OK;
 }
@@ -151,7 +171,7 @@ int runCheck(Context &c, const Invocation &in) {
         std::fprintf(c.s.out, "no problems: the settings keep every rule\n");
     } else {
         for (const SettingsProblem &problem : problems) {
-            std::fprintf(c.s.out, "%s\n", problem.text.c_str());
+            c.say(QString::fromStdString(problem.text));
         }
     }
     return problems.empty() ? CLI_OK : CLI_USAGE;

@@ -105,6 +105,11 @@ int afterReboot(Context &c, const update_job::Before &before, bool restore, QJso
     }
     switch (back.kind) {
     case unit_locator::Return::NotYet:
+        if (std::string in_use; c.comms->unitInUse(&in_use)) {
+            error(QStringLiteral("the unit came back from its reboot, but %1")
+                      .arg(QString::fromStdString(in_use)));
+            return CLI_IN_USE;
+        }
         error(QStringLiteral("the unit did not come back within %1 s of its reboot")
                   .arg(unit_locator::RETURN_TIMEOUT.count()));
         return CLI_UNIT_FAILED;
@@ -149,8 +154,7 @@ int afterReboot(Context &c, const update_job::Before &before, bool restore, QJso
             std::fprintf(c.s.out, "settings unchanged\n");
         }
         for (const settings_file::Difference &d : changed_by_update) {
-            std::fprintf(c.s.out, "%s: %s -> %s\n", qPrintable(d.key), qPrintable(d.current),
-                         qPrintable(d.other));
+            c.say(QStringLiteral("%1: %2 -> %3").arg(d.key, d.current, d.other));
         }
     }
     if (plan.empty()) {
@@ -159,8 +163,8 @@ int afterReboot(Context &c, const update_job::Before &before, bool restore, QJso
     if (!restore) {
         if (!c.s.json) {
             if (!before.backup_path.isEmpty()) {
-                std::fprintf(c.s.out, "restore them with: efis-cli import %s\n",
-                             qPrintable(backup_file::commandArgument(before.backup_path)));
+                c.say(QStringLiteral("restore them with: efis-cli import %1")
+                          .arg(backup_file::commandArgument(before.backup_path)));
             } else {
                 std::fprintf(c.s.out, "no backup was written: these values are not kept\n");
             }
@@ -176,10 +180,10 @@ int afterReboot(Context &c, const update_job::Before &before, bool restore, QJso
     report->insert("restored", restored);
     if (!c.s.json) {
         for (const QJsonValue key : restored.value("sent").toArray()) {
-            std::fprintf(c.s.out, "sent %s\n", qPrintable(key.toString()));
+            c.say(QStringLiteral("sent %1").arg(key.toString()));
         }
-        std::fprintf(c.s.out, "settings restored from the backup: stored under checksum %s\n",
-                     qPrintable(restored.value("checksum").toString()));
+        c.say(QStringLiteral("settings restored from the backup: stored under checksum %1")
+                  .arg(restored.value("checksum").toString()));
     }
     return CLI_OK;
 }
@@ -202,9 +206,10 @@ int runFlash(Context &c, const Invocation &in) {
         return CLI_USAGE;
     }
     if (!c.s.json) {
-        std::fprintf(c.s.out, "image %s: version %s, %u payload bytes\n", qPrintable(path),
-                     qPrintable(image.version),
-                     static_cast<unsigned>(image.check.header.encrypted_size));
+        c.say(
+            QStringLiteral("image %1: version %2, %3 payload bytes")
+                .arg(path, image.version,
+                     QString::number(static_cast<unsigned>(image.check().header.encrypted_size))));
     }
     QJsonObject report;
     report.insert("image_version", image.version);
@@ -242,7 +247,7 @@ int runFlash(Context &c, const Invocation &in) {
         }
         report.insert("backup", before.backup_path);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "settings backed up to %s\n", qPrintable(before.backup_path));
+            c.say(QStringLiteral("settings backed up to %1").arg(before.backup_path));
         }
     }
     if (c.stopIfInterrupted(QStringLiteral("before the firmware update: nothing was written"))) {
@@ -251,8 +256,9 @@ int runFlash(Context &c, const Invocation &in) {
 
     FlashProgress progress;
     progress.terminal = isatty(STDERR_FILENO) != 0;
+    // The image as read and checked above: a file rewritten meanwhile changes nothing sent.
     const update_job::Transfer done = update_job::transfer(
-        c.comms.get(), path,
+        c.comms.get(), image.image,
         [&progress](uint32_t current, uint32_t total, int phase) {
             flashProgress(progress, current, total, phase);
         },
@@ -275,11 +281,14 @@ int runFlash(Context &c, const Invocation &in) {
     }
     report.insert("flashed", path);
     if (!c.s.json) {
-        std::fprintf(c.s.out, "firmware written from %s\n", qPrintable(path));
+        c.say(QStringLiteral("firmware written from %1").arg(path));
     }
     if (!options.reboot && !options.restore_settings) {
         if (c.s.json) {
             c.printJson(report);
+        } else {
+            c.say(QStringLiteral("the new firmware starts when the unit restarts: efis-cli reboot "
+                                 "restarts it"));
         }
         return CLI_OK;
     }

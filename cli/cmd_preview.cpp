@@ -56,10 +56,10 @@ int preview(Context &c, const QString &path, const QSize &size) {
         o.insert("problems", QJsonArray::fromStringList(problems));
         c.printJson(o);
     } else {
-        std::fprintf(c.s.out, "preview written to %s (%dx%d)\n", qPrintable(path), size.width(),
-                     size.height());
+        c.say(QStringLiteral("preview written to %1 (%2x%3)")
+                  .arg(path, QString::number(size.width()), QString::number(size.height())));
         for (const QString &problem : problems) {
-            std::fprintf(c.s.out, "problem: %s\n", qPrintable(problem));
+            c.say(QStringLiteral("problem: %1").arg(problem));
         }
     }
     return CLI_OK;

@@ -23,11 +23,14 @@ int runGet(Context &c, const Invocation &in) {
         c.printJson(fields.isEmpty() ? all : chosen);
         return CLI_OK;
     }
-    // In the file's order.
+    // All in the file's order, or the fields named in the order asked.
     for (const settings_file::Entry &entry : settings_file::entries(c.record)) {
-        if (fields.isEmpty() || fields.contains(entry.key)) {
-            std::fprintf(c.s.out, "%s: %s\n", qPrintable(entry.key), qPrintable(entry.text));
+        if (fields.isEmpty()) {
+            c.say(QStringLiteral("%1: %2").arg(entry.key, entry.text));
         }
+    }
+    for (const QString &field : fields) {
+        c.say(QStringLiteral("%1: %2").arg(field, settings_file::shownText(all.value(field))));
     }
     return CLI_OK;
 }
@@ -39,6 +42,7 @@ int runSet(Context &c, const Invocation &in) {
         return CLI_USAGE;
     }
     QJsonObject settings = settings_file::settingsObject(c.record);
+    QStringList named;
     for (const QString &assignment : assignments) {
         const int eq = assignment.indexOf('=');
         const QString key = assignment.left(eq);
@@ -46,6 +50,12 @@ int runSet(Context &c, const Invocation &in) {
             error(QStringLiteral("\"%1\" is not FIELD=VALUE with a known field").arg(assignment));
             return CLI_USAGE;
         }
+        // Which of two values was meant cannot be told: a settings file is refused for it too.
+        if (named.contains(key)) {
+            error(QStringLiteral("%1 is named twice: give each field once").arg(key));
+            return CLI_USAGE;
+        }
+        named << key;
         settings.insert(key, typedValue(assignment.mid(eq + 1)));
     }
     QJsonObject file;
@@ -58,14 +68,26 @@ int runSet(Context &c, const Invocation &in) {
         error(problem);
         return CLI_USAGE;
     }
+    if (const QString refused = registrationProblem(target); !refused.isEmpty()) {
+        error(refused);
+        return CLI_USAGE;
+    }
     if (!c.rulesKept(target, in.parser.isSet(QStringLiteral("force")))) {
         return CLI_USAGE;
     }
     if (!c.s.json && settings_file::differences(c.record, target).empty()) {
         std::fprintf(c.s.out, "%s%s\n", NO_DIFFERENCES, NOTHING_SENT);
     }
+    const bool save = in.parser.isSet(QStringLiteral("save"));
+    const bool sends = !settings_file::differences(c.record, target).empty();
     QJsonObject report;
-    return c.sendAndStore(target, in.parser.isSet(QStringLiteral("save")), &report);
+    const int status = c.sendAndStore(target, save, &report);
+    // The unit uses what it was sent until it restarts; say what keeps it.
+    if (status == CLI_OK && sends && !save && !c.s.json) {
+        c.say(QStringLiteral("sent, not stored: the unit loses these values when it restarts; "
+                             "efis-cli save stores them"));
+    }
+    return status;
 }
 
 int runSave(Context &c, const Invocation &) {

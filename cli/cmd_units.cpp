@@ -28,10 +28,17 @@ int runDevices(Context &c, const Invocation &in) {
                  unit.answered() ? QJsonValue(settings_file::hexWord(unit.serial)) : QJsonValue());
         o.insert("interface", interface_name(unit.iface));
         o.insert("path", QString::fromStdString(unit.path));
+        o.insert("in_use", unit.in_use);
         list.append(o);
         if (!c.s.json) {
-            std::fprintf(c.s.out, "%s  %s  %s\n", qPrintable(serialText(unit.serial)),
-                         interface_name(unit.iface), unit.path.c_str());
+            // A unit another program holds was not asked: say so rather than "not answering".
+            const QString serial = unit.in_use && !unit.answered() ? QStringLiteral("(not asked)")
+                                                                   : serialText(unit.serial);
+            c.say(
+                QStringLiteral("%1  %2  %3%4")
+                    .arg(serial, QLatin1String(interface_name(unit.iface)),
+                         QString::fromStdString(unit.path),
+                         unit.in_use ? QStringLiteral("  in use by another program") : QString()));
         }
     }
     if (c.s.json) {
@@ -62,8 +69,8 @@ int runInfo(Context &c, const Invocation &) {
         c.printJson(o);
     } else {
         for (const unit_info::Row &row : rows) {
-            std::fprintf(c.s.out, "%s: %s\n", qPrintable(row.key),
-                         qPrintable(settings_file::shownText(o.value(row.key))));
+            c.say(
+                QStringLiteral("%1: %2").arg(row.key, settings_file::shownText(o.value(row.key))));
         }
     }
     return CLI_OK;

@@ -85,19 +85,25 @@ int run(cli::Context &c, const cli::Invocation &in) {
     return status;
 }
 
-} // namespace
+// A usage error: one line that says what is wrong, and where the whole usage is.
+int usageError(const QString &text) {
+    cli::error(text);
+    std::fputs("see efis-cli --help\n", stderr);
+    return CLI_USAGE;
+}
 
-int efisCliMain(int argc, char *argv[]) {
+// Runs one command line; `json` tells whether it asked for JSON.
+int runLine(int argc, char *argv[], bool *json) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     QCommandLineParser parser;
     parser.addOptions(cli::parserOptions());
-    if (!parser.parse(arguments)) {
-        cli::error(parser.errorText());
-        std::fputs(cli::usageText().constData(), stderr);
-        return CLI_USAGE;
+    const bool parsed = parser.parse(arguments);
+    *json = parser.isSet(QStringLiteral("json")) || arguments.contains(QStringLiteral("--json"));
+    if (!parsed) {
+        return usageError(parser.errorText());
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(cli::usageText().constData(), stdout);
@@ -105,25 +111,21 @@ int efisCliMain(int argc, char *argv[]) {
     }
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
-        std::fputs(cli::usageText().constData(), stderr);
-        return CLI_USAGE;
+        return usageError(QStringLiteral("no command given"));
     }
     const QString command = positional.takeFirst();
     const cli::CommandSpec *found = cli::findCommand(command);
-    if (found == nullptr || positional.size() < found->min_args ||
+    if (found == nullptr) {
+        return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+    }
+    if (positional.size() < found->min_args ||
         (found->max_args >= 0 && positional.size() > found->max_args)) {
-        cli::error(found == nullptr
-                       ? QStringLiteral("unknown command \"%1\"").arg(command)
-                       : QStringLiteral("wrong number of arguments for %1").arg(command));
-        std::fputs(cli::usageText().constData(), stderr);
-        return CLI_USAGE;
+        return usageError(QStringLiteral("wrong number of arguments for %1").arg(command));
     }
     // Before anything reaches the unit: an option the command does not take would otherwise
     // be ignored, and the command run as though it had not been given.
     if (const QString refused = cli::refusedOption(parser, *found); !refused.isEmpty()) {
-        cli::error(QStringLiteral("%1 does not take --%2").arg(command, refused));
-        std::fputs(cli::usageText().constData(), stderr);
-        return CLI_USAGE;
+        return usageError(QStringLiteral("%1 does not take --%2").arg(command, refused));
     }
 
     // The command's application object: the preview draws text, whose fonts only a GUI
@@ -174,5 +176,15 @@ int efisCliMain(int argc, char *argv[]) {
     std::fclose(streams.out);
     dup2(saved_stdout, STDOUT_FILENO);
     close(saved_stdout);
+    return status;
+}
+
+} // namespace
+
+int efisCliMain(int argc, char *argv[]) {
+    cli::beginRun();
+    bool json = false;
+    const int status = runLine(argc, argv, &json);
+    cli::endRun(stdout, json, status);
     return status;
 }

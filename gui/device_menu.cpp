@@ -59,7 +59,11 @@ void DeviceMenu::showConnection(bool connected) {
     CommsManager *comms = connection_->comms();
     if (!connected) {
         const USBHID *usb = comms->getUSBHID();
-        if (usb != nullptr && usb->openRefused()) {
+        std::string in_use;
+        if (comms->unitInUse(&in_use)) {
+            // Another program holds the unit: nothing was sent, and the poll takes it when free.
+            showStatus(QString::fromStdString(in_use));
+        } else if (usb != nullptr && usb->openRefused()) {
             // The unit is plugged in but could not be opened: name the cause and the remedy.
             showStatus(
                 QString::fromStdString(hidAccessStatus(usb->refusedPath(), usb->refusedError())));

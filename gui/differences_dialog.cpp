@@ -57,6 +57,9 @@ DifferencesDialog::DifferencesDialog(const Wording &wording,
     take->setObjectName(wording.take_name);
     QPushButton *keep = buttons->addButton(wording.keep_text, QDialogButtonBox::RejectRole);
     keep->setObjectName(wording.keep_name);
+    // Enter leaves everything as it is; taking the other values takes a click.
+    take->setAutoDefault(false);
+    keep->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStringList>
+#include <QTimer>
+
+#include <cstring>
 
 #include "form_binding.h"
 #include "settings_rules.h"
@@ -39,10 +42,22 @@ QString consequence(EditGuard::Loss loss) {
     return QString();
 }
 
+// The unit's side of a session: what a flow changes and an edit does not.
+bool sameUnitSide(const SettingsSession &a, const SettingsSession &b) {
+    return std::memcmp(&a.unitRecord(), &b.unitRecord(), sizeof(Settings_t)) == 0 &&
+           a.unitChecksum() == b.unitChecksum() && a.recordRead() == b.recordRead() &&
+           a.hasUnstoredValues() == b.hasUnstoredValues();
+}
+
+// The edits' side: what the form shows and which fields are edited.
+bool sameEdits(const SettingsSession &a, const SettingsSession &b) {
+    return std::memcmp(&a.record(), &b.record(), sizeof(Settings_t)) == 0 && a.edits() == b.edits();
+}
+
 } // namespace
 
 EditGuard::EditGuard(QMainWindow *window, QWidget *form, SettingsSession &session)
-    : QObject(window), window_(window), form_(form), session_(session) {
+    : QObject(window), window_(window), form_(form), session_(session), settled_(session) {
     setObjectName("editGuard");
     form_->setStyleSheet(form_binding::EDITED_STYLE);
 }
@@ -50,6 +65,15 @@ EditGuard::EditGuard(QMainWindow *window, QWidget *form, SettingsSession &sessio
 void EditGuard::addMenu(QMenuBar *bar) {
     QMenu *edit = bar->addMenu(tr("&Edit"));
     edit->setObjectName("menuEdit");
+    undo_action_ = edit->addAction(tr("&Undo Edit"));
+    undo_action_->setObjectName("actionUndoEdit");
+    undo_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(undo_action_, &QAction::triggered, this, [this] { undo(); });
+    redo_action_ = edit->addAction(tr("&Redo Edit"));
+    redo_action_->setObjectName("actionRedoEdit");
+    redo_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    connect(redo_action_, &QAction::triggered, this, [this] { redo(); });
+    edit->addSeparator();
     revert_ = edit->addAction(tr("Revert Edits"));
     revert_->setObjectName("actionRevertEdits");
     revert_->setToolTip(tr("Put back the values the unit is known to hold"));
@@ -58,13 +82,56 @@ void EditGuard::addMenu(QMenuBar *bar) {
 }
 
 void EditGuard::refresh() {
+    if (!sameUnitSide(session_, settled_)) {
+        undo_.clear();
+        redo_.clear();
+        settled_ = session_;
+    } else if (!sameEdits(session_, settled_)) {
+        if (!step_open_) {
+            undo_.push_back(settled_);
+            step_open_ = true;
+            QTimer::singleShot(0, this, [this] { step_open_ = false; });
+        }
+        redo_.clear();
+        settled_ = session_;
+    }
     form_binding::markEdited(form_, session_);
     const bool modified = session_.hasUnsentEdits();
     window_->setWindowTitle(modified ? QStringLiteral("%1[*]").arg(WINDOW_TITLE) : WINDOW_TITLE);
     window_->setWindowModified(modified);
     if (revert_ != nullptr) {
         revert_->setEnabled(modified);
+        undo_action_->setEnabled(!undo_.empty());
+        redo_action_->setEnabled(!redo_.empty());
     }
+}
+
+void EditGuard::restore(const SettingsSession &state) {
+    session_ = state;
+    settled_ = state;
+    step_open_ = false;
+    emit formReverted();
+    refresh();
+}
+
+void EditGuard::undo() {
+    if (undo_.empty()) {
+        return;
+    }
+    redo_.push_back(session_);
+    const SettingsSession state = undo_.back();
+    undo_.pop_back();
+    restore(state);
+}
+
+void EditGuard::redo() {
+    if (redo_.empty()) {
+        return;
+    }
+    undo_.push_back(session_);
+    const SettingsSession state = redo_.back();
+    redo_.pop_back();
+    restore(state);
 }
 
 void EditGuard::revert() {
@@ -94,7 +161,9 @@ bool EditGuard::mayLose(Loss loss) {
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window_);
     box.setObjectName(session_.hasUnsentEdits() ? "unsentEditsBox" : "unstoredValuesBox");
     box.setInformativeText(tr("Save sends them to the unit and stores them there first."));
-    box.setDefaultButton(QMessageBox::Save);
+    // Enter keeps everything as it is: saving into the unit's flash or dropping the edits takes
+    // a click or its own key.
+    box.setDefaultButton(QMessageBox::Cancel);
     switch (box.exec()) {
     case QMessageBox::Save:
         emit saveRequested();

@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+#include <vector>
+
 #include "settings_session.h"
 #include "settings_types.h"
 
@@ -28,11 +30,19 @@ public:
     // the questions' parent.
     EditGuard(QMainWindow *window, QWidget *form, SettingsSession &session);
 
-    // Adds the Edit menu to `bar`.
+    // Adds the Edit menu to `bar`: Undo (Ctrl+Z), Redo (Ctrl+Shift+Z), Revert Edits.
     void addMenu(QMenuBar *bar);
 
-    // The marks, the title's marker and Revert follow the session.
+    // The marks, the title's marker, Revert, Undo and Redo follow the session. Called after
+    // every edit and every flow: an edit becomes a step that Undo takes back (the edits of one
+    // event, such as the three words of a registration, are one step); a flow that changed
+    // what the unit holds starts the history anew, since an undo cannot take back what the
+    // unit took.
     void refresh();
+
+    // Takes back the last step of edits, or does it again.
+    void undo();
+    void redo();
 
     // Asks before `loss` when it would lose something: true to go on. Save in the question has
     // the window save first (saveRequested) and goes on only when nothing is left to lose;
@@ -52,11 +62,21 @@ signals:
 
 private:
     void revert();
+    // Shows `state` as the session and the form.
+    void restore(const SettingsSession &state);
 
     QMainWindow *window_;
     QWidget *form_;
     SettingsSession &session_;
     QAction *revert_ = nullptr;
+    QAction *undo_action_ = nullptr;
+    QAction *redo_action_ = nullptr;
+    // The session as of the last refresh, the steps before it and the steps undone.
+    SettingsSession settled_;
+    std::vector<SettingsSession> undo_;
+    std::vector<SettingsSession> redo_;
+    // An edit of this pass of the event loop already opened a step.
+    bool step_open_ = false;
 };
 
 #endif // EDIT_GUARD_H

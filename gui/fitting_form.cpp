@@ -2,11 +2,21 @@
 
 #include "ui_mainwindow.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -32,10 +42,104 @@ FittingForm::FittingForm(QMainWindow *window, Ui::MainWindow &ui)
     scroll_->setWidget(form);
     window->setCentralWidget(scroll_);
     window->setMinimumSize(SMALLEST_WIDTH, SMALLEST_HEIGHT);
+    keepButtonsInView(ui);
 
     showValue(ui.backlight_slider, "label_brightness_value");
     showValue(ui.text_bg_alpha_slider, "label_text_bg_alpha_value");
     setTabOrder(ui);
+
+    for (QWidget *control : form->findChildren<QWidget *>()) {
+        if (qobject_cast<QAbstractSpinBox *>(control) != nullptr ||
+            qobject_cast<QAbstractSlider *>(control) != nullptr ||
+            qobject_cast<QComboBox *>(control) != nullptr) {
+            // No focus from the wheel: the wheel scrolls the form until the control is chosen.
+            control->setFocusPolicy(Qt::StrongFocus);
+            control->installEventFilter(this);
+        }
+    }
+    window->installEventFilter(this);
+}
+
+void FittingForm::keepButtonsInView(Ui::MainWindow &ui) {
+    // Load, Update and Save leave the scrolling form for a bar below it, shown with the
+    // settings tab.
+    auto *body = new QWidget(window_);
+    body->setObjectName("windowBody");
+    auto *column = new QVBoxLayout(body);
+    column->setObjectName("windowBodyLayout");
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    window_->takeCentralWidget();
+    column->addWidget(scroll_, 1);
+    auto *bar = new QWidget(body);
+    bar->setObjectName("settingsButtonBar");
+    auto *row = new QHBoxLayout(bar);
+    row->setObjectName("settingsButtonBarLayout");
+    row->setContentsMargins(0, 0, 0, 0);
+    bar->setContentsMargins(FORM_MARGIN, FORM_MARGIN / 2, FORM_MARGIN, FORM_MARGIN / 2);
+    row->addStretch(1);
+    QWidget *buttons = ui.layoutWidget_2;
+    buttons->setParent(bar);
+    buttons->setMinimumSize(buttons->size());
+    row->addWidget(buttons);
+    row->addStretch(1);
+    column->addWidget(bar);
+    window_->setCentralWidget(body);
+    connect(ui.tabWidget, &QTabWidget::currentChanged, bar,
+            [bar, settings = ui.tab, tabs = ui.tabWidget] {
+                bar->setVisible(tabs->currentWidget() == settings);
+            });
+}
+
+void FittingForm::showSliderValues() {
+    for (const auto &value : values_) {
+        value.second->setNum(value.first->value());
+    }
+}
+
+void FittingForm::fitToScreen() {
+    const QScreen *screen = window_->screen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect free = screen->availableGeometry();
+    // The frame the desktop adds (known once the window is shown; none before).
+    const QSize frame = window_->frameGeometry().size() - window_->size();
+    const QSize most = free.size() - frame;
+    if (window_->width() > most.width() || window_->height() > most.height()) {
+        window_->resize(std::min(window_->width(), most.width()),
+                        std::min(window_->height(), most.height()));
+    }
+    if (window_->isVisible() && !free.contains(window_->frameGeometry())) {
+        window_->move(
+            std::max(free.left(),
+                     std::min(window_->x(), free.right() + 1 - window_->frameGeometry().width())),
+            std::max(free.top(), std::min(window_->y(),
+                                          free.bottom() + 1 - window_->frameGeometry().height())));
+    }
+}
+
+bool FittingForm::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == window_) {
+        if (event->type() == QEvent::Show) {
+            fitToScreen();
+        }
+        return false;
+    }
+    if (event->type() == QEvent::Wheel) {
+        auto *control = static_cast<QWidget *>(watched);
+        if (!control->hasFocus()) {
+            // The form scrolls; the value under the pointer stays as it is.
+            auto *wheel = static_cast<QWheelEvent *>(event);
+            QScrollBar *bar =
+                wheel->modifiers().testFlag(Qt::AltModifier) || wheel->angleDelta().y() == 0
+                    ? scroll_->horizontalScrollBar()
+                    : scroll_->verticalScrollBar();
+            QApplication::sendEvent(bar, event);
+            return true;
+        }
+    }
+    return false;
 }
 
 // A number beside the slider, kept at its value.
@@ -47,6 +151,7 @@ void FittingForm::showValue(QSlider *slider, const char *name) {
     value->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     value->setNum(slider->value());
     connect(slider, &QSlider::valueChanged, value, [value](int v) { value->setNum(v); });
+    values_.emplace_back(slider, value);
 }
 
 void FittingForm::setTabOrder(Ui::MainWindow &ui) {

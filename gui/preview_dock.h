@@ -10,6 +10,7 @@
 
 class QDockWidget;
 class QMainWindow;
+class QMenu;
 
 class PreviewDock : public QObject {
     Q_OBJECT
@@ -21,6 +22,9 @@ public:
 
     // The settings changed: draw them again.
     void refresh();
+
+    // Adds Display Preview to `view`: it shows and hides the dock.
+    void addTo(QMenu *view);
 
     QDockWidget *dock() const { return dock_; }
 

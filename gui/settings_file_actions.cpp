@@ -1,9 +1,10 @@
 // The window's settings files: export the form's settings, import a file as edits after
-// showing what it changes, and offer a backup before a firmware update.
+// showing what it changes.
 #include "settings_file_actions.h"
 
 #include "backup_file.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDate>
 #include <QDebug>
@@ -34,15 +35,36 @@ SettingsFileActions::SettingsFileActions(QMainWindow *window, const SettingsSess
     setObjectName("settingsFileActions");
 }
 
-QMenu *SettingsFileActions::addMenu(QMenuBar *bar) {
+QMenu *SettingsFileActions::addMenu(QMenuBar *bar, const Buttons &buttons) {
     QMenu *file = bar->addMenu(tr("&File"));
     file->setObjectName("menuFile");
-    export_ = file->addAction(tr("Export Settings…"));
-    export_->setObjectName("actionExportSettings");
+    const auto press = [this, file](const QString &text, const char *name, const QKeySequence &keys,
+                                    QAbstractButton *button) {
+        QAction *action = file->addAction(text);
+        action->setObjectName(name);
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, button, &QAbstractButton::click);
+    };
+    press(tr("&Load Settings from EFIS"), "actionLoadSettings", QKeySequence(Qt::Key_F5),
+          buttons.load);
+    press(tr("&Update Settings on EFIS"), "actionUpdateSettings",
+          QKeySequence(Qt::CTRL | Qt::Key_U), buttons.update);
+    press(tr("&Save Settings to EFIS"), "actionSaveSettings", QKeySequence(Qt::CTRL | Qt::Key_S),
+          buttons.save);
+    file->addSeparator();
     QAction *import_action = file->addAction(tr("Import Settings…"));
     import_action->setObjectName("actionImportSettings");
+    import_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    export_ = file->addAction(tr("Export Settings…"));
+    export_->setObjectName("actionExportSettings");
+    export_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     connect(export_, &QAction::triggered, this, [this] { exportSettings(); });
     connect(import_action, &QAction::triggered, this, [this] { importSettings(); });
+    file->addSeparator();
+    QAction *quit = file->addAction(tr("&Quit"));
+    quit->setObjectName("actionQuit");
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, window_, &QWidget::close);
     return file;
 }
 

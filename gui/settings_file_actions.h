@@ -16,6 +16,7 @@
 #include "settings_types.h"
 
 class EditGuard;
+class QAbstractButton;
 class QAction;
 class QMainWindow;
 class QMenu;
@@ -35,8 +36,16 @@ public:
     SettingsFileActions(QMainWindow *window, const SettingsSession &session, EditGuard *guard,
                         Form form);
 
-    // Adds the File menu to `bar`; the window may add its own actions to it.
-    QMenu *addMenu(QMenuBar *bar);
+    // The form's buttons that the File menu's keys press, as a person would.
+    struct Buttons {
+        QAbstractButton *load;
+        QAbstractButton *update;
+        QAbstractButton *save;
+    };
+    // Adds the File menu to `bar`: Load (F5), Update (Ctrl+U) and Save (Ctrl+S) press the
+    // form's buttons; Import (Ctrl+O), Export (Ctrl+E); Quit (Ctrl+Q) closes the window, which
+    // asks as closing does.
+    QMenu *addMenu(QMenuBar *bar, const Buttons &buttons);
     // The unit the files' header names; none until the window has its connection.
     void setConnection(UnitConnection *connection) { connection_ = connection; }
 

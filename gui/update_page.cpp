@@ -135,7 +135,9 @@ outcome::Words UpdatePage::prepare(const QString &path, outcome::Result *result)
     if (!w.connection->isConnected()) {
         return said(outcome::Result::NotConnected);
     }
-    const update_job::ImageStep image = update_job::checkImage(path);
+    // Read once, whole: the transfer sends these bytes, whatever happens to the file meanwhile.
+    image_ = update_job::checkImage(path);
+    const update_job::ImageStep &image = image_;
     if (!image.ok()) {
         w.ui->label_firmware_version->setText(tr("This file %1").arg(image.problem));
         return said(outcome::Result::ImageRefused, {path, image.problem},
@@ -182,7 +184,8 @@ bool UpdatePage::backUpFirst() {
                     tr("Export a backup of the unit's settings before updating its firmware?"),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, w.widget);
     box.setObjectName("backupBeforeUpdateBox");
-    box.setDefaultButton(QMessageBox::Yes);
+    // Both other answers go on to erase the unit's flash: Enter starts nothing.
+    box.setDefaultButton(QMessageBox::Cancel);
     const int answer = box.exec();
     if (answer == QMessageBox::No) {
         return true;
@@ -215,7 +218,7 @@ bool UpdatePage::backUpFirst() {
     return true;
 }
 
-outcome::Words UpdatePage::runTransfer(const QString &path, outcome::Result *result) {
+outcome::Words UpdatePage::runTransfer(outcome::Result *result) {
     update_job::Transfer done;
     {
         const InputBlocker blocker(
@@ -231,12 +234,14 @@ outcome::Words UpdatePage::runTransfer(const QString &path, outcome::Result *res
         clock.start();
         last_events_ms = 0;
         meter = TransferMeter();
-        done = update_job::transfer(w.connection->comms(), path, w.progress, &cancel_requested);
+        done = update_job::transfer(w.connection->comms(), image_.image, w.progress,
+                                    &cancel_requested);
         w.ui->pushButton_cancel_update->setEnabled(false);
         // The input held back during the transfer is delivered now, into the blocker.
         QCoreApplication::processEvents();
         running_ = false;
     }
+    image_ = update_job::ImageStep(); // the image's bytes are not kept past the transfer
     if (auto *reconnect = w.widget->findChild<QAction *>("actionReconnect")) {
         reconnect->setEnabled(true);
     }

@@ -61,7 +61,8 @@ public:
     outcome::Words prepare(const QString &path, outcome::Result *result);
     // The transfer, followed until it ends; the widgets are given back. UpdateCompleted,
     // UpdateFailed (its reason in the log line, and beside the status) or UpdateCancelled.
-    outcome::Words runTransfer(const QString &path, outcome::Result *result);
+    // The image sent is the one prepare() read and checked.
+    outcome::Words runTransfer(outcome::Result *result);
     // After "Firmware update process finished": the window closes when that was asked during
     // the transfer (true), else a completed update offers the reboot.
     bool finish(outcome::Result result);
@@ -97,6 +98,8 @@ private:
     QElapsedTimer clock;
     qint64 last_events_ms = 0;
     TransferMeter meter;
+    // The image prepare() read and checked, until its transfer has ended.
+    update_job::ImageStep image_;
     FwCancelFlag cancel_requested{false};
     bool close_after = false;
     QMessageBox *close_question = nullptr;

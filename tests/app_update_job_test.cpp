@@ -51,9 +51,8 @@ protected:
 
     update_job::Transfer transfer(const std::string &path) {
         update_job::Transfer done;
-        captureStdout([&] {
-            done = update_job::transfer(comms.get(), QString::fromStdString(path), {}, nullptr);
-        });
+        const update_job::ImageStep image = update_job::checkImage(QString::fromStdString(path));
+        captureStdout([&] { done = update_job::transfer(comms.get(), image.image, {}, nullptr); });
         return done;
     }
 
@@ -252,12 +251,14 @@ TEST_F(UpdateJobTest, AFailedTransferSaysWhy) {
     EXPECT_EQ(done.failure, update_job::TransferFailure::UnexpectedReply);
     EXPECT_GT(done.result.bytes_confirmed, 0u);
 
-    // The image cut short after its check.
+    // An image that did not pass its check: refused before anything is sent.
     sim::unit().clearFaults();
     const std::string cut = dir.write("cut.bin", fwtest::makeImage({2 * MX25_BLOCK_SIZE, 20000}));
     ASSERT_TRUE(QFile::resize(QString::fromStdString(cut), 30));
+    const std::size_t requests = sim::unit().received().size();
     done = transfer(cut);
     EXPECT_EQ(done.failure, update_job::TransferFailure::FileError);
+    EXPECT_EQ(sim::unit().received().size(), requests);
 
     // The unit pulled out during the payload.
     sim::unit().onlyFault(sim::Fault::on(sim::FaultKind::Unplug, CANMSG_WRITE_MX25, 9u));
