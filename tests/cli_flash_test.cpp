@@ -18,7 +18,7 @@
 #include <pthread.h>
 #include <thread>
 
-#include "after_update.h"
+#include "backup_file.h"
 #include "cli_run.h"
 #include "firmware_helpers.h"
 #include "settings_file.h"
@@ -139,26 +139,6 @@ TEST_F(CliFlash, AnotherUnitOrNoneAfterTheRebootFails) {
                          "0x12345678)"),
               std::string::npos)
         << r.err;
-
-    // A unit that never comes back: the wait ends at its time-out, or at once when stopped.
-    sim::reset();
-    sim::RebootBehaviour gone;
-    gone.never_returns = true;
-    sim::unit().setRebootBehaviour(gone);
-    auto comms = std::make_unique<CommsManager>();
-    bool rebooted = false;
-    captureStdout([&] {
-        rebooted = comms->establish_connection() && after_update::reboot_and_let_go(comms.get());
-    });
-    ASSERT_TRUE(rebooted);
-    const auto start = std::chrono::steady_clock::now();
-    const after_update::Look look = after_update::wait_for_unit(
-        comms, sim::SimUnit::DEFAULT_SERIAL, std::chrono::milliseconds(700), nullptr);
-    EXPECT_EQ(look.kind, after_update::Return::NotYet);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
-    FwCancelFlag stop{true};
-    EXPECT_EQ(after_update::wait_for_unit(comms, 1, std::chrono::hours(1), &stop).kind,
-              after_update::Return::NotYet);
 }
 
 TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
@@ -192,10 +172,10 @@ TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
 
 TEST(AfterUpdate, BackupNameSaysWhichAircraftUnitAndDay) {
     Settings_t record = sim::SimUnit::defaultSettings();
-    EXPECT_EQ(after_update::backup_file_name(record, 0x00AB12CDu, QDate(2026, 12, 8)),
+    EXPECT_EQ(backup_file::defaultName(record, 0x00AB12CDu, QDate(2026, 12, 8)),
               "G-ABCD-00AB12CD-2026-12-08.json");
     std::memset(record.registration, 0, sizeof(record.registration));
-    EXPECT_EQ(after_update::backup_file_name(record, after_update::NO_SERIAL, QDate(2026, 1, 2)),
+    EXPECT_EQ(backup_file::defaultName(record, backup_file::NO_SERIAL, QDate(2026, 1, 2)),
               "efis-settings-2026-01-02.json");
 }
 
