@@ -57,7 +57,7 @@ TEST_F(CliScripting, UnderJsonEveryFailureIsOneObjectOnStandardOutput) {
     ASSERT_EQ(cli({"export", file, "--serial", "0x12345678"}).status, CLI_OK);
     sim::reset();
     ASSERT_EQ(cli({"set", "vne=100", "--force"}).status, CLI_OK);
-    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    ASSERT_EQ(cli({"export", file, "--force"}).status, CLI_OK); // over the first
     r = cli({"--json", "check", file});
     EXPECT_EQ(r.status, CLI_USAGE);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
