@@ -12,7 +12,6 @@
 #include <QStringList>
 
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <cstdio>
 #include <fcntl.h>
@@ -27,6 +26,8 @@
 #include "firmware_image.h"
 #include "firmware_ops.h"
 #include "hid_access.h"
+#include "interrupt.h"
+#include "null_device.h"
 #include "settings_file.h"
 #include "settings_flows.h"
 #include "settings_rules.h"
@@ -73,38 +74,8 @@ const char *const USAGE =
     "file, 3 no unit found, 130 interrupted (SIGINT or SIGTERM: the exchange in flight\n"
     "ends first; a second Ctrl-C ends at once)\n";
 
-// Set by SIGINT or SIGTERM; read between exchanges.
+// Set by Ctrl-C, SIGTERM or closing the console; read between exchanges.
 FwCancelFlag interrupted{false};
-
-extern "C" void onInterrupt(int) {
-    interrupted.store(true);
-}
-
-// While it lives, SIGINT and SIGTERM set `interrupted` (once: the next one ends the program as
-// usual); the handlers of before are restored afterwards.
-class InterruptHandlers {
-public:
-    InterruptHandlers() {
-        interrupted.store(false);
-        struct sigaction action;
-        std::memset(&action, 0, sizeof(action));
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &saved_int_);
-        sigaction(SIGTERM, &action, &saved_term_);
-    }
-    ~InterruptHandlers() {
-        sigaction(SIGINT, &saved_int_, nullptr);
-        sigaction(SIGTERM, &saved_term_, nullptr);
-    }
-    InterruptHandlers(const InterruptHandlers &) = delete;
-    InterruptHandlers &operator=(const InterruptHandlers &) = delete;
-
-private:
-    struct sigaction saved_int_ {};
-    struct sigaction saved_term_ {};
-};
 
 // What a command that finds nothing to change says, rather than nothing at all.
 const char *const NO_DIFFERENCES = "no differences";
@@ -1157,8 +1128,9 @@ int efisCliMain(int argc, char *argv[]) {
     // own output and send those lines to standard error, or nowhere.
     std::fflush(stdout);
     const int saved_stdout = dup(STDOUT_FILENO);
-    const int sink =
-        parser.isSet(QStringLiteral("verbose")) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    const int sink = parser.isSet(QStringLiteral("verbose"))
+                         ? dup(STDERR_FILENO)
+                         : open(platform::NULL_DEVICE, O_WRONLY);
     Streams streams;
     streams.json = parser.isSet(QStringLiteral("json"));
     streams.out = saved_stdout >= 0 ? fdopen(dup(saved_stdout), "w") : nullptr;
@@ -1172,7 +1144,7 @@ int efisCliMain(int argc, char *argv[]) {
 
     int status;
     {
-        const InterruptHandlers handlers;
+        const platform::InterruptWatch handlers(interrupted);
         Cli cli(streams);
         status = cli.run(*found, positional, parser, preview_size);
     }

@@ -7,14 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#if defined(__linux__)
-#include <sys/prctl.h>
-#endif
+#include "image_file.h"
+#include "pause.h"
 
 namespace {
 
@@ -27,34 +22,6 @@ using wire::zeroedMessage;
 constexpr uint32_t CHUNK_SIZE = COMMS_MSG_DATA_LEN;
 // Pause after each confirmed payload packet.
 constexpr auto PACKET_PAUSE = std::chrono::microseconds(100);
-
-// While it lives, the calling thread's sleeps end as close to their time as the kernel can:
-// with the default timer slack of 50 us every 100 us pause lasts about 160 us, some four
-// seconds over a full image. The thread's own slack is restored afterwards. Elsewhere than
-// on Linux it does nothing.
-class ExactPauses {
-public:
-    ExactPauses() {
-#if defined(__linux__)
-        const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-        if (slack > 0 && prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0) {
-            saved_slack_ = static_cast<unsigned long>(slack);
-        }
-#endif
-    }
-    ~ExactPauses() {
-#if defined(__linux__)
-        if (saved_slack_ != 0) {
-            prctl(PR_SET_TIMERSLACK, saved_slack_, 0, 0, 0);
-        }
-#endif
-    }
-    ExactPauses(const ExactPauses &) = delete;
-    ExactPauses &operator=(const ExactPauses &) = delete;
-
-private:
-    unsigned long saved_slack_ = 0; // 0: nothing to restore
-};
 
 // Writes one piece of the payload and waits for the unit to confirm it; false, with the line
 // that says why, when it did not.
@@ -286,23 +253,7 @@ FwTransferResult stopCancelled(std::FILE *file, uint32_t total) {
 // regular file is taken: opening a named pipe would wait for a writer, perhaps for ever, and a
 // device such as /dev/zero never ends. A directory opens, and its header read fails.
 std::FILE *openImage(const char *path, const char **failure) {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *failure = std::strerror(errno);
-        return nullptr;
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
-        *failure = "not a regular file";
-        close(fd);
-        return nullptr;
-    }
-    std::FILE *file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        *failure = std::strerror(errno);
-        close(fd);
-    }
-    return file;
+    return platform::openRegularFile(path, failure);
 }
 
 } // namespace
@@ -473,7 +424,7 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
                 static_cast<unsigned>(encrypted_data_size));
     std::printf("send_fw: Starting firmware data transmission...\n");
 
-    const ExactPauses exact_pauses;
+    platform::ExactPauses exact_pauses;
     uint32_t total_bytes_sent = 0;
     uint32_t packet_count = 0;
     bool stopped_by_cancel = false;
@@ -528,7 +479,7 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
                             static_cast<unsigned>(encrypted_data_size),
                             static_cast<double>(percent));
             }
-            std::this_thread::sleep_for(PACKET_PAUSE);
+            exact_pauses.pause(PACKET_PAUSE);
         }
         if (failed) {
             break;
