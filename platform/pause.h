@@ -24,6 +24,10 @@ private:
     void *timer_ = nullptr;         // Windows: a high-resolution waitable timer
 };
 
+// Waits `ms` milliseconds, as a read of the unit's interface does for a reply: a signal that
+// arrives meanwhile ends the wait early (POSIX), and false says so.
+bool waitUnlessSignalled(int ms);
+
 } // namespace platform
 
 #endif // PLATFORM_PAUSE_H

@@ -1,6 +1,9 @@
 #include "pause.h"
 
+#include <cerrno>
 #include <thread>
+
+#include <poll.h>
 
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -29,6 +32,10 @@ ExactPauses::~ExactPauses() {
 
 void ExactPauses::pause(std::chrono::microseconds duration) {
     std::this_thread::sleep_for(duration);
+}
+
+bool waitUnlessSignalled(int ms) {
+    return !(::poll(nullptr, 0, ms) < 0 && errno == EINTR);
 }
 
 } // namespace platform

@@ -64,4 +64,10 @@ void ExactPauses::pause(std::chrono::microseconds duration) {
     }
 }
 
+bool waitUnlessSignalled(int ms) {
+    // No signal ends a wait on Windows: Ctrl-C runs its handler on a thread of its own.
+    Sleep(static_cast<DWORD>(ms > 0 ? ms : 0));
+    return true;
+}
+
 } // namespace platform
