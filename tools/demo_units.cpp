@@ -94,7 +94,13 @@ void setUpUnits(int count) {
 }
 
 QString statePath() {
+#if defined(Q_OS_WIN)
+    // Windows has no runtime folder of the user's (Qt names the home folder): the per-user
+    // application data folder, %LOCALAPPDATA%.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#else
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
     if (folder.isEmpty()) {
         folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     }
