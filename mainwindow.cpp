@@ -943,7 +943,7 @@ void MainWindow::setUpUpdatePage() {
     page.session = &session;
     page.load = [this] { loadConfigFromDevice(); };
     page.reboot = [this] { onRebootClicked(); };
-    page.mayRestartUnit = [this] { return mayLoseEdits(EditLoss::FirmwareUpdate); };
+    page.mayStart = [this] { return mayLoseEdits(EditLoss::FirmwareUpdate); };
     page.progress = [this](uint32_t current, uint32_t total, int phase) {
         fw_progress_callback(current, total, phase, this);
     };

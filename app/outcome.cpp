@@ -17,7 +17,7 @@ struct Row {
 
 // One row per result. %1, %2 ... are the arguments in order; a log text and a status text take
 // the same arguments.
-constexpr std::array<Row, 17> TABLE{{
+constexpr std::array<Row, 16> TABLE{{
     {Result::NoFileChosen, "No firmware file selected", "", Exit::Usage},
     {Result::NotConnected, "Device not connected. Please connect to device first.",
      "Firmware update failed: CommsManager not connected", Exit::NoUnit},
@@ -25,7 +25,6 @@ constexpr std::array<Row, 17> TABLE{{
      "Firmware file refused: %1 %2", Exit::Usage},
     {Result::BackupNotWritten, "Error: Could not write %1: %2",
      "Could not write settings file %1 : %2", Exit::Usage},
-    {Result::UpdateDeclined, "", "", Exit::Usage},
     {Result::UpdateNotStarted, "Firmware update not started", "", Exit::Usage},
     {Result::UpdateStarted, "Starting firmware update...", "Starting firmware update with file: %1",
      Exit::Ok},

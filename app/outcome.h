@@ -26,7 +26,6 @@ enum class Result {
     NotConnected,     // the update asked for without a unit
     ImageRefused,     // args: path, why (a phrase after the file's name)
     BackupNotWritten, // args: path, why
-    UpdateDeclined,   // the person kept the unit as it is rather than restart it: said already
     UpdateNotStarted, // the person declined to go on without a backup
     UpdateStarted,    // args: path
     UpdateCompleted,

@@ -144,10 +144,7 @@ outcome::Words UpdatePage::prepare(const QString &path, outcome::Result *result)
                     {outcome::quoted(path), outcome::quoted(image.problem)});
     }
     w.ui->label_firmware_version->setText(tr("Image version %1").arg(image.version));
-    if (!w.mayRestartUnit()) {
-        return said(outcome::Result::UpdateDeclined);
-    }
-    if (!backUpFirst()) {
+    if ((w.mayStart && !w.mayStart()) || !backUpFirst()) {
         return said(outcome::Result::UpdateNotStarted);
     }
     w.ui->pushButton_browse->setEnabled(false);

@@ -43,9 +43,8 @@ public:
         const SettingsSession *session = nullptr;
         std::function<void()> load;   // the load of the unit's settings into the form
         std::function<void()> reboot; // the reboot slot
-        // The question before the unit restarts with values it took but has not stored (true:
-        // go on).
-        std::function<bool()> mayRestartUnit;
+        // The window's question before an update (values sent but not stored): false stops it.
+        std::function<bool()> mayStart;
         // Each progress report of the transfer, for the window's bar and status.
         std::function<void(uint32_t current, uint32_t total, int phase)> progress;
         // The restore plan's values put into the form as edits, then Save.

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
 #include <cstdio>
@@ -40,17 +42,26 @@ int main(int argc, char *argv[]) {
     }
 
     const QString path = demo::statePath();
-    demo::setUpUnits(units);
     // One demo program at a time on the state: the second is refused, as on a real unit.
     QDir().mkpath(QFileInfo(path).absolutePath());
     platform::ExclusiveLock state_lock;
     if (sim::lockState(path.toStdString(), state_lock) ==
         platform::ExclusiveLock::Outcome::HeldByOther) {
         const UnitHolder holder = parse_holder(sim::stateHolder(path.toStdString()));
-        std::fprintf(stderr, "efis-cli-demo: %s: nothing sent\n",
-                     in_use_text(USB_HID, sim::unit().enumeration().front().path, holder).c_str());
+        const QString text = QStringLiteral("%1: nothing sent")
+                                 .arg(QString::fromStdString(in_use_text(
+                                     USB_HID, sim::unit().enumeration().front().path, holder)));
+        std::fprintf(stderr, "efis-cli-demo: %s\n", qPrintable(text));
+        // As efis-cli says a failure under --json.
+        if (words.contains(QStringLiteral("--json"))) {
+            QJsonObject o;
+            o.insert("error", text);
+            o.insert("exit", CLI_IN_USE);
+            std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+        }
         return CLI_IN_USE;
     }
+    demo::setUpUnits(units);
     demo::Loaded loaded;
     if (reset) {
         QFile::remove(path);

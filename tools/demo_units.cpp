@@ -6,12 +6,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
-#include "exclusive_lock.h"
 #include "sim_state.h"
 #include "sim_unit.h"
 
@@ -22,8 +20,6 @@ namespace {
 constexpr char MAGIC[8] = {'E', 'F', 'I', 'S', 'D', 'E', 'M', '1'};
 // A state file holds at most MAX_UNITS units of a few hundred bytes each.
 constexpr qint64 MAX_FILE_SIZE = 64 * 1024;
-// How long a demo waits for another that is reading or writing the file.
-constexpr auto LOCK_WAIT = std::chrono::seconds(5);
 
 // The file's units: each unit's state as sim::saveState wrote it.
 std::vector<std::vector<uint8_t>> readStates(const QString &path, const char *program) {
@@ -55,24 +51,6 @@ std::vector<std::vector<uint8_t>> readStates(const QString &path, const char *pr
     }
     return states;
 }
-
-// Holds the lock beside the state file while it is read or rewritten; without a lock folder
-// (or a lock file that cannot be made) the demo goes on unlocked rather than not at all.
-class StateLock {
-public:
-    explicit StateLock(const QString &path) {
-        const std::string lock_path =
-            QFile::encodeName(path + QStringLiteral(".lock")).toStdString();
-        const auto until = std::chrono::steady_clock::now() + LOCK_WAIT;
-        while (lock_.take(lock_path, true) == platform::ExclusiveLock::Outcome::HeldByOther &&
-               std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-
-private:
-    platform::ExclusiveLock lock_;
-};
 
 } // namespace
 
@@ -116,7 +94,13 @@ void setUpUnits(int count) {
 }
 
 QString statePath() {
+#if defined(Q_OS_WIN)
+    // Windows has no runtime folder of the user's (Qt names the home folder): the per-user
+    // application data folder, %LOCALAPPDATA%.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#else
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
     if (folder.isEmpty()) {
         folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     }
@@ -125,8 +109,6 @@ QString statePath() {
 
 Loaded loadUnits(const QString &path, const char *program) {
     Loaded loaded;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const StateLock lock(path);
     const std::vector<std::vector<uint8_t>> states = readStates(path, program);
     for (std::size_t i = 0; i < sim::units().size(); ++i) {
         if (i < states.size()) {
@@ -137,9 +119,24 @@ Loaded loadUnits(const QString &path, const char *program) {
     return loaded;
 }
 
+bool lockState(const QString &path, platform::ExclusiveLock *lock, std::chrono::milliseconds wait) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const platform::ExclusiveLock::Outcome outcome = sim::lockState(path.toStdString(), *lock);
+        if (outcome != platform::ExclusiveLock::Outcome::HeldByOther) {
+            // Without a lock file the demo goes on unlocked rather than not at all.
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 bool saveUnits(const QString &path, const Loaded &loaded, const char *program) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const StateLock lock(path);
     std::vector<std::vector<uint8_t>> states = readStates(path, program);
     bool changed = false;
     for (std::size_t i = 0; i < sim::units().size(); ++i) {

@@ -8,8 +8,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
+
+#include "exclusive_lock.h"
 
 namespace demo {
 
@@ -31,6 +34,11 @@ QString statePath();
 struct Loaded {
     std::vector<std::vector<uint8_t>> states; // by unit, as loaded (or fresh); none: write all
 };
+
+// Takes the state file's lock (the one every demo program honours), waiting up to `wait` for a
+// demo that holds it; false when it is still held then. The loads and saves below are made
+// while it is held.
+bool lockState(const QString &path, platform::ExclusiveLock *lock, std::chrono::milliseconds wait);
 
 // Loads the state of every unit the file holds; a missing file leaves fresh units. Messages
 // about a file that is not a demo state go to standard error, prefixed with `program`.

@@ -45,30 +45,31 @@ image="$EFIS_WORK/firmware.bin"
 "$image_bin" "$image" 200000 >/dev/null || failed "making the firmware image"
 start_unit ctrl-c --reply-delay-us 300
 stopped=0
-for moment in 0.05 0.4 1.2 2.5 4; do
+# Each moment counts from the line efis-cli prints once it runs the command (before it connects):
+# a signal before its handlers exist is the shell's business, not the tool's.
+for moment in 0 0.3 1 2.5 4; do
+    out="$EFIS_WORK/flash-$moment.out"
     err="$EFIS_WORK/flash-$moment.err"
-    "$cli_bin" flash "$image" --no-backup >"$EFIS_WORK/flash-$moment.out" 2>"$err" &
+    "$cli_bin" flash "$image" --no-backup >"$out" 2>"$err" &
     cli_pid=$!
+    wait_for_line "$out" '^image ' 30 "$cli_pid" || failed "efis-cli flash started"
     sleep "$moment"
     kill -INT "$cli_pid" 2>/dev/null
     rc=0
     wait "$cli_pid" || rc=$?
     where="$(sed -n 's/^efis-cli: interrupted //p' "$err" | head -n 1)"
     if [ "$rc" -eq 130 ] && [ -n "$where" ]; then
-        echo "Ctrl-C after $moment s: exit status 130, stopped $where"
+        echo "Ctrl-C $moment s into efis-cli flash: exit status 130, stopped $where"
         stopped=$((stopped + 1))
-    elif [ "$rc" -eq 0 ]; then
-        echo "Ctrl-C after $moment s: the flash had ended (exit status 0)"
     else
-        failed "Ctrl-C after $moment s: exit status $rc"
-        sed 's/^/  efis-cli: /' "$err"
+        failed "Ctrl-C $moment s into efis-cli flash: exit status $rc"
+        sed 's/^/  efis-cli: /' "$out" "$err"
     fi
     if grep -q "firmware update failed" "$err"; then
-        failed "Ctrl-C after $moment s: reported as a failed update"
+        failed "Ctrl-C $moment s into efis-cli flash: reported as a failed update"
     fi
 done
 stop_unit
 echo "figure: Ctrl-C during efis-cli flash: $stopped of 5 moments stopped between exchanges"
-[ "$stopped" -ge 3 ] || failed "at least three of the five moments fell within the flash"
 compare_clean_unit
 finish_check
