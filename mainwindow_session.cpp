@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include "form_binding.h"
+#include "form_binder.h"
 #include "settings_rules.h"
 
 namespace {

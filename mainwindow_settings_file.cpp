@@ -22,7 +22,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "form_binding.h"
+#include "form_binder.h"
 #include "settings_file.h"
 #include "settings_rules.h"
 
@@ -44,11 +44,7 @@ void MainWindow::setUpFileMenu() {
 }
 
 Settings_t MainWindow::formRecord() {
-    const Settings_t kept = session.record();
-    updateConfigFromUI();
-    const Settings_t form = session.record();
-    session.record() = kept;
-    return form;
+    return form->readBack(session.record());
 }
 
 bool MainWindow::exportSettings() {

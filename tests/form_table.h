@@ -41,7 +41,7 @@
 
 #include <QScrollArea>
 
-#include "form_binding.h"
+#include "form_binder.h"
 
 namespace form_table {
 
