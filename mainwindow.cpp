@@ -24,11 +24,14 @@
 
 #include "codecs.h"
 #include "firmware_ops.h"
+#include "fitting_form.h"
 #include "form_binder.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
+#include "preview_dock.h"
 #include "registration_prefix.h"
+#include "settings_file_actions.h"
 #include "settings_flows.h"
 
 void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
@@ -229,13 +232,24 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButton_cancel_update, &QPushButton::clicked, this,
             &MainWindow::onCancelUpdateClicked);
 
-    setUpFittingForm();
-    setUpFileMenu();
-    setUpEditMenu();
+    fitting_form = new FittingForm(this, *ui);
+    edit_guard = new EditGuard(this, ui->tab, session);
+    connect(edit_guard, &EditGuard::saveRequested, this, &MainWindow::onSaveClicked);
+    connect(edit_guard, &EditGuard::formReverted, this, [this] { updateUIFromConfig(); });
+    file_actions = new SettingsFileActions(
+        this, session, edit_guard,
+        {[this] { return formRecord(); }, [this](const Settings_t &r) { showAsEdits(r); }});
+    file_actions->addMenu(ui->menubar,
+                          {ui->pushButton_load, ui->pushButton_update, ui->pushButton_save});
+    edit_guard->addMenu(ui->menubar);
     setUpDeviceMenu();
+    file_actions->setConnection(connection);
     setUpAfterUpdate();
     addLogAndHelpMenus(this);
-    setUpPreview();
+    preview_dock = new PreviewDock([this] { return formRecord(); }, this);
+    preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
+    fitting_form->fitToScreen();
+    refreshEditState();
     // Whatever changes the settings session, the marks, the title and the preview follow.
     session.addListener([this] {
         refreshEditState();
@@ -260,7 +274,39 @@ MainWindow::~MainWindow() {
     delete ui;
 }
 
+// ---- the window's parts ------------------------------------------------------
+
+void MainWindow::refreshEditState() {
+    edit_guard->refresh();
+    file_actions->refresh();
+}
+
+bool MainWindow::mayLoseEdits(EditLoss loss) {
+    return edit_guard->mayLose(loss);
+}
+
+bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
+    return edit_guard->problemsAccepted(record);
+}
+
+void MainWindow::refreshPreview() {
+    fitting_form->showSliderValues();
+    if (preview_dock != nullptr) {
+        preview_dock->refresh();
+    }
+}
+
+bool MainWindow::backupBeforeUpdate() {
+    const SettingsFileActions::Backup backup = file_actions->backupBeforeUpdate();
+    update_backup = backup.settings;
+    return backup.go_on;
+}
+
 // ---- settings to form and back ----------------------------------------------
+
+Settings_t MainWindow::formRecord() {
+    return form->readBack(session.record());
+}
 
 void MainWindow::showAsEdits(const Settings_t &record) {
     const Settings_t previous = session.record();
@@ -338,7 +384,7 @@ void MainWindow::loadConfigFromDevice() {
         break;
     }
 
-    if (!result.crc_matches) {
+    if (!result.crc_matches && !result.erased) {
         qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
                  << "Stored=" << QString::number(session.unitChecksum(), 16);
         ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
@@ -349,7 +395,11 @@ void MainWindow::loadConfigFromDevice() {
     record_crc_matches = result.crc_matches;
 
     // A mismatch stays on the status bar: the values shown are not what the unit stored.
-    if (result.crc_matches) {
+    if (result.erased) {
+        // Not a failure: the unit holds no record, and a save writes one.
+        qDebug() << "The unit's settings record is erased";
+        ui->statusbar->showMessage(QString::fromLatin1(ERASED_RECORD_TEXT), 0);
+    } else if (result.crc_matches) {
         ui->statusbar->showMessage("Configuration successfully loaded from device", 0);
     }
 }
@@ -672,7 +722,8 @@ void MainWindow::onStartUpdateClicked() {
         qDebug() << "Firmware update failed: CommsManager not connected";
         return;
     }
-    if (!checkFirmwareFile(true) || !backupBeforeUpdate()) {
+    FirmwareImage image;
+    if (!checkFirmwareFile(true, &image) || !backupBeforeUpdate()) {
         return;
     }
 
@@ -683,7 +734,6 @@ void MainWindow::onStartUpdateClicked() {
     ui->statusbar->showMessage("Starting firmware update...", 0);
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
-    const QByteArray path = firmwareFilePath.toLocal8Bit();
     FwTransferResult result;
     {
         const InputBlocker blocker(
@@ -698,8 +748,8 @@ void MainWindow::onStartUpdateClicked() {
         last_events_ms = 0;
         upload_start_ms = -1;
         upload_start_bytes = 0;
-        result = send_fw_cancellable(comms, path.constData(), fw_progress_callback, this,
-                                     &cancel_update);
+        // The image as read and checked above: a file rewritten meanwhile changes nothing sent.
+        result = send_fw_image(comms, image, fw_progress_callback, this, &cancel_update);
         ui->pushButton_cancel_update->setEnabled(false);
         // The input held back during the transfer is delivered now, into the blocker.
         QCoreApplication::processEvents();
@@ -837,7 +887,11 @@ bool MainWindow::openUnit() {
 void MainWindow::showConnection(bool connected) {
     if (!connected) {
         const USBHID *usb = comms->getUSBHID();
-        if (usb != nullptr && usb->openRefused()) {
+        std::string in_use;
+        if (comms->unitInUse(&in_use)) {
+            // Another program holds the unit: nothing was sent, and the poll takes it when free.
+            ui->statusbar->showMessage(QString::fromStdString(in_use), 0);
+        } else if (usb != nullptr && usb->openRefused()) {
             // The unit is plugged in but could not be opened: name the cause and the remedy.
             const std::string text = hidAccessStatus(usb->refusedPath(), usb->refusedError());
             ui->statusbar->showMessage(QString::fromStdString(text), 0);

@@ -17,6 +17,7 @@
 
 #include "after_update.h"
 #include "comms.h"
+#include "edit_guard.h"
 #include "discovery.h"
 #include "firmware_ops.h"
 #include "unit_connection.h"
@@ -26,8 +27,9 @@
 #include "settings_types.h"
 
 QT_BEGIN_NAMESPACE
-class DisplayPreviewPanel;
+class FittingForm;
 class FormBinder;
+class PreviewDock;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -36,6 +38,7 @@ class QMessageBox;
 class QPushButton;
 class QTimer;
 class QRadioButton;
+class SettingsFileActions;
 
 namespace Ui {
 class MainWindow;
@@ -67,7 +70,7 @@ public:
 
     // What a person is about to do that would lose the form's edits (or, for a restart, the
     // values the unit took but has not stored).
-    enum class EditLoss { Close, Load, Import, Reboot, Reconnect, OtherUnit };
+    using EditLoss = EditGuard::Loss;
 
 protected:
     // While a firmware update runs the window stays open: closing it would delete the comms
@@ -124,14 +127,9 @@ private:
     friend class MainWindowTestPeer; // the window tests reach the private steps
 
     void updateUIFromConfig();
-    // The edit session in the window: the Edit menu; the marks, the title's marker and the
-    // actions that depend on what is edited or read; Revert; the question before edits are lost
-    // (true: go on); the warning before contradicting settings are sent (true: send anyway).
-    void setUpEditMenu();
-    // The form inside a scroll area, the sliders' values beside them and the Tab order.
-    void setUpFittingForm();
+    // The window's parts: the edit guard (marks, title, Revert, the questions before edits are
+    // lost or contradicting settings are sent), the settings files, the preview. These ask them.
     void refreshEditState();
-    void revertEdits();
     bool mayLoseEdits(EditLoss loss);
     bool settingsProblemsAccepted(const Settings_t &record);
     // Refreshes the edit state when a flow ends, by whichever return.
@@ -167,22 +165,11 @@ private:
     // every 50 ms, a pass of the event loop without user input (repaints, the desktop's
     // liveness pings).
     void followTransfer(uint32_t current, uint32_t total, int phase);
-    // Settings files: the File menu, the form's values as a record, export (true when
-    // written), import after the user confirmed the differences, and the backup offered before
-    // a firmware update (false when the update should not start).
-    void setUpFileMenu();
-    // The display preview beside the settings, drawn from the form's values; refreshPreview
-    // has it drawn again after an edit or a fill of the form.
-    void setUpPreview();
+    // The display preview draws the form's values again after an edit or a fill of the form.
     void refreshPreview();
+    // The form's values as a record; the session's record stays as it is.
     Settings_t formRecord();
-    bool exportSettings();
-    void importSettings();
-    bool confirmImport(const std::vector<settings_file::Difference> &differences,
-                       const QStringList &notes, const QString &file_name);
-    // What the import preview says beyond the differences: a file from another unit, values the
-    // form cannot show exactly, and settings that contradict each other.
-    QStringList importNotes(const Settings_t &from_file, const settings_file::UnitHeader &header);
+    // The backup offered before a firmware update (false when the update should not start).
     bool backupBeforeUpdate();
     // The firmware tab beyond the transfer itself (mainwindow_firmware.cpp): the chosen file's
     // check and version; the input the transfer lets through (the cancel button and the
@@ -191,7 +178,9 @@ private:
     // settings with the backup taken before the update.
     void setUpAfterUpdate();
     void onCancelUpdateClicked();
-    bool checkFirmwareFile(bool starting);
+    // Reads the chosen file once, whole, and checks it; the image read is kept in `image` (when
+    // given) for the transfer, which sends exactly what was checked.
+    bool checkFirmwareFile(bool starting, FirmwareImage *image = nullptr);
     bool takenDuringTransfer(const QObject *target) const;
     void askToCancelOnClose();
     void endTransfer(const FwTransferResult &result);
@@ -220,9 +209,11 @@ private:
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
-    QAction *revert_action = nullptr;
-    QAction *export_action = nullptr;
-    DisplayPreviewPanel *display_preview = nullptr;
+    // The window's parts, children of the window.
+    FittingForm *fitting_form = nullptr;
+    EditGuard *edit_guard = nullptr;
+    SettingsFileActions *file_actions = nullptr;
+    PreviewDock *preview_dock = nullptr;
     // Owns the comms manager (`comms` points to it for the window's life), the poll and the
     // connection's state.
     UnitConnection *connection = nullptr;

@@ -60,9 +60,13 @@ void MainWindow::setUpAfterUpdate() {
     });
 }
 
-bool MainWindow::checkFirmwareFile(bool starting) {
+bool MainWindow::checkFirmwareFile(bool starting, FirmwareImage *image) {
     const QByteArray path = firmwareFilePath.toLocal8Bit();
-    const ImageCheck check = check_firmware_image(path.constData());
+    FirmwareImage read = read_firmware_image(path.constData());
+    const ImageCheck check = read.check;
+    if (image != nullptr) {
+        *image = std::move(read);
+    }
     if (check.ok()) {
         ui->label_firmware_version->setText(
             tr("Image version %1").arg(QString::fromStdString(image_version_text(check.header))));

@@ -1,5 +1,7 @@
 #include "cli_commands.h"
 
+#include "cli_handlers.h"
+
 namespace cli {
 
 const QList<OptionSpec> &globalOptions() {
@@ -32,24 +34,89 @@ const QList<OptionSpec> &commandOptions() {
 const QList<CommandSpec> &commands() {
     // Every command that talks to a unit can be told which one.
     static const QStringList unit = {"serial", "device", "can"};
-    // One command a line: name, fewest and most arguments, loads first, its options.
+    // Each command: its name and usage lines; fewest and most arguments; how far the unit is
+    // reached; whether it draws; its options; its handler; what runs before the unit is reached;
+    // what it says when the unit goes away.
     // clang-format off
     static const QList<CommandSpec> list = {
-        {"devices", 0, 0, false, {"can"}},
-        {"info", 0, 0, true, unit},
-        {"get", 0, -1, true, unit},
-        {"set", 1, -1, true, unit + QStringList{"save", "force"}},
-        {"save", 0, 0, true, unit},
-        {"export", 1, 1, true, unit},
-        {"import", 1, 1, true, unit + QStringList{"dry-run", "force"}},
-        {"diff", 1, 1, true, unit},
-        {"flash", 1, 1, false, unit + QStringList{"backup", "no-backup", "reboot", "restore-settings"}},
-        {"reboot", 0, 0, false, unit},
-        {"check", 0, 1, false, unit},
-        {"preview", 1, 1, true, unit + QStringList{"from", "size"}},
+        {"devices",
+         "  devices                 every unit present: serial number, interface, path\n",
+         0, 0, Reach::Nothing, false, {"can"}, runDevices},
+        {"info",
+         "  info                    serial number, record header and the checksum check\n",
+         0, 0, Reach::Settings, false, unit, runInfo},
+        {"get",
+         "  get [FIELD...]          the settings (all, or the fields named)\n",
+         0, -1, Reach::Settings, false, unit, runGet},
+        {"set",
+         "  set FIELD=VALUE... [--save] [--force]\n"
+         "                          sends the values; --save stores the settings afterwards\n",
+         1, -1, Reach::Settings, false, unit + QStringList{"save", "force"}, runSet},
+        {"save",
+         "  save                    stores the unit's settings in its non-volatile memory\n",
+         0, 0, Reach::Settings, false, unit, runSave},
+        {"export",
+         "  export FILE             writes the unit's settings to a settings file\n",
+         1, 1, Reach::Settings, false, unit, runExport},
+        {"import",
+         "  import FILE [--dry-run] [--force]\n"
+         "                          shows what the file changes, sends it and stores\n",
+         1, 1, Reach::Settings, false, unit + QStringList{"dry-run", "force"}, runImport,
+         readComparedFile},
+        {"diff",
+         "  diff FILE               shows what the file would change\n",
+         1, 1, Reach::Settings, false, unit, runDiff, readComparedFile},
+        {"flash",
+         "  flash IMAGE [--backup FILE | --no-backup] [--reboot] [--restore-settings]\n"
+         "                          checks the image, backs up the unit's settings (to FILE, or\n"
+         "                          to a name from registration, serial number and date),\n"
+         "                          then writes the image into the unit's flash; --reboot then\n"
+         "                          starts the new firmware, waits up to 60 s for the same unit\n"
+         "                          and compares its settings with the backup;\n"
+         "                          --restore-settings (--reboot implied) also sends and stores\n"
+         "                          the backup's values where they differ\n",
+         1, 1, Reach::Unit, false,
+         unit + QStringList{"backup", "no-backup", "reboot", "restore-settings"}, runFlash,
+         checkFlashRequest, flashLost},
+        {"reboot",
+         "  reboot                  sends the unit its reboot command\n",
+         0, 0, Reach::Unit, false, unit, runReboot},
+        {"check",
+         "  check [FILE]            lists the settings that contradict each other, on the unit or\n"
+         "                          in the file\n"
+         "set and import refuse settings that contradict each other (exit 2, nothing sent) unless\n"
+         "--force; check exits 2 when it lists a problem.\n",
+         0, 1, Reach::Nothing, false, unit, runCheck},
+        {"preview",
+         "  preview FILE.png [--from SETTINGS.json] [--size WIDTHxHEIGHT]\n"
+         "                          draws how the unit's settings (or the file's) read on its\n"
+         "                          display, as a PNG image (800x600 unless --size)\n",
+         1, 1, Reach::Settings, true, unit + QStringList{"from", "size"}, runPreview,
+         previewWithoutUnit},
     };
     // clang-format on
     return list;
+}
+
+QByteArray usageText() {
+    QByteArray text =
+        "usage: efis-cli [--json] [--verbose] COMMAND [ARGUMENTS] [--serial N | --device PATH]\n"
+        "                [--can IFACE]\n"
+        "commands:\n";
+    for (const CommandSpec &command : commands()) {
+        text += command.usage;
+    }
+    text +=
+        "With more than one unit present, --serial (0x12345678 or decimal) or --device (a path\n"
+        "that devices lists) chooses one; --can names the CAN FD interface (default can0).\n"
+        "FIELD is a settings file key (efis-cli get lists them); VALUE is a number, or a text\n"
+        "(quote a text that reads as a number: registration='\"123\"').\n"
+        "With --json, a failure is one object on standard output: {\"error\": ..., \"exit\": N}.\n"
+        "exit status: 0 done, 1 the unit refused or an exchange failed, 2 bad usage or a bad\n"
+        "file, 3 no unit found, 4 the unit is in use by another program (nothing sent),\n"
+        "130 interrupted (SIGINT or SIGTERM: the exchange in flight ends first; a second\n"
+        "Ctrl-C ends at once)\n";
+    return text;
 }
 
 const CommandSpec *findCommand(const QString &name) {

@@ -1,8 +1,9 @@
 #ifndef CLI_COMMANDS_H
 #define CLI_COMMANDS_H
 
-// efis-cli's commands and the options each one takes. An option that a command does not
-// take is bad usage, refused before anything is sent: a script that writes
+// efis-cli's commands: one table that gives each command its arguments, the options it takes,
+// how far it reaches the unit before it runs, and the function that runs it. An option that a
+// command does not take is bad usage, refused before anything is sent: a script that writes
 // `set vne=100 --dry-run` must not change the unit it meant only to look at.
 
 #include <QCommandLineOption>
@@ -11,7 +12,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace cli {
+
+class Context;
+struct CommandSpec;
 
 // One option of the command line, by its long name.
 struct OptionSpec {
@@ -20,16 +26,45 @@ struct OptionSpec {
     const char *description;
 };
 
-// One command: its name, how many arguments it takes, whether it reads the unit's
-// settings before it runs, and the options it takes beyond those every command takes.
-struct CommandSpec {
-    const char *name;
-    int min_args;
-    int max_args; // -1: any number
-    bool loads;
-    QStringList options;
+// One command as typed: which one, its arguments, and the whole parsed line for its options.
+struct Invocation {
+    const CommandSpec &command;
+    QStringList args;
+    const QCommandLineParser &parser;
 };
 
+// How far the unit is reached before a command's handler runs.
+enum class Reach {
+    Nothing,  // the handler reaches what it needs itself (a list of units, a file or a unit)
+    Unit,     // connected to the chosen unit
+    Settings, // connected, and the unit's settings read whole
+};
+
+// Runs a command; returns its exit status.
+using Handler = int (*)(Context &, const Invocation &);
+// Runs before the unit is reached: an exit status ends the command there (a file that cannot be
+// taken, or a command that needs no unit after all); nothing lets it go on to the unit.
+using BeforeUnit = std::optional<int> (*)(Context &, const Invocation &);
+// What to say when the unit went away during the command, in place of the general line.
+using LostText = QString (*)(const Context &);
+
+// One command, with what it takes and what runs it.
+struct CommandSpec {
+    const char *name;
+    const char *usage; // its lines of the usage text
+    int min_args;
+    int max_args; // -1: any number
+    Reach reach;
+    bool draws;          // needs a GUI application: it draws text, whose fonts only that provides
+    QStringList options; // beyond those every command takes
+    Handler run;
+    BeforeUnit before = nullptr;
+    LostText lost = nullptr;
+};
+
+// The usage text: the command line's shape, each command's lines in the table's order, the
+// choice of a unit and the exit statuses.
+QByteArray usageText();
 // Options every command takes (--json, --verbose, --help).
 const QList<OptionSpec> &globalOptions();
 // Options that only some commands take; which ones, commands() says.

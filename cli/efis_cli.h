@@ -12,6 +12,7 @@ enum CliExit {
     CLI_UNIT_FAILED = 1,  // the unit refused or an exchange failed
     CLI_USAGE = 2,        // bad usage or a bad file
     CLI_NO_UNIT = 3,      // no unit found
+    CLI_IN_USE = 4,       // another program of the tool holds the unit: nothing was sent
     CLI_INTERRUPTED = 130 // SIGINT or SIGTERM: stopped after the exchange in flight
 };
 

@@ -20,6 +20,14 @@ COMMS_MSG_t serialNumberRequest(COMM_INTERFACE_t iface) {
     return request;
 }
 
+// A unit whose serial number was never written (or was erased) answers with 0xFFFFFFFF: it is
+// there and answers, and is worked with like any other.
+void printIfErased(uint32_t serial) {
+    if (serial == ERASED_SERIAL) {
+        std::printf("The unit's serial number is erased (0xFFFFFFFF)\n");
+    }
+}
+
 void printDiscarded(const COMMS_MSG_t &msg) {
     std::printf("Discarded stale message (canID=0x%08X, len=%d)\n",
                 static_cast<unsigned>(msg.can_ID), msg.msg_len);
@@ -109,18 +117,25 @@ bool CommsManager::establish_connection() {
         if (usbHid != nullptr && usbHid->connect(vendor_id, product_id, unit_choice.usb_path)) {
             markInStep(USB_HID);
             std::printf("USB HID device connected, verifying with serial number request...\n");
-            const uint32_t serial = get_serialnumber(this, USB_HID);
-            if (serial == 0xFFFFFFFFu) {
+            uint32_t serial = 0xFFFFFFFFu;
+            if (!get_serialnumber_checked(this, USB_HID, &serial)) {
                 std::printf("Failed to get serial number from USB HID device - disconnecting\n");
                 usbHid->disconnect();
             } else {
                 usb_confirmed = true;
                 serials[USB_HID] = serial;
+                usbHid->noteSerial(serial);
                 std::printf("Successfully connected to USB HID device! Serial number: 0x%08X\n",
                             static_cast<unsigned>(serial));
+                printIfErased(serial);
             }
         } else {
             std::printf("Failed to connect to USB HID device\n");
+            if (usbHid != nullptr && usbHid->inUse()) {
+                std::printf(
+                    "%s\n",
+                    in_use_text(USB_HID, usbHid->inUsePath(), usbHid->inUseHolder()).c_str());
+            }
         }
     }
 
@@ -129,18 +144,24 @@ bool CommsManager::establish_connection() {
         std::printf("Attempting to connect to CAN FD interface: %s\n", interface_name.c_str());
         if (connectCANFD(interface_name)) {
             std::printf("CAN FD interface connected, verifying with serial number request...\n");
-            const uint32_t serial = get_serialnumber(this, CAN_FD);
-            if (serial == 0xFFFFFFFFu) {
+            uint32_t serial = 0xFFFFFFFFu;
+            if (!get_serialnumber_checked(this, CAN_FD, &serial)) {
                 std::printf("Failed to get serial number from CAN FD interface - disconnecting\n");
                 canFd->disconnect();
             } else {
                 canfd_confirmed = true;
                 serials[CAN_FD] = serial;
+                canFd->noteSerial(serial);
                 std::printf("Successfully connected to CAN FD interface! Serial number: 0x%08X\n",
                             static_cast<unsigned>(serial));
+                printIfErased(serial);
             }
         } else {
             std::printf("Failed to connect to CAN FD interface\n");
+            if (canFd != nullptr && canFd->inUse()) {
+                std::printf("%s\n",
+                            in_use_text(CAN_FD, canFd->inUseName(), canFd->inUseHolder()).c_str());
+            }
         }
     }
 
@@ -344,6 +365,21 @@ bool CommsManager::checkPresent() {
     return isConnected();
 }
 
+bool CommsManager::unitInUse(std::string *text) const {
+    std::string found;
+    if (usbHid != nullptr && usbHid->inUse()) {
+        found = in_use_text(USB_HID, usbHid->inUsePath(), usbHid->inUseHolder());
+    } else if (canFd != nullptr && canFd->inUse()) {
+        found = in_use_text(CAN_FD, canFd->inUseName(), canFd->inUseHolder());
+    } else {
+        return false;
+    }
+    if (text != nullptr) {
+        *text = found;
+    }
+    return true;
+}
+
 bool CommsManager::isConnected() const {
     return (usbHid != nullptr && usbHid->isConnected()) ||
            (canFd != nullptr && canFd->isConnected());
@@ -362,8 +398,13 @@ COMM_INTERFACE_t CommsManager::getActiveInterface() const {
 // ---- serial number ------------------------------------------------------------
 
 uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
+    uint32_t serial = 0xFFFFFFFFu;
+    return get_serialnumber_checked(comms, iface, &serial) ? serial : 0xFFFFFFFFu;
+}
+
+bool get_serialnumber_checked(CommsManager *comms, COMM_INTERFACE_t iface, uint32_t *serial) {
     if (comms == nullptr) {
-        return 0xFFFFFFFFu;
+        return false;
     }
     const COMMS_MSG_t request = serialNumberRequest(iface);
 
@@ -373,20 +414,20 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
     int written;
     if (iface == CAN_FD) {
         if (can == nullptr || !can->isConnected()) {
-            return 0xFFFFFFFFu;
+            return false;
         }
         written = comms->bringInStep(iface) ? can->write(request) : -1;
     } else if (iface == USB_HID) {
         if (usb == nullptr || !usb->isConnected()) {
-            return 0xFFFFFFFFu;
+            return false;
         }
         written = comms->bringInStep(iface) ? usb->write(request) : -1;
     } else {
-        return 0xFFFFFFFFu;
+        return false;
     }
     if (written <= 0) {
         std::printf("get_serialnumber: Failed to send message to device.\n");
-        return 0xFFFFFFFFu;
+        return false;
     }
 
     COMMS_MSG_t reply = zeroedMessage();
@@ -394,24 +435,28 @@ uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface) {
     if (received == 0) {
         comms->noteMissedReply(iface, true);
         std::printf("get_serialnumber: No response received from device (timeout or no data).\n");
-        return 0xFFFFFFFFu;
+        return false;
     }
     if (received < 0) {
         std::printf("get_serialnumber: Error reading response from device.\n");
-        return 0xFFFFFFFFu;
+        return false;
     }
     if (reply.can_ID != CANMSG_WHOAMI || reply.msg_len != 8) {
         std::printf("get_serialnumber: Invalid response format (canID=0x%08X, len=%d)\n",
                     static_cast<unsigned>(reply.can_ID), reply.msg_len);
-        return 0xFFFFFFFFu;
+        return false;
     }
     if (!isSerialNumberReply(reply)) {
         std::printf("get_serialnumber: Invalid header bytes in response.\n");
-        return 0xFFFFFFFFu;
+        return false;
     }
     // Sent most significant byte first, unlike the other values on the link.
-    return static_cast<uint32_t>(reply.data[4]) << 24 | static_cast<uint32_t>(reply.data[5]) << 16 |
-           static_cast<uint32_t>(reply.data[6]) << 8 | static_cast<uint32_t>(reply.data[7]);
+    if (serial != nullptr) {
+        *serial = static_cast<uint32_t>(reply.data[4]) << 24 |
+                  static_cast<uint32_t>(reply.data[5]) << 16 |
+                  static_cast<uint32_t>(reply.data[6]) << 8 | static_cast<uint32_t>(reply.data[7]);
+    }
+    return true;
 }
 
 // ---- settings protocol --------------------------------------------------------

@@ -46,7 +46,8 @@ public:
     void choose(const UnitChoice &choice) { unit_choice = choice; }
     const UnitChoice &choice() const { return unit_choice; }
     // The serial number the unit confirmed on `iface` at the last establish_connection, while
-    // that interface is connected; 0xFFFFFFFF otherwise.
+    // that interface is connected; 0xFFFFFFFF otherwise (and for a unit whose serial number is
+    // erased, which is connected all the same).
     uint32_t confirmedSerial(COMM_INTERFACE_t iface) const;
     // True when a connected interface was lost since the last establish_connection: its
     // device vanished, or the unit stopped answering (a resynchronisation after a missed
@@ -57,6 +58,10 @@ public:
     // flag; nothing is sent). An interface that is gone is closed and counts as lost. True
     // while at least one interface stays connected.
     bool checkPresent();
+
+    // True when the last establish_connection found an interface held by another program of
+    // the tool (nothing was sent on it), with the line that says which and who holds it.
+    bool unitInUse(std::string *text = nullptr) const;
 
     // Discards replies that arrived too late for their own exchange, then sends.
     int write(const COMMS_MSG_t &msg);
@@ -100,8 +105,13 @@ private:
     bool link_lost = false;
 };
 
-// The unit's serial number, 0xFFFFFFFF on any failure.
+// The unit's serial number, 0xFFFFFFFF on any failure (and for a unit whose serial number is
+// erased: use get_serialnumber_checked where that matters).
 uint32_t get_serialnumber(CommsManager *comms, COMM_INTERFACE_t iface);
+// The same exchange; true with *serial set when the unit answered, whatever the number.
+bool get_serialnumber_checked(CommsManager *comms, COMM_INTERFACE_t iface, uint32_t *serial);
+// The serial number of a unit whose number was never written or was erased.
+inline constexpr uint32_t ERASED_SERIAL = 0xFFFFFFFFu;
 
 // One field's value, 0xFFFFFFFF on any failure (indistinguishable from a field
 // that holds 0xFFFFFFFF: use get_value_checked where that matters).

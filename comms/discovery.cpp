@@ -22,17 +22,30 @@ std::vector<UnitInterface> list_unit_interfaces(const std::string &can_interface
 
 namespace {
 
-// The serial number of the unit behind one interface, on a link of its own.
-uint32_t askSerial(const UnitInterface &unit) {
+// The serial number of the unit behind one interface, on a link of its own; an interface that
+// another program holds is not asked.
+void askSerial(UnitInterface *unit) {
     CommsManager probe;
-    if (unit.iface == USB_HID) {
-        if (!probe.getUSBHID()->connect(vendor_id, product_id, unit.path)) {
-            return 0xFFFFFFFFu;
-        }
-    } else if (!probe.connectCANFD(unit.path)) {
-        return 0xFFFFFFFFu;
+    const bool open = unit->iface == USB_HID
+                          ? probe.getUSBHID()->connect(vendor_id, product_id, unit->path)
+                          : probe.connectCANFD(unit->path);
+    if (open) {
+        uint32_t serial = 0xFFFFFFFFu;
+        unit->serial_erased =
+            get_serialnumber_checked(&probe, unit->iface, &serial) && serial == ERASED_SERIAL;
+        unit->serial = serial;
+        return;
     }
-    return get_serialnumber(&probe, unit.iface);
+    const USBHID *usb = probe.getUSBHID();
+    const CANFD *can = probe.getCANFD();
+    if (unit->iface == USB_HID && usb->inUse()) {
+        unit->in_use = true;
+        unit->holder = usb->inUseHolder();
+    } else if (unit->iface == CAN_FD && can->inUse()) {
+        unit->in_use = true;
+        unit->holder = can->inUseHolder();
+    }
+    unit->serial = unit->in_use ? unit->holder.serial : 0xFFFFFFFFu;
 }
 
 } // namespace
@@ -54,7 +67,7 @@ std::vector<UnitInterface> discover_units(const std::string &can_interface, Comm
                 continue;
             }
         }
-        unit.serial = askSerial(unit);
+        askSerial(&unit);
     }
     return found;
 }
@@ -91,6 +104,17 @@ const char *interface_name(COMM_INTERFACE_t iface) {
 std::string describe_unit(const UnitInterface &unit) {
     char serial[16];
     std::snprintf(serial, sizeof(serial), "0x%08X", static_cast<unsigned>(unit.serial));
-    return std::string("EFIS ") + (unit.answered() ? serial : "(not answering)") + " - " +
-           (unit.iface == CAN_FD ? "CAN FD " : "USB ") + unit.path;
+    const char *unknown = unit.in_use          ? "(serial number not known)"
+                          : unit.serial_erased ? "(serial number erased)"
+                                               : "(not answering)";
+    std::string text = std::string("EFIS ") + (unit.answered() ? serial : unknown) + " - " +
+                       (unit.iface == CAN_FD ? "CAN FD " : "USB ") + unit.path;
+    if (unit.in_use) {
+        std::string by = unit.holder.program;
+        if (unit.holder.pid != 0) {
+            by += (by.empty() ? "process " : ", process ") + std::to_string(unit.holder.pid);
+        }
+        text += " - in use by " + (by.empty() ? std::string("another program") : by);
+    }
+    return text;
 }

@@ -17,6 +17,12 @@ struct UnitInterface {
     COMM_INTERFACE_t iface = USB_HID;
     std::string path;              // USB HID: the device path; CAN FD: the interface name
     uint32_t serial = 0xFFFFFFFFu; // as the serial-number exchange read it; 0xFFFFFFFF: no answer
+    // Held by another program of the tool: not asked (nothing is sent to it); the serial number
+    // is the one its holder named, when it did.
+    bool in_use = false;
+    UnitHolder holder;
+    // It answered with the serial number 0xFFFFFFFF: never written, or erased.
+    bool serial_erased = false;
     bool answered() const { return serial != 0xFFFFFFFFu; }
 };
 
@@ -38,7 +44,9 @@ std::size_t count_units(const std::vector<UnitInterface> &interfaces);
 UnitChoice choice_for(const UnitInterface &unit);
 
 // "EFIS 0x12345678 - USB /dev/hidraw3", "EFIS 0x12345678 - CAN FD can0"; for an interface
-// that did not answer, "EFIS (not answering) - USB /dev/hidraw4".
+// that did not answer, "EFIS (not answering) - USB /dev/hidraw4"; for one another program holds,
+// "EFIS 0x12345678 - USB /dev/hidraw3 - in use by efis-cli, process 4242" (the serial number as
+// "(serial number not known)" when its holder did not name it).
 std::string describe_unit(const UnitInterface &unit);
 // The interface's name: "USB HID" or "CAN FD".
 const char *interface_name(COMM_INTERFACE_t iface);

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "mem_layout.h"
 #include "wire.h"
@@ -38,33 +40,90 @@ uint64_t imageBytes(const firmware_header_t &h) {
 
 } // namespace
 
-ImageCheck check_firmware_image(const char *path) {
-    ImageCheck check;
+ImageFile read_image_file(const char *path) {
+    ImageFile file;
     if (path == nullptr) {
-        check.error = EINVAL;
-        return check;
+        file.error = EINVAL;
+        return file;
     }
-    errno = 0;
-    std::FILE *file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        check.error = errno;
-        return check;
+    // Without waiting: opening a named pipe would wait for a writer, perhaps for ever.
+    int fd;
+    do {
+        fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        file.error = errno;
+        return file;
     }
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+        close(fd);
+        file.outcome = ImageRead::NotAFile;
+        return file;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        close(fd);
+        file.folder = true;
+        file.outcome = ImageRead::ReadError;
+        file.error = EISDIR;
+        return file;
+    }
+    file.file_size = static_cast<uint64_t>(info.st_size);
+    const uint64_t wanted =
+        file.file_size < FW_IMAGE_MAX_BYTES ? file.file_size : FW_IMAGE_MAX_BYTES;
+    file.bytes.resize(static_cast<std::size_t>(wanted));
+    std::size_t got = 0;
+    file.outcome = ImageRead::Whole;
+    while (got < file.bytes.size()) {
+        const ssize_t n = read(fd, file.bytes.data() + got, file.bytes.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            file.outcome = ImageRead::ReadError;
+            file.error = errno;
+            break;
+        }
+        if (n == 0) {
+            file.outcome = ImageRead::Shrank;
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    file.bytes.resize(got);
+    return file;
+}
+
+FirmwareImage read_firmware_image(const char *path) {
+    FirmwareImage image;
+    ImageCheck &check = image.check;
+    ImageFile file = read_image_file(path);
+    check.error = file.error;
+    check.file_size = file.file_size;
+    switch (file.outcome) {
+    case ImageRead::CannotOpen:
+        check.problem = ImageProblem::CannotOpen;
+        return image;
+    case ImageRead::NotAFile:
         check.problem = ImageProblem::NotAFile;
-        return check;
+        return image;
+    case ImageRead::ReadError:
+        check.problem = file.folder ? ImageProblem::NotAFile : ImageProblem::ReadFailed;
+        return image;
+    case ImageRead::Shrank:
+        check.problem = ImageProblem::ReadFailed;
+        check.file_size = file.bytes.size();
+        return image;
+    case ImageRead::Whole:
+        break;
     }
-    check.file_size = static_cast<uint64_t>(info.st_size);
-    uint8_t raw[FW_HEADER_SIZE];
-    const std::size_t got = std::fread(raw, 1, sizeof(raw), file);
-    std::fclose(file);
-    if (got != sizeof(raw)) {
+    image.bytes = std::move(file.bytes);
+    if (image.bytes.size() < FW_HEADER_SIZE) {
         check.problem = ImageProblem::HeaderShort;
-        return check;
+        return image;
     }
-    check.header = decode_firmware_header(raw);
+    check.header = decode_firmware_header(image.bytes.data());
     check.blocks_needed = mx25_blocks_needed(check.header.total_size);
     if (check.file_size < imageBytes(check.header)) {
         check.problem = ImageProblem::PayloadShort;
@@ -75,7 +134,11 @@ ImageCheck check_firmware_image(const char *path) {
     } else {
         check.problem = ImageProblem::None;
     }
-    return check;
+    return image;
+}
+
+ImageCheck check_firmware_image(const char *path) {
+    return read_firmware_image(path).check;
 }
 
 std::string image_problem_text(const ImageCheck &check) {
@@ -111,6 +174,15 @@ std::string image_problem_text(const ImageCheck &check) {
                       static_cast<unsigned>(h.total_size),
                       static_cast<unsigned>(check.blocks_needed),
                       static_cast<unsigned>(FW_PARTITION_BLOCKS));
+        break;
+    case ImageProblem::ReadFailed:
+        if (check.error != 0) {
+            std::snprintf(text, sizeof(text), "could not be read whole: %s",
+                          std::strerror(check.error));
+        } else {
+            std::snprintf(text, sizeof(text),
+                          "changed while it was read: it ended after %llu bytes", size);
+        }
         break;
     case ImageProblem::DoesNotFit:
         std::snprintf(text, sizeof(text),

@@ -7,8 +7,34 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "firmware.h"
+#include "mem_layout.h"
+
+// The most an image file is read for: its header and payload fill at most a partition's blocks,
+// and bytes beyond them are never sent.
+constexpr uint64_t FW_IMAGE_MAX_BYTES = uint64_t{FW_PARTITION_BLOCKS} * MX25_BLOCK_SIZE;
+
+// One read of an image file, whole: every later step works on these bytes and never on the file,
+// which may be rewritten or cut short meanwhile (a rebuild, a copy over it).
+enum class ImageRead {
+    Whole,      // `bytes` holds the file's first min(file_size, FW_IMAGE_MAX_BYTES) bytes
+    CannotOpen, // `error` says why
+    NotAFile,   // a device or a pipe; a folder reads as ReadError with EISDIR
+    ReadError,  // `error` says why; `bytes` holds what was read before it
+    Shrank      // the file ended before the size it had when opened: it changed while read
+};
+
+struct ImageFile {
+    ImageRead outcome = ImageRead::CannotOpen;
+    int error = 0;
+    uint64_t file_size = 0; // as the file system gave it when the file was opened
+    bool folder = false;
+    std::vector<uint8_t> bytes;
+};
+
+ImageFile read_image_file(const char *path);
 
 // The header fields, decoded from the 64 bytes as they lie in the file (little-endian words),
 // whatever the byte order of this machine.
@@ -21,20 +47,30 @@ enum class ImageProblem {
     HeaderShort,   // fewer than 64 bytes
     PayloadShort,  // fewer than 64 + encrypted_size bytes
     TooManyBlocks, // total_size needs more blocks than a partition has
-    DoesNotFit     // header and payload overrun the blocks that total_size erases
+    DoesNotFit,    // header and payload overrun the blocks that total_size erases
+    ReadFailed     // the file could not be read whole, or changed while it was read
 };
 
 struct ImageCheck {
     ImageProblem problem = ImageProblem::CannotOpen;
-    int error = 0;              // errno of a failed open
+    int error = 0;              // errno of a failed open or read
     uint64_t file_size = 0;     // bytes in the file
     firmware_header_t header{}; // valid unless the file could not be read
     uint32_t blocks_needed = 0; // blocks the image erases
     bool ok() const { return problem == ImageProblem::None; }
 };
 
-// Opens the file, reads its header and checks that the payload is all there and that the image
-// fits its partition. Reads nothing but the header.
+// An image file read once, whole, and checked: the transfer sends these bytes, so what was
+// checked is what the unit gets.
+struct FirmwareImage {
+    ImageCheck check;
+    std::vector<uint8_t> bytes; // the header and payload (and any bytes after them, unsent)
+};
+
+// Reads the file once, whole, and checks that the payload is all there and that the image fits
+// its partition.
+FirmwareImage read_firmware_image(const char *path);
+// The same check, for a caller that only wants to know.
 ImageCheck check_firmware_image(const char *path);
 
 // Why the check refused the file, as a phrase that follows the file's name ("holds 300 bytes,

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -256,12 +257,8 @@ mx25_partition get_mx25_partition(CommsManager *comms) {
 
 namespace {
 
-// Ends a transfer that failed, once its line is printed: closes the image file
-// if it is open and gives the transfer's result.
-FwTransferResult stop(std::FILE *file, uint32_t total = 0) {
-    if (file != nullptr) {
-        std::fclose(file);
-    }
+// Ends a transfer that failed, once its line is printed, and gives its result.
+FwTransferResult stop(uint32_t total = 0) {
     FwTransferResult result;
     result.bytes_total = total;
     return result;
@@ -273,37 +270,61 @@ bool cancelled(const FwCancelFlag *cancel) {
 
 // Ends a transfer that was cancelled before the payload: the unit holds no whole image, and the
 // transfer's last line says so as for a failed write.
-FwTransferResult stopCancelled(std::FILE *file, uint32_t total) {
+FwTransferResult stopCancelled(uint32_t total) {
     std::printf("send_fw: Cancelled, nothing more is sent\n");
     std::printf("send_fw: Firmware transmission incomplete (%u/%u bytes sent, %u packets)\n", 0u,
                 static_cast<unsigned>(total), 0u);
-    FwTransferResult result = stop(file, total);
+    FwTransferResult result = stop(total);
     result.end = FwTransferEnd::Cancelled;
     return result;
 }
 
-// Opens the image file for buffered reading, or gives the reason it cannot be one. Only a
-// regular file is taken: opening a named pipe would wait for a writer, perhaps for ever, and a
-// device such as /dev/zero never ends. A directory opens, and its header read fails.
-std::FILE *openImage(const char *path, const char **failure) {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *failure = std::strerror(errno);
-        return nullptr;
+} // namespace
+
+namespace {
+
+// Reads the image file once, whole, where the transfer opens it; false, with the line that says
+// why, when it cannot be read whole (before anything is erased). A file whose payload is shorter
+// than its header announces is read as far as it goes: the transfer sends what there is and then
+// finds the end of the file.
+bool readWholeImage(const char *path, std::vector<uint8_t> *bytes) {
+    ImageFile file = read_image_file(path);
+    if (file.outcome == ImageRead::CannotOpen || file.outcome == ImageRead::NotAFile) {
+        std::printf("send_fw: Failed to open file %s: %s\n", path,
+                    file.outcome == ImageRead::NotAFile ? "not a regular file"
+                                                        : std::strerror(file.error));
+        return false;
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
-        *failure = "not a regular file";
-        close(fd);
-        return nullptr;
+    if (file.bytes.size() < FW_HEADER_SIZE) {
+        // A file that simply ends early is no error of the system, whose text would read
+        // "Success": say how short it is instead.
+        char short_file[64];
+        std::snprintf(short_file, sizeof(short_file), "file ends after %zu of %zu header bytes",
+                      file.bytes.size(), static_cast<std::size_t>(FW_HEADER_SIZE));
+        std::printf("send_fw: Failed to read firmware header from %s: %s\n", path,
+                    file.outcome == ImageRead::ReadError ? std::strerror(file.error) : short_file);
+        return false;
     }
-    std::FILE *file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        *failure = std::strerror(errno);
-        close(fd);
+    if (file.outcome == ImageRead::ReadError) {
+        std::printf("send_fw: Error reading file: %s\n", std::strerror(file.error));
+        return false;
     }
-    return file;
+    if (file.outcome == ImageRead::Shrank) {
+        std::printf("send_fw: Error reading file: it changed while it was read (%zu of %llu "
+                    "bytes)\n",
+                    file.bytes.size(), static_cast<unsigned long long>(file.file_size));
+        return false;
+    }
+    *bytes = std::move(file.bytes);
+    return true;
 }
+
+// The transfer of one image: from the file at `path`, read whole where the partition is known,
+// or from `image`, read and checked by the caller. Either way every byte sent comes from one
+// copy in memory, and the file is never read again.
+FwTransferResult transfer(CommsManager *comms, const char *path, const FirmwareImage *image,
+                          fw_progress_callback_t progress_cb, void *user_data,
+                          const FwCancelFlag *cancel);
 
 } // namespace
 
@@ -316,16 +337,34 @@ bool send_fw(CommsManager *comms, const char *encrypted_bin_file_path,
 FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_bin_file_path,
                                      fw_progress_callback_t progress_cb, void *user_data,
                                      const FwCancelFlag *cancel) {
+    return transfer(comms, encrypted_bin_file_path, nullptr, progress_cb, user_data, cancel);
+}
+
+FwTransferResult send_fw_image(CommsManager *comms, const FirmwareImage &image,
+                               fw_progress_callback_t progress_cb, void *user_data,
+                               const FwCancelFlag *cancel) {
+    return transfer(comms, nullptr, &image, progress_cb, user_data, cancel);
+}
+
+namespace {
+
+FwTransferResult transfer(CommsManager *comms, const char *encrypted_bin_file_path,
+                          const FirmwareImage *image, fw_progress_callback_t progress_cb,
+                          void *user_data, const FwCancelFlag *cancel) {
     if (comms == nullptr || !comms->isConnected()) {
         std::printf("send_fw: CommsManager not connected\n");
-        return stop(nullptr);
+        return stop();
     }
-    if (encrypted_bin_file_path == nullptr) {
+    if (image == nullptr && encrypted_bin_file_path == nullptr) {
         std::printf("send_fw: Invalid encrypted file path\n");
-        return stop(nullptr);
+        return stop();
+    }
+    if (image != nullptr && !image->check.ok()) {
+        std::printf("send_fw: The image did not pass its check, nothing is sent\n");
+        return stop();
     }
     if (cancelled(cancel)) {
-        return stopCancelled(nullptr, 0);
+        return stopCancelled(0);
     }
 
     // ---- partition ------------------------------------------------------
@@ -333,7 +372,7 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
     const mx25_partition partition = get_mx25_partition(comms);
     if (partition == partition_none) {
         std::printf("send_fw: Invalid partition (partition_none), cannot proceed\n");
-        return stop(nullptr);
+        return stop();
     }
     const uint32_t start_page = mx25_partition_start_block(partition);
     const char *partition_name = nullptr;
@@ -345,33 +384,19 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
     if (partition_name == nullptr) {
         std::printf("send_fw: Unknown partition value (0x%02X), cannot proceed\n",
                     static_cast<unsigned>(partition));
-        return stop(nullptr);
+        return stop();
     }
     std::printf("send_fw: Using %s, starting at page %u\n", partition_name,
                 static_cast<unsigned>(start_page));
 
     // ---- header ---------------------------------------------------------
-    const char *open_failure = nullptr;
-    std::FILE *file = openImage(encrypted_bin_file_path, &open_failure);
-    if (file == nullptr) {
-        std::printf("send_fw: Failed to open file %s: %s\n", encrypted_bin_file_path, open_failure);
-        return stop(nullptr);
+    std::vector<uint8_t> read_bytes;
+    if (image == nullptr && !readWholeImage(encrypted_bin_file_path, &read_bytes)) {
+        return stop();
     }
+    const std::vector<uint8_t> &bytes = image != nullptr ? image->bytes : read_bytes;
     // The 64 header bytes are kept exactly as read: they go to the unit unchanged.
-    uint8_t raw_header[FW_HEADER_SIZE];
-    errno = 0;
-    const std::size_t header_read = std::fread(raw_header, 1, sizeof(raw_header), file);
-    if (header_read != sizeof(raw_header)) {
-        // A file that simply ends early is no error of the system, whose text would read
-        // "Success": say how short it is instead.
-        char short_file[64];
-        std::snprintf(short_file, sizeof(short_file), "file ends after %zu of %zu header bytes",
-                      header_read, sizeof(raw_header));
-        const bool system_error = std::ferror(file) != 0 && errno != 0;
-        std::printf("send_fw: Failed to read firmware header from %s: %s\n",
-                    encrypted_bin_file_path, system_error ? std::strerror(errno) : short_file);
-        return stop(file);
-    }
+    const uint8_t *raw_header = bytes.data();
     const firmware_header_t header = decode_firmware_header(raw_header);
     const uint32_t total = header.encrypted_size;
     std::printf("send_fw: Read firmware header (total_size=%u, plaintext_size=%u, "
@@ -388,7 +413,7 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
                     "partition only has %u blocks)\n",
                     static_cast<unsigned>(num_blocks_needed),
                     static_cast<unsigned>(FW_PARTITION_BLOCKS));
-        return stop(file, total);
+        return stop(total);
     }
     // Everything written goes into the blocks erased for total_size: the header
     // and the payload must fit there, or the writes would run into flash that
@@ -404,7 +429,7 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
         std::printf(
             "send_fw: Error: Image data (%llu bytes) does not fit in the %u erased blocks\n",
             image_bytes, static_cast<unsigned>(num_blocks_needed));
-        return stop(file, total);
+        return stop(total);
     }
     std::printf("send_fw: Firmware size: %u bytes, will erase %u blocks (pages %u to %u)\n",
                 static_cast<unsigned>(header.total_size), static_cast<unsigned>(num_blocks_needed),
@@ -415,13 +440,13 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
     // over it would corrupt it, so the transfer stops there.
     for (uint32_t page = start_page; page < end_page; ++page) {
         if (cancelled(cancel)) {
-            return stopCancelled(file, total);
+            return stopCancelled(total);
         }
         if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(page), progress_cb, user_data,
                         page - start_page, num_blocks_needed)) {
             std::printf("send_fw: Erase of page %u failed, stopping\n",
                         static_cast<unsigned>(page));
-            return stop(file, total);
+            return stop(total);
         }
     }
 
@@ -430,38 +455,38 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
     // address by its length, so the payload follows the header in file order.
     const uint32_t header_address = start_page * MX25_BLOCK_SIZE;
     if (cancelled(cancel)) {
-        return stopCancelled(file, total);
+        return stopCancelled(total);
     }
     std::printf("send_fw: All blocks erased, setting address and sending firmware header...\n");
     std::printf("send_fw: Setting MX25 address to 0x%08X for header\n",
                 static_cast<unsigned>(header_address));
     if (!set_mx25_addr(comms, header_address)) {
         std::printf("send_fw: Setting header address failed, stopping\n");
-        return stop(file, total);
+        return stop(total);
     }
 
     // ---- header write ---------------------------------------------------
     if (cancelled(cancel)) {
-        return stopCancelled(file, total);
+        return stopCancelled(total);
     }
     COMMS_MSG_t header_msg = newMessage(CANMSG_WRITE_MX25, static_cast<uint8_t>(FW_HEADER_SIZE));
-    std::memcpy(header_msg.data, raw_header, sizeof(raw_header));
+    std::memcpy(header_msg.data, raw_header, FW_HEADER_SIZE);
     if (comms->write(header_msg) <= 0) {
         std::printf("send_fw: Failed to send firmware header\n");
-        return stop(file, total);
+        return stop(total);
     }
     uint8_t reported_op = 0;
     // An address the unit did not report shows as 0xFFFFFFFF; it is not checked.
     uint32_t reported_address = 0xFFFFFFFFu;
     if (!wait_for_mx25_ack(comms, &reported_op, &reported_address)) {
         std::printf("send_fw: Header write acknowledgment failed\n");
-        return stop(file, total);
+        return stop(total);
     }
     if (reported_op != OP_WRITE) {
         std::printf("send_fw: Header write op type mismatch (expected=OP_WRITE/0x%02X, "
                     "got=0x%02X)\n",
                     static_cast<unsigned>(OP_WRITE), static_cast<unsigned>(reported_op));
-        return stop(file, total);
+        return stop(total);
     }
     std::printf("send_fw: Firmware header written successfully (address=0x%08X)\n",
                 static_cast<unsigned>(reported_address));
@@ -481,16 +506,15 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
         const uint32_t remaining = encrypted_data_size - total_bytes_sent;
         const uint32_t to_read = remaining < CHUNK_SIZE ? remaining : CHUNK_SIZE;
         COMMS_MSG_t packet = newMessage(CANMSG_WRITE_MX25, 0);
-        errno = 0;
-        const std::size_t got = std::fread(packet.data, 1, to_read, file);
+        // The payload follows the header in the copy read before the erase.
+        const std::size_t position = FW_HEADER_SIZE + std::size_t{total_bytes_sent};
+        const std::size_t available = bytes.size() > position ? bytes.size() - position : 0;
+        const std::size_t got = available < to_read ? available : to_read;
         if (got == 0) {
-            if (std::feof(file)) {
-                std::printf("send_fw: Reached end of file\n");
-            } else {
-                std::printf("send_fw: Error reading file: %s\n", std::strerror(errno));
-            }
+            std::printf("send_fw: Reached end of file\n");
             break;
         }
+        std::memcpy(packet.data, bytes.data() + position, got);
 
         // A CAN FD controller pads a frame up to the next length it carries, and the unit
         // would advance its flash address over the padding: on CAN FD a piece of another
@@ -535,7 +559,6 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
         }
     }
 
-    std::fclose(file);
     FwTransferResult result;
     result.bytes_confirmed = total_bytes_sent;
     result.bytes_total = encrypted_data_size;
@@ -552,3 +575,5 @@ FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_
     result.end = stopped_by_cancel ? FwTransferEnd::Cancelled : FwTransferEnd::Failed;
     return result;
 }
+
+} // namespace

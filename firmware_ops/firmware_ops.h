@@ -6,6 +6,7 @@
 
 #include "comms.h"
 #include "firmware.h"
+#include "firmware_image.h"
 #include "mem_layout.h"
 
 // Progress of a firmware transfer: phase 0 after each confirmed block erase
@@ -47,5 +48,12 @@ struct FwTransferResult {
 FwTransferResult send_fw_cancellable(CommsManager *comms, const char *encrypted_bin_file_path,
                                      fw_progress_callback_t progress_cb, void *user_data,
                                      const FwCancelFlag *cancel);
+
+// The same transfer of an image read and checked before (read_firmware_image): every byte sent
+// comes from `image`, so the unit gets the image that was checked, whatever happens to its file
+// meanwhile. An image that failed its check is refused before anything is sent.
+FwTransferResult send_fw_image(CommsManager *comms, const FirmwareImage &image,
+                               fw_progress_callback_t progress_cb, void *user_data,
+                               const FwCancelFlag *cancel);
 
 #endif // FIRMWARE_OPS_H

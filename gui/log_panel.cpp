@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -12,19 +13,32 @@
 #include <QSaveFile>
 #include <QStatusTipEvent>
 #include <QStatusBar>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <hidapi.h>
 
 #include "log_capture.h"
+#include "shown_text.h"
 
 LogPanel::LogPanel(LogCapture *capture, QWidget *parent)
-    : QDockWidget(tr("Log"), parent), capture_(capture), view_(new QPlainTextEdit(this)) {
+    : QDockWidget(tr("Log"), parent), capture_(capture), dropped_label_(new QLabel),
+      view_(new QPlainTextEdit) {
     setObjectName("logPanel");
+    dropped_label_->setObjectName("logDropped");
+    dropped_label_->hide();
     view_->setObjectName("logView");
     view_->setReadOnly(true);
     view_->setLineWrapMode(QPlainTextEdit::NoWrap);
     view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    view_->setMaximumBlockCount(static_cast<int>(LogCapture::MAX_LINES));
+    auto *content = new QWidget(this);
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(dropped_label_);
+    layout->addWidget(view_);
     if (capture_ == nullptr) {
         view_->setPlaceholderText(tr("No log is kept in this run."));
     } else {
@@ -33,30 +47,69 @@ LogPanel::LogPanel(LogCapture *capture, QWidget *parent)
                 Qt::QueuedConnection);
         showNewLines();
     }
-    setWidget(view_);
+    setWidget(content);
 }
 
-void LogPanel::showNewLines() {
-    const std::vector<LogCapture::Line> lines = capture_->linesFrom(shown_);
-    if (lines.empty()) {
-        return;
-    }
+namespace {
+
+// Control characters in a line (a registration read from a unit, a file's name) are shown as
+// escapes, never acted on.
+QString printableLines(const std::vector<LogCapture::Line> &lines) {
     QString text;
     for (const LogCapture::Line &line : lines) {
         if (!text.isEmpty()) {
             text += QLatin1Char('\n');
         }
-        text += line.text;
+        text += shown_text::escapeControls(line.text);
     }
-    shown_ = capture_->lineCount();
-    view_->appendPlainText(text);
+    return text;
+}
+
+QString droppedText(std::size_t dropped) {
+    return dropped == 1 ? QObject::tr("1 earlier line dropped to keep the log within its bounds")
+                        : QObject::tr("%1 earlier lines dropped to keep the log within its bounds")
+                              .arg(static_cast<qulonglong>(dropped));
+}
+
+} // namespace
+
+void LogPanel::showNewLines() {
+    const LogCapture::Lines read = capture_->since(next_);
+    // The lines the capture let go leave the view too, so that it shows exactly what is kept.
+    if (read.dropped > first_) {
+        const std::size_t gone = std::min(read.dropped, next_) - first_;
+        if (gone >= static_cast<std::size_t>(view_->blockCount()) || gone >= next_ - first_) {
+            view_->clear();
+        } else if (gone > 0) {
+            QTextCursor cursor(view_->document());
+            cursor.movePosition(QTextCursor::Start);
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                                static_cast<int>(gone));
+            cursor.removeSelectedText();
+        }
+        first_ = read.dropped;
+        dropped_label_->setText(droppedText(read.dropped));
+        dropped_label_->show();
+    }
+    if (!read.lines.empty()) {
+        view_->appendPlainText(printableLines(read.lines));
+    }
+    next_ = read.next;
 }
 
 bool LogPanel::save(const QString &path, QString *error) const {
     QSaveFile out(path);
-    QByteArray text = view_->toPlainText().toLocal8Bit();
-    if (!text.isEmpty()) {
-        text += '\n';
+    QByteArray text;
+    if (capture_ != nullptr) {
+        const LogCapture::Lines read = capture_->since(0);
+        if (read.dropped > 0) {
+            text = QStringLiteral("[%1]\n").arg(droppedText(read.dropped)).toLocal8Bit();
+        }
+        QString lines = printableLines(read.lines);
+        if (!read.lines.empty()) {
+            lines += QLatin1Char('\n');
+        }
+        text += lines.toLocal8Bit();
     }
     if (!out.open(QIODevice::WriteOnly) || out.write(text) < 0 || !out.commit()) {
         *error = out.errorString();

@@ -12,6 +12,7 @@
 #include <cstddef>
 
 class LogCapture;
+class QLabel;
 class QMainWindow;
 class QPlainTextEdit;
 
@@ -22,15 +23,20 @@ public:
     // Shows the lines of `capture`, or none when the tool runs without one.
     LogPanel(LogCapture *capture, QWidget *parent);
 
-    // Writes the lines shown to `path`, whole or not at all; false with `error` set.
+    // Writes the capture's lines to `path` (after a line that says how many earlier ones were
+    // dropped, if any), whole or not at all; false with `error` set.
     bool save(const QString &path, QString *error) const;
 
 private:
+    // Brings the view to the capture: the lines it dropped go, the new ones come.
     void showNewLines();
 
     LogCapture *capture_;
+    QLabel *dropped_label_;
     QPlainTextEdit *view_;
-    std::size_t shown_ = 0; // lines of the capture shown so far
+    // The view shows the capture's lines numbered first_ to next_ - 1.
+    std::size_t first_ = 0;
+    std::size_t next_ = 0;
 };
 
 // Adds View (Log, Save Log…) and Help (About EFIS Config) to the window's menu bar, with a log

@@ -78,7 +78,16 @@ bool UnitConnection::openWith(const UnitChoice &choice) {
         emit connected(last_serial);
         return true;
     }
-    if (usb != nullptr && usb->openRefused()) {
+    in_use_interface = UnitInterface();
+    in_use_text_.clear();
+    if (comms_->unitInUse(&in_use_text_)) {
+        const CANFD *can = comms_->getCANFD();
+        const bool on_usb = usb != nullptr && usb->inUse();
+        in_use_interface.iface = on_usb ? USB_HID : CAN_FD;
+        in_use_interface.path = on_usb ? usb->inUsePath() : can->inUseName();
+        failed_interface.clear();
+        setState(ConnectionState::InUse);
+    } else if (usb != nullptr && usb->openRefused()) {
         failed_interface = usb->refusedPath();
         setState(ConnectionState::Refused);
     } else {
@@ -174,6 +183,14 @@ void UnitConnection::pollForUnit() {
         return;
     }
     if (busy_) {
+        return;
+    }
+    if (state_ == ConnectionState::InUse) {
+        // Asking the lock sends nothing: the unit is taken as soon as the other program lets go.
+        if (UnitLock::inUse(in_use_interface.iface, in_use_interface.path)) {
+            return;
+        }
+        emit unitAppeared();
         return;
     }
     const std::vector<UnitInterface> listed = list_unit_interfaces(can_interface);

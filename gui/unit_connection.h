@@ -24,7 +24,9 @@ enum class ConnectionState {
     Connected,    // a unit confirmed itself by its serial number
     Refused,      // a unit's interface is there but could not be opened (no permission)
     Lost,         // the connected unit went away or stopped answering
-    Busy          // a firmware update holds the link: no poll, no check, no reconnect
+    Busy,         // a firmware update holds the link: no poll, no check, no reconnect
+    InUse         // another program of the tool holds the unit: nothing is sent to it, and the
+                  // poll takes it when that program lets go
 };
 
 class UnitConnection : public QObject {
@@ -72,6 +74,9 @@ public:
     // for it until it is back.
     void release();
 
+    // While InUse: the line that says which unit and which program holds it.
+    const std::string &inUseText() const { return in_use_text_; }
+
     // One tick of the poll while no unit is connected: emits unitAppeared() when an interface
     // turned up that is worth a try.
     void pollForUnit();
@@ -108,6 +113,9 @@ private:
     // poll tries it again at once when it has gone away or changed, else only every few polls.
     std::string failed_interface;
     int failed_interface_ticks = 0;
+    // The interface another program holds: the poll tries it as soon as its lock is free.
+    UnitInterface in_use_interface;
+    std::string in_use_text_;
 };
 
 #endif // UNIT_CONNECTION_H

@@ -1,5 +1,6 @@
 #include "log_capture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +43,9 @@ void closeFd(int &fd) {
 
 } // namespace
 
-LogCapture::LogCapture(QObject *parent) : QObject(parent) {}
+LogCapture::LogCapture(QObject *parent) : LogCapture(Bounds{}, parent) {}
+
+LogCapture::LogCapture(Bounds bounds, QObject *parent) : QObject(parent), bounds_(bounds) {}
 
 LogCapture::~LogCapture() {
     stop();
@@ -221,17 +224,30 @@ void LogCapture::take(Stream stream, const char *bytes, std::size_t length) {
             partial.push_back(bytes[i]);
             continue;
         }
-        lines_.push_back({stream, QString::fromLocal8Bit(partial.data(),
-                                                         static_cast<qsizetype>(partial.size()))});
+        keep(stream, partial);
         partial.clear();
         if (bytes[i] != '\n') {
             partial.push_back(bytes[i]); // the first byte of the line's next piece
         }
-        if (lines_.size() > MAX_LINES) {
-            const std::size_t drop = MAX_LINES / 10;
-            lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(drop));
-            dropped_ += drop;
-        }
+    }
+}
+
+void LogCapture::keep(Stream stream, const std::string &line) {
+    lines_.push_back(
+        {stream, QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()))});
+    line_bytes_.push_back(line.size() + 1);
+    bytes_ += line.size() + 1;
+    if (lines_.size() <= bounds_.lines && bytes_ <= bounds_.bytes) {
+        return;
+    }
+    // Past a bound: the oldest go until a tenth of it is free, so that this is rare.
+    const std::size_t lines_left = bounds_.lines - bounds_.lines / 10;
+    const std::size_t bytes_left = bounds_.bytes - bounds_.bytes / 10;
+    while (!lines_.empty() && (lines_.size() > lines_left || bytes_ > bytes_left)) {
+        bytes_ -= line_bytes_.front();
+        line_bytes_.pop_front();
+        lines_.pop_front();
+        ++dropped_;
     }
 }
 
@@ -241,12 +257,32 @@ std::size_t LogCapture::lineCount() const {
 }
 
 std::vector<LogCapture::Line> LogCapture::linesFrom(std::size_t from) const {
+    return since(from).lines;
+}
+
+LogCapture::Lines LogCapture::since(std::size_t from) const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    const std::size_t first = from > dropped_ ? from - dropped_ : 0;
-    if (first >= lines_.size()) {
-        return {};
+    Lines read;
+    read.dropped = dropped_;
+    read.next = dropped_ + lines_.size();
+    read.first = std::max(from, dropped_);
+    if (read.first < read.next) {
+        read.lines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(read.first - dropped_),
+                          lines_.end());
+    } else {
+        read.first = read.next;
     }
-    return std::vector<Line>(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end());
+    return read;
+}
+
+std::size_t LogCapture::droppedCount() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+}
+
+std::size_t LogCapture::keptBytes() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
 }
 
 QString LogCapture::text() const {

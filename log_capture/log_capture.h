@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,10 +31,26 @@ public:
         QString text; // without its line feed
     };
 
-    // The most lines kept; the oldest go first.
+    // The most lines kept, and the most bytes of their text (a line of the device layer can be
+    // up to 64 KiB long): past either, the oldest go first, a tenth of the bound at a time.
     static constexpr std::size_t MAX_LINES = 100000;
+    static constexpr std::size_t MAX_BYTES = 16 * 1024 * 1024;
+    struct Bounds {
+        std::size_t lines = MAX_LINES;
+        std::size_t bytes = MAX_BYTES;
+    };
+
+    // The lines kept from one line number on, taken under one hold of the lock, so that a reader
+    // never misses a line written between two calls.
+    struct Lines {
+        std::vector<Line> lines;
+        std::size_t first = 0;   // the number of lines[0]
+        std::size_t next = 0;    // the number after the last: where the next read starts
+        std::size_t dropped = 0; // lines let go so far to keep within the bounds (numbers below)
+    };
 
     explicit LogCapture(QObject *parent = nullptr);
+    explicit LogCapture(Bounds bounds, QObject *parent = nullptr);
     ~LogCapture() override;
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
@@ -51,9 +68,15 @@ public:
     // Installs `handler` as the log handler: through the running capture when there is one.
     static void installHandler(QtMessageHandler handler);
 
-    // Lines kept, counted from the first line ever captured; `from` is such a count.
+    // Lines captured, counted from the first line ever captured; `from` is such a count.
     std::size_t lineCount() const;
     std::vector<Line> linesFrom(std::size_t from) const;
+    // The kept lines numbered `from` or later, with the count they end at and the lines dropped.
+    Lines since(std::size_t from) const;
+    // Lines let go so far to keep within the bounds.
+    std::size_t droppedCount() const;
+    // The bytes of text kept now (each line with its line feed).
+    std::size_t keptBytes() const;
     // Everything kept, one line feed after each line: what Save Log writes.
     QString text() const;
 
@@ -67,6 +90,8 @@ private:
     // Reads what the pipes hold now, passes it on and keeps its complete lines.
     void drain();
     void take(Stream stream, const char *bytes, std::size_t length);
+    // Keeps one complete line, letting the oldest go when a bound is passed.
+    void keep(Stream stream, const std::string &line);
     void readLoop();
     // Points standard output and error back at where they went before the capture.
     void restoreStreams();
@@ -79,8 +104,11 @@ private:
     int saved_[2] = {-1, -1}; // where standard output and error went before
     int wake_[2] = {-1, -1};  // written by stop to end the read loop
     std::string partial_[2];
-    std::vector<Line> lines_;
-    std::size_t dropped_ = 0; // lines let go to keep MAX_LINES
+    const Bounds bounds_;
+    std::deque<Line> lines_;
+    std::deque<std::size_t> line_bytes_; // each kept line's bytes, with its line feed
+    std::size_t bytes_ = 0;              // their sum
+    std::size_t dropped_ = 0;            // lines let go to keep within the bounds
     bool capturing_ = false;
 };
 

@@ -28,12 +28,14 @@ constexpr HeaderField SAVE_HEADER[] = {{SETTINGS_VERSION, &Settings_t::version},
                                        {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements}};
 
 // Reads header words into the record; false with `unread` set at the first that cannot be read.
+// A word the unit answers with 0xFFFFFFFF (an erased record) is a value, not a failure: the set
+// and save that repair the record need the load and the save to go on.
 template <std::size_t N>
 bool readHeaderWords(CommsManager *comms, const HeaderField (&words)[N], Settings_t &record,
                      settings_struct_index *unread) {
     for (const HeaderField &word : words) {
-        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index));
-        if (value == NO_VALUE) {
+        uint32_t value = 0;
+        if (!get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(word.index), &value)) {
             *unread = word.index;
             return false;
         }
@@ -108,6 +110,8 @@ LoadResult load_settings(CommsManager *comms, SettingsState &state) {
         result.outcome = LoadOutcome::HeaderUnread;
         return result;
     }
+
+    result.erased = state.record.magic == NO_VALUE;
 
     // The fields: a failed read is told apart from a field that holds 0xFFFFFFFF.
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {

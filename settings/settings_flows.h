@@ -52,7 +52,14 @@ struct LoadResult {
     std::vector<int> unread_fields; // fields held as 0 because they could not be read
     uint32_t calculated_crc = 0;
     bool crc_matches = false;
+    // The unit's settings record is erased (its marker word reads 0xFFFFFFFF): the unit answered
+    // every word, and a save writes a new record.
+    bool erased = false;
 };
+
+// What the tool says of an erased record, in the window and on the command line.
+inline constexpr const char *ERASED_RECORD_TEXT =
+    "the unit's settings record is erased; Save writes a new one";
 
 // Reads the four header words and the 31 fields into the record and checks its checksum.
 // The changed set is emptied; every field not read stays unknown on the unit.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "this_process.h"
+
 namespace sim {
 
 namespace {
@@ -37,6 +39,20 @@ bool loadState(const std::vector<uint8_t> &bytes, SimUnit &unit) {
     std::memcpy(&unit.settings(), p, sizeof(Settings_t));
     std::memcpy(&unit.storedSettings(), p + sizeof(Settings_t), sizeof(Settings_t));
     return true;
+}
+
+platform::ExclusiveLock::Outcome lockState(const std::string &state_path,
+                                           platform::ExclusiveLock &lock) {
+    const platform::ExclusiveLock::Outcome taken = lock.take(state_path + ".lock", true);
+    if (taken == platform::ExclusiveLock::Outcome::Taken) {
+        lock.writeHolder("program=" + platform::programName() +
+                         "\npid=" + std::to_string(platform::processId()) + "\n");
+    }
+    return taken;
+}
+
+std::string stateHolder(const std::string &state_path) {
+    return platform::ExclusiveLock::readHolder(state_path + ".lock");
 }
 
 } // namespace sim

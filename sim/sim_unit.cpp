@@ -6,6 +6,9 @@
 #include <cstring>
 #include <thread>
 
+#include <cerrno>
+#include <poll.h>
+
 #include "get_set.h"
 
 namespace sim {
@@ -119,7 +122,7 @@ SimUnit::SimUnit() : settings_(defaultSettings()), stored_(settings_), serial_(D
 Settings_t SimUnit::defaultSettings() {
     Settings_t s;
     std::memset(&s, 0, sizeof(s));
-    s.magic = 0x5F57565Au;
+    s.magic = SETTINGS_RECORD_MAGIC;
     s.version = 1;
     s.num_elements = SETTINGS_MAX_CRC_WORDS;
     s.units.bits.is_knots = 1;
@@ -324,6 +327,17 @@ int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
     if (reply_delay_us_ != 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(reply_delay_us_));
     }
+    if (reply_wait_ms_ > 0 && timeout_ms != 0) {
+        // As the kernel's hidraw read does, the wait for the reply sits in poll(), which a signal
+        // interrupts whatever the handler's flags: hidapi then returns -1 with errno EINTR, and
+        // the reply is still on its way.
+        const int wait =
+            timeout_ms > 0 && timeout_ms < reply_wait_ms_ ? timeout_ms : reply_wait_ms_;
+        if (::poll(nullptr, 0, wait) < 0 && errno == EINTR) {
+            interruptedWaits().fetch_add(1);
+            return -1;
+        }
+    }
     const std::vector<uint8_t> report = std::move(pending_.front());
     pending_.pop_front();
     const std::size_t n = std::min({length, report.size(), static_cast<std::size_t>(INT_MAX)});
@@ -409,6 +423,11 @@ std::vector<Message> SimUnit::handle(const Message &request, bool apply) {
                 event.crc = le32(&d[0]);
                 // The unit keeps its record under the checksum it is given, matching or not:
                 // a wrong one shows at the next load as a checksum mismatch.
+                // A store writes a valid record: an erased one gets its marker, as the checksum
+                // the tool computes covers the marker it sets.
+                if (settings_.magic == 0xFFFFFFFFu) {
+                    settings_.magic = SETTINGS_RECORD_MAGIC;
+                }
                 event.corrupt = event.crc != storeChecksum(settings_);
                 settings_.crc32 = event.crc;
                 stored_ = settings_;
@@ -504,6 +523,11 @@ std::deque<SimUnit> &units() {
 
 SimUnit &unit() {
     return units().front();
+}
+
+std::atomic<unsigned> &interruptedWaits() {
+    static std::atomic<unsigned> count{0};
+    return count;
 }
 
 SimUnit &addUnit(const std::string &path, uint32_t serial) {

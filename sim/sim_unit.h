@@ -6,6 +6,7 @@
 // hidapi library. The unit answers every request the tool makes as the real unit
 // does, records everything it received, and can be told to misbehave.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -118,8 +119,9 @@ public:
     static constexpr uint8_t OUTPUT_REPORT_ID = 5; // the only output report the unit takes
     static constexpr uint8_t INPUT_REPORT_ID = 5;  // put in front of every reply
     static constexpr uint32_t DEFAULT_SERIAL = 0x12345678u;
-    static constexpr uint8_t STORE_ERASE_OP = OP_SECTOR_ERASE; // the 0x256 of a store:
-    static constexpr uint32_t STORE_ERASE_ADDRESS = 0;         // the settings sector erased
+    static constexpr uint32_t SETTINGS_RECORD_MAGIC = 0x5F57565Au; // a valid record's marker
+    static constexpr uint8_t STORE_ERASE_OP = OP_SECTOR_ERASE;     // the 0x256 of a store:
+    static constexpr uint32_t STORE_ERASE_ADDRESS = 0;             // the settings sector erased
 
     SimUnit();
 
@@ -158,6 +160,11 @@ public:
     int openError() const { return open_error_; }
     // Pause before each reply is delivered (the demo uses it; tests keep 0).
     void setReplyDelayMicros(unsigned us) { reply_delay_us_ = us; }
+    // Each reply takes this long to arrive, and the read waits for it in a system call, as a
+    // read of the kernel's HID stack does: a signal that lands meanwhile ends that read with -1
+    // and errno EINTR (the reply stays on its way). 0: replies are there at once.
+    void setReplyWaitMillis(int ms) { reply_wait_ms_ = ms; }
+
     // Pull the plug now: every later hidapi call fails, and the unit is no longer listed.
     void unplug() { unplugged_ = true; }
     // Plug it in again: listed, and opened afresh; the handles opened before the unplug stay
@@ -223,6 +230,7 @@ private:
     bool open_fails_ = false;
     int open_error_ = 0;
     unsigned reply_delay_us_ = 0;
+    int reply_wait_ms_ = 0;
     bool unplugged_ = false;
     unsigned plug_generation_ = 0;
     bool reboot_requested_ = false;
@@ -254,6 +262,10 @@ SimUnit &addUnit(const std::string &path, uint32_t serial);
 // (call at the start of every test). Handles opened before on the first unit stay valid and
 // reach the new unit.
 void reset();
+
+// Reads of any unit that a signal interrupted (see setReplyWaitMillis); safe to read from another
+// thread, as a test that sends the signal does.
+std::atomic<unsigned> &interruptedWaits();
 
 // Calls the backend saw, for tests of the transport's use of hidapi. The list and
 // handle counts pair up: every list handed out must be freed, every handle closed.

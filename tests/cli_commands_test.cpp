@@ -342,3 +342,40 @@ TEST_F(Cli, PreviewDrawsAFileOrTheUnitAtTheRequestedSize) {
     EXPECT_EQ(cli({"preview", other, "--from", file, "--serial", "1"}).status, CLI_USAGE);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(other)));
 }
+
+TEST_F(Cli, ControlCharactersFromAUnitOrAFileAreShownEscapedAndNeverSent) {
+    // A registration that would clear a terminal and forge a line of its own.
+    std::memcpy(sim::unit().settings().registration, "G\x1b[2J\nvne:9", 11);
+    sim::unit().settings().crc32 = sim::SimUnit::storeChecksum(sim::unit().settings());
+    CliRun r = cli({"get", "registration", "vne"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "registration: G\\x1b[2J\\x0avne:9\nvne: 150\n");
+    r = cli({"--json", "get", "registration"});
+    EXPECT_EQ(r.json().value("registration").toString(), "G\x1b[2J\nvne:9");
+
+    // A file holding it: diff shows it escaped, import refuses it and sends nothing.
+    const std::string file = dir.filePath("unit.json").toStdString();
+    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    sim::reset();
+    r = cli({"diff", file});
+    EXPECT_EQ(r.out, "registration: G-ABCD -> G\\x1b[2J\\x0avne:9\n");
+    const std::size_t sets = setRequests();
+    for (const bool dry_run : {false, true}) {
+        r = dry_run ? cli({"import", file, "--dry-run"}) : cli({"import", file});
+        EXPECT_EQ(r.status, CLI_USAGE);
+        EXPECT_NE(r.err.find("refused: the registration \"G\\x1b[2J\\x0avne:9\" holds control "
+                             "characters: only printable characters are taken"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+    }
+
+    // set refuses it typed, as the window's registration box never takes it.
+    r = cli({"set", "registration=\"G-\\u0007X\""});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("the registration \"G-\\x07X\" holds control characters"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(setRequests(), sets);
+    EXPECT_EQ(std::string(sim::unit().settings().registration), "G-ABCD");
+}

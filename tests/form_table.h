@@ -10,6 +10,8 @@
 #ifndef TESTS_FORM_TABLE_H
 #define TESTS_FORM_TABLE_H
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -29,6 +31,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -291,7 +294,10 @@ inline constexpr const char *kTipVlo =
 inline const ExpectedWidget kExpectedForm[] = {
     // Window level.
     widget("MainWindow", "QMainWindow", nullptr).at(0, 0, 860, 598).withText("RK_62 EFIS Config"),
-    widget("formScrollArea", "QScrollArea", "MainWindow"),
+    widget("windowBody", "QWidget", "MainWindow").holds("windowBodyLayout", "QVBoxLayout", 2),
+    widget("formScrollArea", "QScrollArea", "windowBody"),
+    widget("settingsButtonBar", "QWidget", "windowBody")
+        .holds("settingsButtonBarLayout", "QHBoxLayout", 3),
     widget("centralwidget", "QWidget", "qt_scrollarea_viewport"),
     widget("tabWidget", "QTabWidget", "centralwidget").at(10, 10, 841, 541).current(0),
     widget("menubar", "QMenuBar", "MainWindow").at(0, 0, 860, 23),
@@ -482,9 +488,8 @@ inline const ExpectedWidget kExpectedForm[] = {
         .range(0, 254, -1, 150),
 
     // Action buttons, left to right.
-    widget("layoutWidget_2", "QWidget", "tab")
-        .at(183, 460, 505, 28)
-        .holds("btn_layout", "QHBoxLayout", 3),
+    // Kept in view below the scrolling form.
+    widget("layoutWidget_2", "QWidget", "settingsButtonBar").holds("btn_layout", "QHBoxLayout", 3),
     widget("pushButton_load", "QPushButton", "layoutWidget_2")
         .in("btn_layout", 0)
         .font(kSmallFont)
@@ -685,7 +690,10 @@ inline void checkRow(QMainWindow *window, const ExpectedWidget &e, std::vector<s
                                window->style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent,
                                                             nullptr, window);
             }
-            if (w->width() - preview_room != e.width || w->height() != e.height) {
+            // Never larger than the screen's free area.
+            const QSize room = window->screen()->availableGeometry().size();
+            if (w->width() != std::min(e.width + preview_room, room.width()) ||
+                w->height() != std::min(e.height, room.height())) {
                 report("size is " + std::to_string(w->width()) + "x" + std::to_string(w->height()) +
                        ", expected " + std::to_string(e.width) + "x" + std::to_string(e.height));
             }
@@ -1018,8 +1026,11 @@ inline std::vector<std::string> checkForm(QWidget *window) {
     auto nameOf = [](const QWidget *w) {
         return w ? detail::quoted(w->objectName()) : std::string("none");
     };
-    // The form scrolls inside the window's central scroll area.
-    auto *scroll = qobject_cast<QScrollArea *>(mw->centralWidget());
+    // The form scrolls inside the scroll area of the window's body.
+    QWidget *body = mw->centralWidget();
+    auto *scroll = body == nullptr || body->objectName() != QLatin1String("windowBody")
+                       ? nullptr
+                       : body->findChild<QScrollArea *>("formScrollArea");
     if (scroll == nullptr || scroll->objectName() != QLatin1String("formScrollArea") ||
         scroll->widget() == nullptr ||
         scroll->widget()->objectName() != QLatin1String("centralwidget")) {

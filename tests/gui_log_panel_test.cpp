@@ -2,6 +2,7 @@
 // the log handler's lines in their order, while the terminal still gets every line unchanged;
 // Save Log writes it; the About box names the versions and the licence.
 #include <QDockWidget>
+#include <QLabel>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -9,10 +10,12 @@
 #include <QRegularExpression>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTest>
 
 #include <cstdio>
 #include <functional>
+#include <thread>
 
 #include <unistd.h>
 
@@ -117,7 +120,7 @@ TEST_F(LogPanelTest, HoldsALoadsLinesInTheTerminalsOrderAndTheTerminalStillGetsT
     EXPECT_NE(o.log.find("Debug: Warning: Failed to read value for index"), std::string::npos);
 }
 
-TEST_F(LogPanelTest, SaveLogWritesWhatThePanelShows) {
+TEST_F(LogPanelTest, SaveLogWritesTheCapture) {
     QTemporaryDir dir;
     const QString path = dir.filePath("support.txt");
     run([&] {
@@ -141,6 +144,125 @@ TEST_F(LogPanelTest, SaveLogWritesWhatThePanelShows) {
                                "MainWindow::updateUIFromConfig\\(\\)\\)\n")))
             << capture.text().toStdString();
         EXPECT_EQ(saved.readAll(), capture.text().toLocal8Bit());
+        window.reset();
+    });
+}
+
+TEST_F(LogPanelTest, EveryLineWrittenByAnotherThreadReachesTheView) {
+    constexpr int LINES = 50000;
+    run([&] {
+        LogCapture capture;
+        ASSERT_TRUE(capture.start(customMessageHandler));
+        window = std::make_unique<MainWindow>();
+        std::thread writer([] {
+            for (int i = 0; i < LINES; ++i) {
+                std::printf("burst %d\n", i);
+            }
+            std::fflush(stdout);
+        });
+        // The GUI thread shows lines while the other thread still writes them.
+        const bool all = QTest::qWaitFor(
+            [&] {
+                return capture.lineCount() > 0 &&
+                       logView()->document()->lastBlock().text() ==
+                           QStringLiteral("burst %1").arg(LINES - 1) &&
+                       logView()->blockCount() == static_cast<int>(capture.lineCount());
+            },
+            60000);
+        writer.join();
+        EXPECT_TRUE(all);
+        const QStringList shown =
+            logView()->toPlainText().split('\n').filter(QRegularExpression("^burst "));
+        ASSERT_EQ(shown.size(), LINES);
+        for (int i = 0; i < LINES; ++i) {
+            ASSERT_EQ(shown.at(i), QStringLiteral("burst %1").arg(i));
+        }
+        window.reset();
+    });
+}
+
+TEST_F(LogPanelTest, TheCaptureIsBoundedInLinesAndBytesAndTheViewSaysWhatWasDropped) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("support.txt");
+    run([&] {
+        LogCapture capture(LogCapture::Bounds{200, 64 * 1024});
+        ASSERT_TRUE(capture.start(customMessageHandler));
+        window = std::make_unique<MainWindow>();
+        window->findChild<QAction *>("actionLog")->trigger();
+        const auto caughtUp = [&] {
+            return QTest::qWaitFor(
+                [&] {
+                    const LogCapture::Lines kept = capture.since(0);
+                    return !kept.lines.empty() &&
+                           logView()->toPlainText() ==
+                               QStringList([&] {
+                                   QStringList texts;
+                                   for (const LogCapture::Line &line : kept.lines) {
+                                       texts << line.text;
+                                   }
+                                   return texts;
+                               }())
+                                   .join('\n');
+                },
+                30000);
+        };
+        // Short lines: the line bound holds.
+        for (int i = 0; i < 1000; ++i) {
+            std::printf("short %d\n", i);
+        }
+        std::fflush(stdout);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return capture.since(0).lines.back().text == "short 999"; }, 30000));
+        EXPECT_TRUE(caughtUp());
+        EXPECT_LE(capture.since(0).lines.size(), 200u);
+        // Long lines: the byte bound holds, though few lines are kept.
+        const std::string long_line(8000, 'x');
+        for (int i = 0; i < 40; ++i) {
+            std::printf("long %d %s\n", i, long_line.c_str());
+        }
+        std::fflush(stdout);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return capture.since(0).lines.back().text.startsWith("long 39 "); }, 30000));
+        EXPECT_TRUE(caughtUp());
+        EXPECT_LE(capture.keptBytes(), 64u * 1024u);
+        const LogCapture::Lines kept = capture.since(0);
+        EXPECT_LT(kept.lines.size(), 10u);
+        EXPECT_EQ(kept.dropped + kept.lines.size(), capture.lineCount());
+        EXPECT_EQ(kept.next, capture.lineCount());
+
+        // The view names the lines dropped; Save Log writes it first, then the capture.
+        const QString dropped = QStringLiteral("%1 earlier lines dropped to keep the log within "
+                                               "its bounds")
+                                    .arg(kept.dropped);
+        EXPECT_EQ(w<QLabel>("logDropped")->text(), dropped);
+        EXPECT_TRUE(w<QLabel>("logDropped")->isVisibleTo(window.get()));
+        whenModal<QFileDialog>([&](QFileDialog *d) {
+            d->selectFile(path);
+            static_cast<QDialog *>(d)->accept();
+        });
+        window->findChild<QAction *>("actionSaveLog")->trigger();
+        QFile saved(path);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(),
+                  ("[" + dropped + "]\n").toLocal8Bit() + capture.text().toLocal8Bit());
+        window.reset();
+    });
+}
+
+TEST_F(LogPanelTest, ControlCharactersInALineAreShownEscaped) {
+    run([&] {
+        LogCapture capture;
+        ASSERT_TRUE(capture.start(customMessageHandler));
+        window = std::make_unique<MainWindow>();
+        std::printf("registration \x1b]0;owned\x07G-AB\tC\n");
+        std::fflush(stdout);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return logView()->document()->lastBlock().text() ==
+                       "registration \\x1b]0;owned\\x07G-AB\\x09C";
+            },
+            30000))
+            << logView()->document()->lastBlock().text().toStdString();
         window.reset();
     });
 }

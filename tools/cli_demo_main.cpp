@@ -1,7 +1,6 @@
 // efis-cli-demo: efis-cli over the simulated unit, which keeps its state between runs as a
 // powered unit does (in the user's runtime folder, or the cache folder where there is none), so
 // that a value set by one run is there for the next. --reset-demo starts from a fresh unit.
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +14,7 @@
 #include "efis_cli.h"
 #include "sim_state.h"
 #include "sim_unit.h"
+#include "unit_lock.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ void saveUnit(const QString &path) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
+    // No application object here: efis-cli makes the one its command needs (a preview draws
+    // text, which needs a GUI application), and Qt allows one per process.
     std::vector<char *> args;
     bool reset = false;
     for (int i = 0; i < argc; ++i) {
@@ -67,6 +68,16 @@ int main(int argc, char *argv[]) {
         }
     }
     const QString path = statePath();
+    // One demo program at a time on the state: the second is refused, as on a real unit.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    platform::ExclusiveLock state_lock;
+    if (sim::lockState(path.toStdString(), state_lock) ==
+        platform::ExclusiveLock::Outcome::HeldByOther) {
+        const UnitHolder holder = parse_holder(sim::stateHolder(path.toStdString()));
+        std::fprintf(stderr, "efis-cli-demo: %s: nothing sent\n",
+                     in_use_text(USB_HID, sim::unit().enumeration().front().path, holder).c_str());
+        return CLI_IN_USE;
+    }
     sim::reset();
     if (reset) {
         QFile::remove(path);

@@ -84,13 +84,22 @@ bool CANFD::connect(const std::string &name) {
         disconnect();
     }
     was_lost = false;
+    in_use = false;
+    in_use_name.clear();
     // IFNAMSIZ counts the terminating NUL; a longer name would be cut and could name
     // another interface.
     if (name.empty() || name.size() >= IFNAMSIZ || name.find('\0') != std::string::npos) {
         return false;
     }
+    // One program per unit on the bus, as on USB: the lock comes before the socket.
+    if (lock.take(CAN_FD, name) == UnitLock::Outcome::InUse) {
+        in_use = true;
+        in_use_name = name;
+        return false;
+    }
     const int fd = ::socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
     if (fd < 0) {
+        lock.release();
         return false; // no CAN support in this kernel, or not allowed
     }
 
@@ -123,6 +132,7 @@ bool CANFD::connect(const std::string &name) {
     usable = usable && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
     if (!usable) {
         ::close(fd);
+        lock.release();
         return false;
     }
     socket_fd = fd;
@@ -136,6 +146,7 @@ void CANFD::disconnect() {
         ::close(socket_fd);
         socket_fd = -1;
     }
+    lock.release();
     connected = false;
     interface_name.clear();
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "comms_types.h"
+#include "unit_lock.h"
 
 // The unit on its CAN FD bus, through a Linux SocketCAN interface (elsewhere every
 // operation fails and the tool works over USB HID alone). Each message travels in one
@@ -38,6 +39,13 @@ public:
     // True when the open interface went down or away since the last connect: the transport
     // closed it and printed "CAN FD interface disconnected" once.
     bool lost() const { return was_lost; }
+    // After a connect that found the interface held by another program of the tool: true, and
+    // who holds it; nothing was opened or sent. A later connect clears it.
+    bool inUse() const { return in_use; }
+    const std::string &inUseName() const { return in_use_name; }
+    const UnitHolder &inUseHolder() const { return lock.holder(); }
+    // While connected: names the unit's serial number to a second program that is refused.
+    void noteSerial(uint32_t serial) { lock.noteSerial(serial); }
 
     // Bytes of the frame received, 0 on time-out, -1 on failure.
     int read(COMMS_MSG_t *msg);
@@ -68,6 +76,10 @@ private:
     bool connected;
     std::string interface_name;
     bool was_lost = false;
+    // Held from before the socket is opened until it is closed.
+    UnitLock lock;
+    bool in_use = false;
+    std::string in_use_name;
 };
 
 #endif // CANFD_H

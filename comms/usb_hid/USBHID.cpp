@@ -4,6 +4,7 @@
 #include "wire.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,8 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id, const std::string 
     open_refused = false;
     refused_path.clear();
     refused_error = 0;
+    in_use = false;
+    in_use_path.clear();
     hid_device_info *list = hid_enumerate(vendor_id, product_id);
     if (list == nullptr) {
         connected = false;
@@ -59,6 +62,15 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id, const std::string 
         connected = false;
         return false;
     }
+    // Another program on the same unit would take this one's replies and the other way round:
+    // the lock comes before the interface is opened, and one held elsewhere refuses it.
+    if (lock.take(USB_HID, path) == UnitLock::Outcome::InUse) {
+        in_use = true;
+        in_use_path = path;
+        hid_free_enumeration(list);
+        connected = false;
+        return false;
+    }
     errno = 0; // a backend may leave the errno of its failed open(); none older may pass for it
     device_handle = hid_open_path(path);
     if (device_handle == nullptr) {
@@ -66,6 +78,7 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id, const std::string 
         open_refused = true;
         refused_path = path;
         refused_error = probeHidNode(path, backend_error);
+        lock.release();
     }
     if (device_handle != nullptr) {
         open_path = path;
@@ -126,6 +139,7 @@ void USBHID::disconnect() {
         hid_close(device_handle);
         device_handle = nullptr;
     }
+    lock.release();
     connected = false;
     open_path.clear();
 }
@@ -139,7 +153,25 @@ int USBHID::read(COMMS_MSG_t *msg, int timeout_ms) {
         return -1;
     }
     uint8_t buffer[INPUT_REPORT_SIZE] = {};
-    const int received = hid_read_timeout(device_handle, buffer, sizeof(buffer), timeout_ms);
+    // A signal that lands while the read waits (Ctrl-C, a terminal resized) interrupts the wait,
+    // not the exchange: the read waits out the rest of its time-out, and the program decides
+    // between exchanges what the signal means.
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
+    int received;
+    int wait = timeout_ms;
+    for (;;) {
+        errno = 0;
+        received = hid_read_timeout(device_handle, buffer, sizeof(buffer), wait);
+        if (received >= 0 || errno != EINTR) {
+            break;
+        }
+        if (timeout_ms > 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+    }
     if (received < 0) {
         noticeVanished();
     }
@@ -180,7 +212,12 @@ int USBHID::write(const uint8_t *data, std::size_t length) {
     if (length > 0) {
         std::memcpy(report.data() + 1, data, length);
     }
-    const int written = hid_write(device_handle, report.data(), report.size());
+    int written;
+    do {
+        // A device write that a signal interrupts has written nothing: it is made again.
+        errno = 0;
+        written = hid_write(device_handle, report.data(), report.size());
+    } while (written < 0 && errno == EINTR);
     if (written < 0) {
         noticeVanished();
     }

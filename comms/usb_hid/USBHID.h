@@ -10,6 +10,7 @@
 
 #include "comms_types.h"
 #include "hid_access.h"
+#include "unit_lock.h"
 
 // The unit's vendor-defined HID interface. Each message travels in one report:
 // output reports are [report number, can_ID (LE), msg_len, payload], input
@@ -54,6 +55,14 @@ public:
     bool openRefused() const { return open_refused; }
     const std::string &refusedPath() const { return refused_path; }
     int refusedError() const { return refused_error; }
+    // After a connect that found the unit's interface held by another program of the tool:
+    // true, with the interface's path and who holds it; nothing was opened or sent. A later
+    // connect clears them.
+    bool inUse() const { return in_use; }
+    const std::string &inUsePath() const { return in_use_path; }
+    const UnitHolder &inUseHolder() const { return lock.holder(); }
+    // While connected: names the unit's serial number to a second program that is refused.
+    void noteSerial(uint32_t serial) { lock.noteSerial(serial); }
 
     // Bytes received (at least 7), 0 on time-out, -1 on failure or a short report.
     int read(COMMS_MSG_t *msg);
@@ -80,6 +89,10 @@ private:
     uint16_t open_vendor_id = 0;
     uint16_t open_product_id = 0;
     bool was_lost = false;
+    // Held from before the interface is opened until it is closed.
+    UnitLock lock;
+    bool in_use = false;
+    std::string in_use_path;
 };
 
 #endif // USBHID_H

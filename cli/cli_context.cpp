@@ -1,0 +1,256 @@
+#include "cli_context.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+
+#include "efis_cli.h"
+#include "get_set.h"
+#include "settings_flows.h"
+#include "settings_rules.h"
+#include "shown_text.h"
+
+namespace cli {
+
+FwCancelFlag interrupted{false};
+
+const char *const NO_DIFFERENCES = "no differences";
+const char *const NOTHING_SENT = ": nothing sent";
+
+namespace {
+
+// This run's error lines with the notes under them, the last error line's place among them, and
+// whether the run printed a JSON object of its own.
+QStringList error_lines;
+qsizetype last_error = -1;
+bool json_printed = false;
+
+} // namespace
+
+void beginRun() {
+    error_lines.clear();
+    last_error = -1;
+    json_printed = false;
+}
+
+void endRun(FILE *out, bool json, int status) {
+    if (!json || status == CLI_OK || json_printed) {
+        return;
+    }
+    QJsonObject o;
+    QStringList details = error_lines;
+    o.insert("error", last_error < 0 ? QStringLiteral("failed") : details.takeAt(last_error));
+    if (!details.isEmpty()) {
+        o.insert("details", QJsonArray::fromStringList(details));
+    }
+    o.insert("exit", status);
+    std::fprintf(out, "%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    std::fflush(out);
+}
+
+void note(const QString &text) {
+    error_lines << text;
+    std::fprintf(stderr, "%s\n", shown_text::escapeControls(text).toLocal8Bit().constData());
+}
+
+void error(const QString &text) {
+    last_error = error_lines.size();
+    error_lines << text;
+    std::fprintf(stderr, "efis-cli: %s\n",
+                 shown_text::escapeControls(text).toLocal8Bit().constData());
+}
+
+QJsonValue typedValue(const QString &text) {
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray("[") + text.toUtf8() + QByteArray("]"));
+    const QJsonArray array = document.array();
+    if (document.isArray() && array.size() == 1) {
+        return array.at(0);
+    }
+    return text;
+}
+
+QString fieldList(const std::vector<int> &fields) {
+    QStringList names;
+    for (const int index : fields) {
+        names << QString::number(index);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QString registrationProblem(const Settings_t &record) {
+    const QString registration =
+        settings_file::settingsObject(record).value(QStringLiteral("registration")).toString();
+    if (!shown_text::hasControls(registration)) {
+        return QString();
+    }
+    return QStringLiteral("the registration \"%1\" holds control characters: only printable "
+                          "characters are taken")
+        .arg(registration);
+}
+
+QString serialText(uint32_t serial) {
+    return serial == 0xFFFFFFFFu ? QStringLiteral("(not answering)")
+                                 : settings_file::hexWord(serial);
+}
+
+namespace {
+
+// The outcome of the last store, for the message of a failed save.
+StoreResult last_store;
+int storeAndKeep(CommsManager *comms, uint32_t crc) {
+    last_store = store_settings_exchange(comms, crc);
+    return last_store.outcome == StoreOutcome::Stored ? 0 : -1;
+}
+
+QString storeText(const StoreResult &store) {
+    switch (store.outcome) {
+    case StoreOutcome::NotConnected:
+        return QStringLiteral("no unit connected");
+    case StoreOutcome::SendFailed:
+        return QStringLiteral("the store command could not be sent");
+    case StoreOutcome::EraseTimeout:
+        return QStringLiteral("no erase status within the time-out");
+    case StoreOutcome::EraseFailed:
+        return QStringLiteral("the unit could not erase its settings memory");
+    case StoreOutcome::UnexpectedErase:
+        return QStringLiteral("unexpected erase status 0x%1").arg(store.can_id, 0, 16);
+    case StoreOutcome::AckTimeout:
+        return QStringLiteral("no acknowledgement of the store within the time-out");
+    case StoreOutcome::UnexpectedAck:
+        return QStringLiteral("unexpected store reply 0x%1").arg(store.can_id, 0, 16);
+    case StoreOutcome::Stored:
+        break;
+    }
+    return QStringLiteral("stored");
+}
+
+} // namespace
+
+void Context::say(const QString &line) const {
+    std::fprintf(s.out, "%s\n", shown_text::escapeControls(line).toLocal8Bit().constData());
+}
+
+void Context::printJson(const QJsonObject &object) const {
+    json_printed = true;
+    std::fprintf(s.out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+}
+
+int Context::load() {
+    loaded = session.load(comms.get());
+    switch (loaded.outcome) {
+    case LoadOutcome::NotConnected:
+        error(QStringLiteral("no unit connected"));
+        return CLI_NO_UNIT;
+    case LoadOutcome::HeaderUnread:
+        error(QStringLiteral("could not read header word %1 of the unit's settings")
+                  .arg(static_cast<int>(loaded.header)));
+        return CLI_UNIT_FAILED;
+    case LoadOutcome::FieldRejected:
+        error(QStringLiteral("field %1 could not be taken").arg(loaded.rejected_field));
+        return CLI_UNIT_FAILED;
+    case LoadOutcome::Loaded:
+        break;
+    }
+    // Nothing is shown, kept or sent on the strength of a partial read.
+    if (!loaded.unread_fields.empty()) {
+        error(QStringLiteral("could not read field(s) %1 of the unit's settings")
+                  .arg(fieldList(loaded.unread_fields)));
+        return CLI_UNIT_FAILED;
+    }
+    if (loaded.erased) {
+        error(QString::fromLatin1(ERASED_RECORD_TEXT));
+    } else if (!loaded.crc_matches) {
+        error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
+                  .arg(settings_file::hexWord(session.unitChecksum()),
+                       settings_file::hexWord(loaded.calculated_crc)));
+    }
+    return CLI_OK;
+}
+
+bool Context::stopIfInterrupted(const QString &where) {
+    if (!interrupted.load()) {
+        return false;
+    }
+    error(QStringLiteral("interrupted %1").arg(where));
+    return true;
+}
+
+int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print) {
+    QJsonArray sent;
+    for (const settings_file::Difference &d : settings_file::differences(record, target)) {
+        session.edit(d.index, settings_get_value(&target, d.index));
+        // The registration is one text in three words: a new text changes them all.
+        if (anyRegistrationWordIn(FieldSet{d.index})) {
+            for (const settings_struct_index word : REGISTRATION_WORDS) {
+                session.edit(word, settings_get_value(&target, word));
+            }
+        }
+        sent.append(d.key);
+    }
+    if (session.hasUnsentEdits()) {
+        const SendResult result = session.sendEdits(comms.get(), UnitChoices{});
+        if (!result.failed.empty()) {
+            error(
+                QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
+            return CLI_UNIT_FAILED;
+        }
+    }
+    report->insert("sent", sent);
+    if (store && stopIfInterrupted(QStringLiteral("before the store: the values were sent but not "
+                                                  "stored, and a reboot loses them"))) {
+        return CLI_INTERRUPTED;
+    }
+    if (store) {
+        const Settings_t before = record;
+        const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
+        if (saved.outcome != SaveOutcome::Saved) {
+            error(saved.outcome == SaveOutcome::StoreFailed
+                      ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))
+                      : QStringLiteral("settings not stored: the unit did not answer"));
+            return CLI_UNIT_FAILED;
+        }
+        report->insert("stored", true);
+        report->insert("checksum", settings_file::hexWord(saved.new_crc));
+    }
+    if (!print) {
+        return CLI_OK;
+    }
+    if (s.json) {
+        printJson(*report);
+    } else {
+        for (const QJsonValue key : sent) {
+            say(QStringLiteral("sent %1").arg(key.toString()));
+        }
+
+        if (store) {
+            say(QStringLiteral("stored under checksum %1")
+                    .arg(report->value("checksum").toString()));
+        }
+    }
+    return CLI_OK;
+}
+
+bool Context::rulesKept(const Settings_t &target, bool force) {
+    const std::vector<SettingsProblem> problems = checkSettings(target);
+    for (const SettingsProblem &problem : problems) {
+        error(QString::fromStdString(problem.text));
+    }
+    if (problems.empty() || force) {
+        return true;
+    }
+    error(QStringLiteral("nothing sent: the settings contradict each other (--force sends them "
+                         "anyway)"));
+    return false;
+}
+
+bool Context::fileTaken(const QString &path, const settings_file::FileResult &read) {
+    if (read.outcome == settings_file::FileOutcome::Unreadable) {
+        error(QStringLiteral("cannot read %1: %2").arg(path, read.problem));
+    } else if (read.outcome == settings_file::FileOutcome::Refused) {
+        error(QStringLiteral("%1 refused: %2").arg(path, read.problem));
+    }
+    return read.outcome == settings_file::FileOutcome::Read;
+}
+
+} // namespace cli
