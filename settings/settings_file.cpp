@@ -637,6 +637,25 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
     return true;
 }
 
+bool assign(Settings_t *record, const QString &key, const QJsonValue &value, QString *error) {
+    const QByteArray name = key.toLatin1();
+    const FieldRow *row = fieldByKey(name.constData());
+    if (row == nullptr || !inSettingsObject(*row)) {
+        return fail(error, QStringLiteral("Unknown key \"%1\" in \"settings\"").arg(key));
+    }
+    // A unit choice of null keeps the record's, as in a file.
+    if (row->kind == FieldKind::UnitChoice && value.isNull()) {
+        return true;
+    }
+    Settings_t taken = *record;
+    if (!take(*row, value, &taken)) {
+        return fail(error, QStringLiteral("Field \"%1\": value %2 is not allowed; allowed: %3")
+                               .arg(key, jsonText(value), rangeText(*row)));
+    }
+    *record = taken;
+    return true;
+}
+
 std::vector<Difference> differences(const Settings_t &current, const Settings_t &other) {
     // Decided on the words the unit holds; the texts only show them.
     std::vector<Difference> list;

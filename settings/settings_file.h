@@ -72,6 +72,11 @@ QByteArray write(const Settings_t &record, const UnitHeader &unit);
 // range.
 bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString *error);
 
+// Sets one field of `record` from a value as the file writes it (efis-cli set): false with
+// `error` set, and `record` untouched, for a key the file does not have or a value the form does
+// not allow, in the words a file's refusal uses.
+bool assign(Settings_t *record, const QString &key, const QJsonValue &value, QString *error);
+
 // The largest settings file read: one is a few kilobytes, anything far larger is not one.
 inline constexpr std::size_t MAX_FILE_SIZE = 1024 * 1024;
 

@@ -33,9 +33,6 @@ public:
     // Lays a whole record in without marking anything: the form's values read back before a
     // Save (which sends what differs from the record before), or a file read as the record.
     void replaceRecord(const Settings_t &record);
-    // Still written in place by efis-cli's check, which reads a file into it (no listener hears
-    // such a write); it goes once that reads into a record of its own.
-    Settings_t &record() { return record_; }
     // The values the unit is known to hold (the last load, and every value it took since).
     const Settings_t &unitRecord() const { return unit_; }
     // The checksum the unit reported for its stored record at the last load.
