@@ -723,7 +723,8 @@ void MainWindow::onStartUpdateClicked() {
         return;
     }
     FirmwareImage image;
-    if (!checkFirmwareFile(true, &image) || !backupBeforeUpdate()) {
+    if (!checkFirmwareFile(true, &image) || !mayLoseEdits(EditLoss::FirmwareUpdate) ||
+        !backupBeforeUpdate()) {
         return;
     }
 

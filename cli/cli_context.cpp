@@ -1,7 +1,9 @@
 #include "cli_context.h"
 
 #include <QJsonArray>
+#include <QCommandLineParser>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include "efis_cli.h"
@@ -87,6 +89,23 @@ QString registrationProblem(const Settings_t &record) {
     return QStringLiteral("the registration \"%1\" holds control characters: only printable "
                           "characters are taken")
         .arg(registration);
+}
+
+QString unitOptions(const QCommandLineParser &parser) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:+-]+$"));
+    QString options;
+    for (const char *name : {"serial", "device", "can"}) {
+        if (!parser.isSet(QLatin1String(name))) {
+            continue;
+        }
+        QString value = parser.value(QLatin1String(name));
+        if (!plain.match(value).hasMatch()) {
+            value = QLatin1Char('\'') + value.replace(QLatin1String("'"), QLatin1String("'\\''")) +
+                    QLatin1Char('\'');
+        }
+        options += QStringLiteral(" --%1 %2").arg(QLatin1String(name), value);
+    }
+    return options;
 }
 
 QString serialText(uint32_t serial) {

@@ -62,6 +62,10 @@ QString fieldList(const std::vector<int> &fields);
 // registration box never takes either); empty when it can.
 QString registrationProblem(const Settings_t &record);
 
+// The options that chose the unit on this command line (" --serial 0x12345678", " --device
+// PATH", " --can IFACE"), quoted for a shell, to repeat in a command it suggests; empty when none.
+QString unitOptions(const QCommandLineParser &parser);
+
 // A serial number as a list shows it; a unit that did not answer says so.
 QString serialText(uint32_t serial);
 

@@ -299,8 +299,9 @@ int runFlash(Context &c, const Invocation &in) {
         if (c.s.json) {
             c.printJson(report);
         } else {
-            c.say(QStringLiteral("the new firmware starts when the unit restarts: efis-cli reboot "
-                                 "restarts it"));
+            c.say(QStringLiteral("the new firmware starts when the unit restarts: efis-cli "
+                                 "reboot%1 restarts it")
+                      .arg(unitOptions(parser)));
         }
         return CLI_OK;
     }

@@ -31,12 +31,12 @@ int runDevices(Context &c, const Invocation &in) {
         if (!c.s.json) {
             // A unit another program holds was not asked: say so rather than "not answering".
             const QString serial = unit.in_use && !unit.answered() ? QStringLiteral("(not asked)")
-                                                                    : serialText(unit.serial);
-            c.say(QStringLiteral("%1  %2  %3%4")
-                      .arg(serial, QLatin1String(interface_name(unit.iface)),
-                           QString::fromStdString(unit.path),
-                           unit.in_use ? QStringLiteral("  in use by another program")
-                                       : QString()));
+                                                                   : serialText(unit.serial);
+            c.say(
+                QStringLiteral("%1  %2  %3%4")
+                    .arg(serial, QLatin1String(interface_name(unit.iface)),
+                         QString::fromStdString(unit.path),
+                         unit.in_use ? QStringLiteral("  in use by another program") : QString()));
         }
     }
     if (c.s.json) {

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QDebug>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -38,8 +39,28 @@ QString consequence(EditGuard::Loss loss) {
         return QObject::tr("Connecting anew loads the unit's settings in their place.");
     case EditGuard::Loss::OtherUnit:
         return QObject::tr("Choosing another unit loads its settings in their place.");
+    case EditGuard::Loss::FirmwareUpdate:
+        return QObject::tr("A firmware update restarts the unit with the settings it has stored.");
     }
     return QString();
+}
+
+// The fields the unit took and has not stored; the three registration words are one field.
+int unstoredFieldCount(const SettingsSession &session) {
+    int count = 0;
+    bool registration = false;
+    for (const settings_struct_index index : allSettingsFields()) {
+        if (session.state(index) != FieldState::SentNotStored) {
+            continue;
+        }
+        const bool word = index == REGISTRATION_1_INDEX || index == REGISTRATION_2_INDEX ||
+                          index == REGISTRATION_3_INDEX;
+        if (!word || !registration) {
+            ++count;
+        }
+        registration = registration || word;
+    }
+    return count;
 }
 
 // The unit's side of a session: what a flow changes and an edit does not.
@@ -60,6 +81,10 @@ EditGuard::EditGuard(QMainWindow *window, QWidget *form, SettingsSession &sessio
     : QObject(window), window_(window), form_(form), session_(session), settled_(session) {
     setObjectName("editGuard");
     form_->setStyleSheet(form_binding::EDITED_STYLE);
+    unstored_note_ = new QLabel(window);
+    unstored_note_->setObjectName("unstoredValuesNote");
+    window->statusBar()->addPermanentWidget(unstored_note_);
+    unstored_note_->hide();
 }
 
 void EditGuard::addMenu(QMenuBar *bar) {
@@ -99,6 +124,10 @@ void EditGuard::refresh() {
     const bool modified = session_.hasUnsentEdits();
     window_->setWindowTitle(modified ? QStringLiteral("%1[*]").arg(WINDOW_TITLE) : WINDOW_TITLE);
     window_->setWindowModified(modified);
+    const int unstored = unstoredFieldCount(session_);
+    unstored_note_->setText(
+        tr("%n value(s) sent, not saved - Save stores them", nullptr, unstored));
+    unstored_note_->setVisible(unstored > 0);
     if (revert_ != nullptr) {
         revert_->setEnabled(modified);
         undo_action_->setEnabled(!undo_.empty());
@@ -142,13 +171,16 @@ void EditGuard::revert() {
 }
 
 bool EditGuard::mayLose(Loss loss) {
-    const bool restart = loss == Loss::Close || loss == Loss::Reboot;
+    const bool restart =
+        loss == Loss::Close || loss == Loss::Reboot || loss == Loss::FirmwareUpdate;
     const bool unstored = restart && session_.hasUnstoredValues();
-    if (!session_.hasUnsentEdits() && !unstored) {
+    // A firmware update leaves the form as it is: only what the unit took is at stake.
+    const bool edits = loss != Loss::FirmwareUpdate && session_.hasUnsentEdits();
+    if (!edits && !unstored) {
         return true;
     }
     QStringList text;
-    if (session_.hasUnsentEdits()) {
+    if (edits) {
         text << tr("%n field(s) of the form are edited and not sent to the unit.", nullptr,
                    session_.editedFieldCount())
              << consequence(loss);
@@ -159,7 +191,7 @@ bool EditGuard::mayLose(Loss loss) {
     }
     QMessageBox box(QMessageBox::Warning, tr("Unsent Edits"), text.join(' '),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window_);
-    box.setObjectName(session_.hasUnsentEdits() ? "unsentEditsBox" : "unstoredValuesBox");
+    box.setObjectName(edits ? "unsentEditsBox" : "unstoredValuesBox");
     box.setInformativeText(tr("Save sends them to the unit and stores them there first."));
     // Enter keeps everything as it is: saving into the unit's flash or dropping the edits takes
     // a click or its own key.
@@ -167,14 +199,16 @@ bool EditGuard::mayLose(Loss loss) {
     switch (box.exec()) {
     case QMessageBox::Save:
         emit saveRequested();
-        return !session_.hasUnsentEdits() && !session_.hasUnstoredValues();
+        return !session_.hasUnstoredValues() && (!edits || !session_.hasUnsentEdits());
     case QMessageBox::Discard:
-        // What follows a load replaces the form anyway, and a failed load leaves it as it is.
-        session_.revertAll();
-        if (loss == Loss::Import || loss == Loss::Reboot) {
-            emit formReverted();
+        if (edits) {
+            // What follows a load replaces the form anyway, and a failed load leaves it as it is.
+            session_.revertAll();
+            if (loss == Loss::Import || loss == Loss::Reboot) {
+                emit formReverted();
+            }
+            refresh();
         }
-        refresh();
         return true;
     default:
         return false;

@@ -14,6 +14,7 @@
 #include "settings_types.h"
 
 class QAction;
+class QLabel;
 class QMainWindow;
 class QMenuBar;
 class QWidget;
@@ -24,7 +25,7 @@ class EditGuard : public QObject {
 public:
     // What a person is about to do that would lose the form's edits (or, for a restart, the
     // values the unit took but has not stored).
-    enum class Loss { Close, Load, Import, Reboot, Reconnect, OtherUnit };
+    enum class Loss { Close, Load, Import, Reboot, Reconnect, OtherUnit, FirmwareUpdate };
 
     // `form` holds the widgets that are marked; the window carries the title's marker and is
     // the questions' parent.
@@ -33,7 +34,8 @@ public:
     // Adds the Edit menu to `bar`: Undo (Ctrl+Z), Redo (Ctrl+Shift+Z), Revert Edits.
     void addMenu(QMenuBar *bar);
 
-    // The marks, the title's marker, Revert, Undo and Redo follow the session. Called after
+    // The marks, the title's marker, Revert, Undo and Redo follow the session, and so does the
+    // note beside the status bar that names the values sent but not stored. Called after
     // every edit and every flow: an edit becomes a step that Undo takes back (the edits of one
     // event, such as the three words of a registration, are one step); a flow that changed
     // what the unit holds starts the history anew, since an undo cannot take back what the
@@ -71,6 +73,7 @@ private:
     QAction *revert_ = nullptr;
     QAction *undo_action_ = nullptr;
     QAction *redo_action_ = nullptr;
+    QLabel *unstored_note_ = nullptr;
     // The session as of the last refresh, the steps before it and the steps undone.
     SettingsSession settled_;
     std::vector<SettingsSession> undo_;

@@ -42,6 +42,27 @@ template <class T> void enterIn(const char *name) {
     });
 }
 
+// Writes a small firmware image that passes its check and chooses it in the file dialog that
+// the next click of Select Firmware File opens.
+void chooseImage(const QTemporaryDir &dir) {
+    firmware_header_t header{};
+    header.magic = 0x57464D45u;
+    header.total_size = 70000;
+    header.plaintext_size = header.encrypted_size = 64;
+    header.offset = FW_HEADER_SIZE;
+    QByteArray image(reinterpret_cast<const char *>(&header), sizeof(header));
+    image.append(64, '\x5A');
+    const QString path = dir.filePath("efis.bin");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(image);
+    f.close();
+    whenModal<QFileDialog>([path](QFileDialog *d) {
+        d->selectFile(path);
+        static_cast<QDialog *>(d)->accept();
+    });
+}
+
 class KeysTest : public WindowTest {
 protected:
     // The window on screen and active, so that its keys reach it as a person's would.
@@ -140,23 +161,7 @@ TEST_F(WindowTest, EnterInEveryQuestionKeepsEverythingAsItIs) {
     EXPECT_TRUE(window->changedValues().empty());
 
     // The backup offered before a firmware update: Enter starts nothing.
-    firmware_header_t header{};
-    header.magic = 0x57464D45u;
-    header.total_size = 70000;
-    header.plaintext_size = header.encrypted_size = 64;
-    header.offset = FW_HEADER_SIZE;
-    QByteArray image(reinterpret_cast<const char *>(&header), sizeof(header));
-    image.append(64, '\x5A');
-    const QString image_path = dir.filePath("efis.bin");
-    {
-        QFile f(image_path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(image);
-    }
-    whenModal<QFileDialog>([&](QFileDialog *d) {
-        d->selectFile(image_path);
-        static_cast<QDialog *>(d)->accept();
-    });
+    chooseImage(dir);
     w<QPushButton>("pushButton_browse")->click();
     const std::size_t before_update = requestCount();
     enterIn<QMessageBox>("backupBeforeUpdateBox");
@@ -254,4 +259,38 @@ TEST_F(WindowTest, OnAnEightHundredBySixHundredScreenTheWindowFitsAndThePreviewC
     EXPECT_FALSE(dock->isVisible());
     show_preview->trigger();
     EXPECT_TRUE(dock->isVisible());
+}
+
+TEST_F(WindowTest, ValuesSentButNotStoredAreShownAndAskedAboutBeforeAFirmwareUpdate) {
+    open();
+    auto *note = w<QLabel>("unstoredValuesNote");
+    EXPECT_TRUE(note->isHidden());
+    w<QSpinBox>("spinBox_vne")->setValue(160);
+    w<QSpinBox>("spinBox_vs0")->setValue(40);
+    run([&] { w<QPushButton>("pushButton_update")->click(); });
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(), "2 value(s) sent, not saved - Save stores them");
+
+    // A firmware update restarts the unit: it asks first, and Enter starts nothing.
+    QTemporaryDir dir;
+    chooseImage(dir);
+    w<QPushButton>("pushButton_browse")->click();
+    const std::size_t before = requestCount();
+    enterIn<QMessageBox>("unstoredValuesBox");
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_EQ(requestCount(), before);
+
+    // Save in the question stores them, then the update goes on to its backup question.
+    whenModal<QMessageBox>([](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "unstoredValuesBox");
+        box->button(QMessageBox::Save)->click();
+        whenModal<QMessageBox>([](QMessageBox *backup) {
+            EXPECT_EQ(backup->objectName(), "backupBeforeUpdateBox");
+            backup->button(QMessageBox::Cancel)->click();
+        });
+    });
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 160);
+    EXPECT_TRUE(note->isHidden());
+    EXPECT_EQ(status(), "Firmware update not started");
 }
