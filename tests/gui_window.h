@@ -41,7 +41,9 @@ public:
     }
     // The window's settings session and the record the form shows.
     SettingsSession &session() { return w_->session; }
-    Settings_t &record() { return w_->session.record(); }
+    // The tests lay values into the record as a flow would, without an edit and unheard by the
+    // session's listeners.
+    Settings_t &record() { return const_cast<Settings_t &>(w_->session.record()); }
     uint32_t unitChecksum() { return w_->session.unitChecksum(); }
     QString &firmwareFilePath() { return w_->firmwareFilePath; }
     CommsManager *comms() { return w_->comms; }
