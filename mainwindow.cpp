@@ -37,6 +37,9 @@
 #include "registration_prefix.h"
 #include "settings_file_actions.h"
 #include "settings_flows.h"
+#include "transfer_meter.h"
+#include "device_menu.h"
+#include "update_page.h"
 
 void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
     const QByteArray localMsg = msg.toLocal8Bit();
@@ -76,10 +79,6 @@ namespace {
 const char *const NOT_CONNECTED_LOG = "No communication interface connected";
 const char *const NOT_CONNECTED_STATUS =
     "Error: No communication interface connected (USB HID or CAN FD)";
-// During a transfer: the longest the event loop waits, and how long the upload runs before
-// its rate means something.
-constexpr qint64 EVENTS_INTERVAL_MS = 50;
-constexpr qint64 RATE_MIN_MS = 500;
 const char *const STYLE_SHEET_FORMAT = "background-color: %1;";
 const char *const STYLE_SHEET_COLOUR = "background-color: #([0-9a-fA-F]{6});";
 
@@ -168,42 +167,6 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void *use
     }
 }
 
-// While it lives, no click, key or wheel reaches any widget but those `taken` accepts: what the
-// user does during a firmware update is dropped, not run during the transfer nor after it.
-class InputBlocker : public QObject {
-public:
-    explicit InputBlocker(std::function<bool(const QObject *)> taken) : taken_(std::move(taken)) {
-        qApp->installEventFilter(this);
-    }
-    ~InputBlocker() override { qApp->removeEventFilter(this); }
-    InputBlocker(const InputBlocker &) = delete;
-    InputBlocker &operator=(const InputBlocker &) = delete;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::Wheel:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::ContextMenu:
-            return !taken_(watched);
-        default:
-            return false;
-        }
-    }
-
-private:
-    std::function<bool(const QObject *)> taken_;
-};
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -289,8 +252,6 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::onPitchCorrectionChanged);
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
-    connect(ui->pushButton_cancel_update, &QPushButton::clicked, this,
-            &MainWindow::onCancelUpdateClicked);
 
     fitting_form = new FittingForm(this, *ui);
     edit_guard = new EditGuard(this, ui->tab, session);
@@ -304,7 +265,7 @@ MainWindow::MainWindow(QWidget *parent)
     edit_guard->addMenu(ui->menubar);
     setUpDeviceMenu();
     file_actions->setConnection(connection);
-    setUpAfterUpdate();
+    setUpUpdatePage();
     addLogAndHelpMenus(this);
     preview_dock = new PreviewDock([this] { return formRecord(); }, this);
     preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
@@ -349,12 +310,6 @@ void MainWindow::refreshPreview() {
     if (preview_dock != nullptr) {
         preview_dock->refresh();
     }
-}
-
-bool MainWindow::backupBeforeUpdate() {
-    const SettingsFileActions::Backup backup = file_actions->backupBeforeUpdate();
-    update_backup = backup.settings;
-    return backup.go_on;
 }
 
 // ---- settings to form and back ----------------------------------------------
@@ -980,143 +935,81 @@ void MainWindow::onGearIndiColorChanged() {
 
 // ---- firmware tab and reboot ------------------------------------------------
 
+void MainWindow::setUpUpdatePage() {
+    UpdatePage::Window page;
+    page.widget = this;
+    page.ui = ui;
+    page.connection = connection;
+    page.session = &session;
+    page.load = [this] { loadConfigFromDevice(); };
+    page.reboot = [this] { onRebootClicked(); };
+    page.mayStart = [this] { return mayLoseEdits(EditLoss::FirmwareUpdate); };
+    page.progress = [this](uint32_t current, uint32_t total, int phase) {
+        fw_progress_callback(current, total, phase, this);
+    };
+    page.restore = [this](const update_job::RestorePlan &plan) {
+        // The backup's words where the unit differs, as edits; then the usual save stores them.
+        for (const settings_struct_index index : plan.fields) {
+            session.edit(index, settings_get_value(&plan.target, index));
+        }
+        updateUIFromConfig();
+        onSaveClicked();
+    };
+    update_page = new UpdatePage(page, this);
+    update_page->setObjectName("updatePage");
+}
+
 void MainWindow::onBrowseClicked() {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Select Firmware File"), QString(),
-                                                      tr("Firmware Files (*.bin);;All Files (*)"));
-    if (path.isEmpty()) {
-        return;
+    const QString path = update_page->chooseImage();
+    if (!path.isEmpty()) {
+        firmwareFilePath = path;
     }
-    firmwareFilePath = path;
-    // The whole path: the file written is the one the box shows.
-    ui->text_firmware_file->setPlainText(path);
-    ui->text_firmware_file->setEnabled(true);
-    checkFirmwareFile(false);
-    ui->pushButton_start_update->setEnabled(true);
-    ui->progressBar_firmware->setEnabled(true);
 }
 
 void MainWindow::onStartUpdateClicked() {
-    if (firmwareFilePath.isEmpty()) {
-        ui->statusbar->showMessage("No firmware file selected", 0);
+    outcome::Result result = outcome::Result::NoFileChosen;
+    const outcome::Words ready = update_page->prepare(firmwareFilePath, &result);
+    if (!ready.status.isEmpty()) {
+        ui->statusbar->showMessage(ready.status, 0);
+    }
+    if (!ready.log.isEmpty()) {
+        qDebug().noquote() << ready.log;
+    }
+    if (result != outcome::Result::UpdateStarted) {
         return;
     }
-    if (!isConnected(comms)) {
-        ui->statusbar->showMessage("Device not connected. Please connect to device first.", 0);
-        qDebug() << "Firmware update failed: CommsManager not connected";
-        return;
+    const outcome::Words done = update_page->runTransfer(&result);
+    ui->statusbar->showMessage(done.status, 0);
+    if (!done.log.isEmpty()) {
+        qDebug().noquote() << done.log;
     }
-    FirmwareImage image;
-    if (!checkFirmwareFile(true, &image) || !mayLoseEdits(EditLoss::FirmwareUpdate) ||
-        !backupBeforeUpdate()) {
-        return;
-    }
-
-    ui->pushButton_browse->setEnabled(false);
-    ui->pushButton_start_update->setEnabled(false);
-    ui->text_firmware_file->setEnabled(false);
-    ui->progressBar_firmware->setValue(0);
-    ui->statusbar->showMessage("Starting firmware update...", 0);
-    qDebug() << "Starting firmware update with file:" << firmwareFilePath;
-
-    FwTransferResult result;
-    {
-        const InputBlocker blocker(
-            [this](const QObject *target) { return takenDuringTransfer(target); });
-        update_running = true;
-        connection->setBusy(true);
-        cancel_update = false;
-        close_after_update = false;
-        ui->pushButton_cancel_update->setEnabled(true);
-        reconnect_action->setEnabled(false);
-        transfer_clock.start();
-        last_events_ms = 0;
-        upload_start_ms = -1;
-        upload_start_bytes = 0;
-        // The image as read and checked above: a file rewritten meanwhile changes nothing sent.
-        result = send_fw_image(comms, image, fw_progress_callback, this, &cancel_update);
-        ui->pushButton_cancel_update->setEnabled(false);
-        // The input held back during the transfer is delivered now, into the blocker.
-        QCoreApplication::processEvents();
-        update_running = false;
-    }
-    reconnect_action->setEnabled(true);
-    update_note->hide();
-    ui->progressBar_firmware->resetFormat();
-
-    ui->pushButton_browse->setEnabled(true);
-    ui->pushButton_start_update->setEnabled(true);
-    ui->text_firmware_file->setEnabled(true);
-    if (result.end == FwTransferEnd::Completed) {
-        ui->statusbar->showMessage("Firmware update completed", 0);
-    } else if (result.end == FwTransferEnd::Failed) {
-        ui->statusbar->showMessage("Error: Firmware update failed (see View → Log)", 0);
-        qDebug() << "Firmware update failed";
-    }
-    endTransfer(result);
     qDebug() << "Firmware update process finished";
-    connection->setBusy(false); // a unit lost during the update shows as lost from here
-    if (close_after_update) {
+    if (update_page->finish(result)) {
         close();
-    } else if (result.end == FwTransferEnd::Completed) {
-        offerRebootAfterUpdate();
     }
 }
 
 void MainWindow::updateFirmwareProgress(uint32_t current, uint32_t total, int phase) {
-    const uint64_t percent =
-        total == 0 ? 0 : static_cast<uint64_t>(current) * 100u / static_cast<uint64_t>(total);
-    ui->progressBar_firmware->setValue(static_cast<int>(percent));
+    ui->progressBar_firmware->setValue(TransferMeter::percent(current, total));
     if (phase == 0) {
         ui->statusbar->showMessage(QString("Erasing: %1 / %2 blocks").arg(current).arg(total), 0);
     } else if (phase == 1) {
         ui->statusbar->showMessage(QString("Uploading: %1 / %2 bytes").arg(current).arg(total), 0);
     }
-    if (update_running) {
-        followTransfer(current, total, phase);
+    if (update_page->running()) {
+        update_page->follow(current, total, phase);
     }
-}
-
-void MainWindow::followTransfer(uint32_t current, uint32_t total, int phase) {
-    const qint64 now = transfer_clock.elapsed();
-    if (phase == 1 && upload_start_ms < 0) {
-        // The first confirmed packet: the rate counts from here, not from the erase.
-        upload_start_ms = now;
-        upload_start_bytes = current;
-    }
-    if (now - last_events_ms < EVENTS_INTERVAL_MS) {
-        return;
-    }
-    last_events_ms = now;
-
-    const qint64 upload_ms = now - upload_start_ms;
-    if (phase == 1 && upload_ms >= RATE_MIN_MS && current > upload_start_bytes) {
-        const double rate = static_cast<double>(current - upload_start_bytes) * 1000.0 /
-                            static_cast<double>(upload_ms); // bytes per second
-        const auto seconds_left =
-            static_cast<qint64>(static_cast<double>(total - current) / rate + 0.5);
-        ui->progressBar_firmware->setFormat(tr("%p% - %1:%2 left, %3 kB/s")
-                                                .arg(seconds_left / 60)
-                                                .arg(seconds_left % 60, 2, 10, QLatin1Char('0'))
-                                                .arg(rate / 1000.0, 0, 'f', 1));
-    }
-    // Repaints, timers, the desktop's pings, and the input the blocker lets through (the cancel);
-    // every other click or key is dropped.
-    QCoreApplication::processEvents();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-    if (!update_running && !mayLoseEdits(EditLoss::Close)) {
+    if (!update_page->running() && !mayLoseEdits(EditLoss::Close)) {
         event->ignore();
         return;
     }
-    if (update_running) {
+    if (update_page->running()) {
         event->ignore();
         qDebug() << "Close refused: firmware update running";
-        // Next to the messages, which the transfer's progress keeps replacing.
-        update_note->setText(tr("The firmware update is running: the window closes only after it "
-                                "has ended"));
-        update_note->show();
-        askToCancelOnClose();
+        update_page->closeRefused();
         return;
     }
     QMainWindow::closeEvent(event);
@@ -1149,95 +1042,46 @@ void MainWindow::onRebootClicked() {
 // ---- the unit's connection ----------------------------------------------------
 
 void MainWindow::setUpDeviceMenu() {
-    QMenu *device = ui->menubar->addMenu(tr("&Device"));
-    device->setObjectName("menuDevice");
-    reconnect_action = device->addAction(tr("Connect"));
-    reconnect_action->setObjectName("actionReconnect");
-    reconnect_action->setToolTip(tr("Close the connection to the EFIS, if any, and connect anew"));
-    connect(reconnect_action, &QAction::triggered, this, [this] { connectAndLoad(false); });
-
-    update_note = new QLabel(this);
-    update_note->setObjectName("updateNoteLabel");
-    ui->statusbar->addPermanentWidget(update_note);
-    update_note->hide();
-
-    setUpUnitMenu(device);
+    DeviceMenu::Window menu;
+    menu.widget = this;
+    menu.ui = ui;
+    menu.updateRunning = [this] { return update_page != nullptr && update_page->running(); };
+    menu.mayLoseEditsToOtherUnit = [this] { return mayLoseEdits(EditLoss::OtherUnit); };
+    menu.mayLoseEditsToReconnect = [this] { return mayLoseEdits(EditLoss::Reconnect); };
+    menu.hasUnsentEdits = [this] { return session.hasUnsentEdits(); };
+    menu.editedFieldCount = [this] { return static_cast<int>(session.editedFieldCount()); };
+    menu.load = [this] { loadConfigFromDevice(); };
+    menu.record = [this]() -> std::optional<unit_info::Facts::Record> {
+        if (!record_loaded) {
+            return std::nullopt;
+        }
+        unit_info::Facts::Record record;
+        record.header = session.record();
+        record.checksum = session.unitChecksum();
+        record.crc_matches = record_crc_matches;
+        return record;
+    };
+    menu.awaitingReturn = [this] { return update_page->awaitingReturn(); };
+    menu.lookForReturn = [this] { return update_page->lookForReturn(); };
+    menu.unitBack = [this](const unit_locator::Look &look) { update_page->unitBack(look); };
+    device_menu = new DeviceMenu(menu, this);
+    device_menu->setObjectName("deviceMenu");
+    connection = device_menu->connection();
+    comms = connection->comms();
 }
 
 bool MainWindow::openUnit() {
-    return connection->open();
+    return device_menu->open();
 }
 
 void MainWindow::showConnection(bool connected) {
-    if (!connected) {
-        const USBHID *usb = comms->getUSBHID();
-        std::string in_use;
-        if (comms->unitInUse(&in_use)) {
-            // Another program holds the unit: nothing was sent, and the poll takes it when free.
-            ui->statusbar->showMessage(QString::fromStdString(in_use), 0);
-        } else if (usb != nullptr && usb->openRefused()) {
-            // The unit is plugged in but could not be opened: name the cause and the remedy.
-            const std::string text = hidAccessStatus(usb->refusedPath(), usb->refusedError());
-            ui->statusbar->showMessage(QString::fromStdString(text), 0);
-        } else {
-            ui->statusbar->showMessage(
-                "Failed to connect to EFIS via USB or CAN FD - please check connections", 0);
-        }
-        return;
-    }
-
-    const COMM_INTERFACE_t active = comms->getActiveInterface();
-    const USBHID *usb = comms->getUSBHID();
-    const CANFD *canfd = comms->getCANFD();
-    if (usb != nullptr && usb->isConnected() && canfd != nullptr && canfd->isConnected()) {
-        ui->statusbar->showMessage("Connected via both USB HID and CAN FD", 0);
-    } else if (active == USB_HID) {
-        ui->statusbar->showMessage("Connected via USB HID", 0);
-    } else if (active == CAN_FD) {
-        ui->statusbar->showMessage("Connected via CAN FD", 0);
-    }
-}
-
-void MainWindow::connectAndLoad(bool found_by_poll) {
-    if (update_running) {
-        return;
-    }
-    if (found_by_poll) {
-        qDebug() << "EFIS found, connecting";
-        ui->statusbar->showMessage(tr("EFIS found - connecting..."), 0);
-    }
-    if (!openUnit()) {
-        qDebug() << "Failed to establish connection via USB HID or CAN FD";
-        showConnection(false);
-        watchForUnit();
-        return;
-    }
-    showConnection(true);
-    if (awaiting_return) {
-        unitBackAfterUpdate();
-        return;
-    }
-    loadAfterConnecting(!found_by_poll);
-}
-
-void MainWindow::loadAfterConnecting(bool ask) {
-    // The user's edits are worth more than the unit's copy: kept in the form when the unit turns
-    // up, and by the person's choice when they asked to connect.
-    if (session.hasUnsentEdits() && (!ask || !mayLoseEdits(EditLoss::Reconnect))) {
-        qDebug() << "Connected with" << session.editedFieldCount() << "edits pending; not loading";
-        ui->statusbar->showMessage(
-            tr("Connected - your %n edit(s) are kept; Load replaces them with the unit's settings",
-               nullptr, static_cast<int>(session.editedFieldCount())),
-            0);
-        return;
-    }
-    loadConfigFromDevice();
+    device_menu->showConnection(connected);
 }
 
 void MainWindow::watchForUnit() {
-    connection->watch();
+    device_menu->watch();
 }
 
 void MainWindow::pollForUnit() {
-    connection->pollForUnit();
+    device_menu->pollForUnit();
 }

@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "after_update.h"
 #include "comms.h"
 #include "edit_guard.h"
 #include "discovery.h"
@@ -24,6 +23,7 @@
 #include "settings_flows.h"
 #include "settings_session.h"
 #include "settings_types.h"
+#include "update_job.h"
 
 QT_BEGIN_NAMESPACE
 class FittingForm;
@@ -35,6 +35,8 @@ class QMenu;
 class QMessageBox;
 class QPushButton;
 class QTimer;
+class DeviceMenu;
+class UpdatePage;
 class QRadioButton;
 class SettingsFileActions;
 
@@ -135,56 +137,23 @@ private:
         MainWindow *window;
         ~EditStateRefresh() { window->refreshEditState(); }
     };
-    // The unit's connection. openUnit closes any open interface and connects as at start-up
-    // (true when the unit confirmed itself); showConnection puts the outcome in the status bar
-    // in start-up's words. connectAndLoad does both on the user's or the poll's behalf and loads
-    // the unit's settings unless edits are pending. While the unit is not connected the poll
-    // looks for its interface every two seconds and connects when it appears.
+    // The unit's connection, through the Device menu's part (gui/device_menu): openUnit closes
+    // any open interface and connects as at start-up (true when the unit confirmed itself);
+    // showConnection puts the outcome in the status bar in start-up's words; while the unit is
+    // not connected the poll looks for its interface every two seconds.
     void setUpDeviceMenu();
     bool openUnit();
     void showConnection(bool connected);
-    void connectAndLoad(bool found_by_poll);
-    // The one place that decides, after a connect, a reconnect or a change of unit, whether
-    // the unit's settings are loaded into the form: with edits pending, only when the person
-    // asked to connect (`ask`) and answered the question so.
-    void loadAfterConnecting(bool ask);
     void pollForUnit();
     void watchForUnit();
-    // The Device menu's units (mainwindow_device.cpp): the connection owner and its signals,
-    // the list of units rebuilt each time the menu opens, a unit chosen from it, Unit
-    // Information..., and the note in the status bar when more than one unit is present.
-    void setUpUnitMenu(QMenu *device);
-    void listUnits();
-    void chooseUnit(const UnitInterface &unit);
-    void showUnitInformation();
-    void showUnitCount();
-    void onUnitLost();
-    // From the transfer's progress: the time left and the rate in the bar's text, and, at most
-    // every 50 ms, a pass of the event loop without user input (repaints, the desktop's
-    // liveness pings).
-    void followTransfer(uint32_t current, uint32_t total, int phase);
     // The display preview draws the form's values again after an edit or a fill of the form.
     void refreshPreview();
     // The form's values as a record; the session's record stays as it is.
     Settings_t formRecord();
-    // The backup offered before a firmware update (false when the update should not start).
-    bool backupBeforeUpdate();
-    // The firmware tab beyond the transfer itself (mainwindow_firmware.cpp): the chosen file's
-    // check and version; the input the transfer lets through (the cancel button and the
-    // question a close request asks); the outcome of a cancelled transfer; and after a
-    // completed one, the reboot offered, the wait for the same unit and the comparison of its
-    // settings with the backup taken before the update.
-    void setUpAfterUpdate();
-    void onCancelUpdateClicked();
-    // Reads the chosen file once, whole, and checks it; the image read is kept in `image` (when
-    // given) for the transfer, which sends exactly what was checked.
-    bool checkFirmwareFile(bool starting, FirmwareImage *image = nullptr);
-    bool takenDuringTransfer(const QObject *target) const;
-    void askToCancelOnClose();
-    void endTransfer(const FwTransferResult &result);
-    void offerRebootAfterUpdate();
-    void unitBackAfterUpdate();
-    void showChangesByUpdate(const after_update::Before &before);
+    // The firmware page (gui/update_page): the image, the backup, the transfer, and after it
+    // the reboot offered, the wait for the same unit and the restore of its settings. The
+    // window lends it its flows: the load, the reboot, the progress and the restore's Save.
+    void setUpUpdatePage();
     // Shows `record` in the form as edits: each widget it changes goes through its edit
     // handler, which marks the field.
     void showAsEdits(const Settings_t &record);
@@ -224,31 +193,11 @@ private:
     // Owns the comms manager (`comms` points to it for the window's life), the poll and the
     // connection's state.
     UnitConnection *connection = nullptr;
-    QAction *reconnect_action = nullptr;
-    QMenu *units_menu = nullptr;
-    QAction *unit_information_action = nullptr;
-    QLabel *unit_count_note = nullptr;
+    DeviceMenu *device_menu = nullptr;
     // The checksum check of the last load that read the record: unknown until one did.
     bool record_loaded = false;
     bool record_crc_matches = false;
-    bool update_running = false;
-    QLabel *update_note = nullptr;
-    // The running transfer's clock: its last pass of the event loop, and where the upload's
-    // rate is counted from.
-    QElapsedTimer transfer_clock;
-    // Set by the cancel button (or the close question) while a transfer runs; the transfer
-    // stops before its next request.
-    FwCancelFlag cancel_update{false};
-    bool close_after_update = false;
-    QMessageBox *close_question = nullptr;
-    // The settings exported before the running or last update, for the comparison after it.
-    std::optional<Settings_t> update_backup;
-    // Set from the reboot after an update until the unit has come back.
-    std::optional<after_update::Before> awaiting_return;
-    QTimer *return_timer = nullptr;
-    qint64 last_events_ms = 0;
-    qint64 upload_start_ms = -1;
-    uint32_t upload_start_bytes = 0;
+    UpdatePage *update_page = nullptr;
 };
 
 #endif // MAINWINDOW_H

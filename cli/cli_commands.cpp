@@ -17,7 +17,9 @@ const QList<OptionSpec> &commandOptions() {
     static const QList<OptionSpec> options = {
         {"save", nullptr, "set: store the settings afterwards."},
         {"dry-run", nullptr, "import: show the differences only."},
-        {"force", nullptr, "set, import: send settings that contradict each other."},
+        {"force", nullptr,
+         "set, import: send settings that contradict each other; export, flash --backup: "
+         "replace FILE when it exists."},
         {"from", "SETTINGS.json", "preview: the settings file to draw."},
         {"size", "WIDTHxHEIGHT", "preview: the image's size."},
         {"serial", "N", "The unit with this serial number (0x... or decimal)."},
@@ -56,8 +58,9 @@ const QList<CommandSpec> &commands() {
          "  save                    stores the unit's settings in its non-volatile memory\n",
          0, 0, Reach::Settings, false, unit, runSave},
         {"export",
-         "  export FILE             writes the unit's settings to a settings file\n",
-         1, 1, Reach::Settings, false, unit, runExport},
+         "  export FILE [--force]   writes the unit's settings to a settings file (a FILE that\n"
+         "                          exists only with --force)\n",
+         1, 1, Reach::Settings, false, unit + QStringList{"force"}, runExport},
         {"import",
          "  import FILE [--dry-run] [--force]\n"
          "                          shows what the file changes, sends it and stores\n",
@@ -67,16 +70,18 @@ const QList<CommandSpec> &commands() {
          "  diff FILE               shows what the file would change\n",
          1, 1, Reach::Settings, false, unit, runDiff, readComparedFile},
         {"flash",
-         "  flash IMAGE [--backup FILE | --no-backup] [--reboot] [--restore-settings]\n"
+         "  flash IMAGE [--backup FILE [--force] | --no-backup] [--reboot] [--restore-settings]\n"
          "                          checks the image, backs up the unit's settings (to FILE, or\n"
-         "                          to a name from registration, serial number and date),\n"
-         "                          then writes the image into the unit's flash; --reboot then\n"
-         "                          starts the new firmware, waits up to 60 s for the same unit\n"
-         "                          and compares its settings with the backup;\n"
+         "                          to a new name from registration, serial number and date,\n"
+         "                          with -2, -3... when taken; a FILE that exists only with\n"
+         "                          --force), then writes the image into the unit's flash;\n"
+         "                          --reboot then starts the new firmware, waits up to 60 s for\n"
+         "                          the same unit where it was reached and compares its settings\n"
+         "                          with the backup;\n"
          "                          --restore-settings (--reboot implied) also sends and stores\n"
          "                          the backup's values where they differ\n",
          1, 1, Reach::Unit, false,
-         unit + QStringList{"backup", "no-backup", "reboot", "restore-settings"}, runFlash,
+         unit + QStringList{"backup", "no-backup", "force", "reboot", "restore-settings"}, runFlash,
          checkFlashRequest, flashLost},
         {"reboot",
          "  reboot                  sends the unit its reboot command\n",

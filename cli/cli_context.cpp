@@ -1,7 +1,9 @@
 #include "cli_context.h"
 
 #include <QJsonArray>
+#include <QCommandLineParser>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include "efis_cli.h"
@@ -9,6 +11,7 @@
 #include "settings_flows.h"
 #include "settings_rules.h"
 #include "shown_text.h"
+#include "update_job.h"
 
 namespace cli {
 
@@ -89,6 +92,23 @@ QString registrationProblem(const Settings_t &record) {
         .arg(registration);
 }
 
+QString unitOptions(const QCommandLineParser &parser) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:+-]+$"));
+    QString options;
+    for (const char *name : {"serial", "device", "can"}) {
+        if (!parser.isSet(QLatin1String(name))) {
+            continue;
+        }
+        QString value = parser.value(QLatin1String(name));
+        if (!plain.match(value).hasMatch()) {
+            value = QLatin1Char('\'') + value.replace(QLatin1String("'"), QLatin1String("'\\''")) +
+                    QLatin1Char('\'');
+        }
+        options += QStringLiteral(" --%1 %2").arg(QLatin1String(name), value);
+    }
+    return options;
+}
+
 QString serialText(uint32_t serial) {
     return serial == 0xFFFFFFFFu ? QStringLiteral("(not answering)")
                                  : settings_file::hexWord(serial);
@@ -152,11 +172,12 @@ int Context::load() {
     case LoadOutcome::Loaded:
         break;
     }
-    // Nothing is shown, kept or sent on the strength of a partial read.
+    // A partial read is said, as the window says it; what could not be read stays out of any
+    // save (the save reads it again and keeps the unit's own), and out of any file.
     if (!loaded.unread_fields.empty()) {
-        error(QStringLiteral("could not read field(s) %1 of the unit's settings")
+        error(QStringLiteral("warning: could not read field(s) %1 of the unit's settings: they "
+                             "are left out of any save")
                   .arg(fieldList(loaded.unread_fields)));
-        return CLI_UNIT_FAILED;
     }
     if (loaded.erased) {
         error(QString::fromLatin1(ERASED_RECORD_TEXT));
@@ -177,16 +198,18 @@ bool Context::stopIfInterrupted(const QString &where) {
 }
 
 int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print) {
+    // The fields whose stored words differ, and only those (the registration's three words are
+    // one text: a new text sends them all); the same rule restores a backup after an update.
+    const update_job::RestorePlan plan = update_job::restorePlan(target, record);
+    update_job::Before current;
+    current.has_settings = true;
+    current.settings = record;
     QJsonArray sent;
-    for (const settings_file::Difference &d : settings_file::differences(record, target)) {
-        session.edit(d.index, settings_get_value(&target, d.index));
-        // The registration is one text in three words: a new text changes them all.
-        if (anyRegistrationWordIn(FieldSet{d.index})) {
-            for (const settings_struct_index word : REGISTRATION_WORDS) {
-                session.edit(word, settings_get_value(&target, word));
-            }
-        }
+    for (const settings_file::Difference &d : update_job::changes(current, target)) {
         sent.append(d.key);
+    }
+    for (const settings_struct_index index : plan.fields) {
+        session.edit(index, settings_get_value(&target, index));
     }
     if (session.hasUnsentEdits()) {
         const SendResult result = session.sendEdits(comms.get(), UnitChoices{});

@@ -62,6 +62,10 @@ QString fieldList(const std::vector<int> &fields);
 // registration box never takes either); empty when it can.
 QString registrationProblem(const Settings_t &record);
 
+// The options that chose the unit on this command line (" --serial 0x12345678", " --device
+// PATH", " --can IFACE"), quoted for a shell, to repeat in a command it suggests; empty when none.
+QString unitOptions(const QCommandLineParser &parser);
+
 // A serial number as a list shows it; a unit that did not answer says so.
 QString serialText(uint32_t serial);
 
@@ -77,12 +81,13 @@ public:
 
     // Connects to the unit the options name, or the only one present.
     int connect(const QCommandLineParser &parser);
-    // Reads the unit's settings; refuses a partial read.
+    // Reads the unit's settings; a partial read is said on standard error (loaded.unread_fields
+    // holds what could not be read).
     int load();
     // After SIGINT or SIGTERM: says where the command stopped; true when it must stop.
     bool stopIfInterrupted(const QString &where);
-    // Sends every field in which `target` differs from the unit's record, then stores when
-    // asked. Prints what it did unless `print` is false (the caller reports it).
+    // Sends every field whose stored words differ between `target` and the unit's record, then
+    // stores when asked. Prints what it did unless `print` is false (the caller reports it).
     int sendAndStore(const Settings_t &target, bool store, QJsonObject *report, bool print = true);
     // False, with the problems on standard error, when `target` breaks a rule and `force` is
     // not given.

@@ -2,10 +2,12 @@
 // among several.
 #include <QCommandLineParser>
 
+#include "backup_file.h"
 #include "cli_context.h"
 #include "discovery.h"
 #include "efis_cli.h"
 #include "hid_access.h"
+#include "unit_locator.h"
 
 namespace cli {
 
@@ -44,25 +46,23 @@ int Context::connect(const QCommandLineParser &parser) {
     }
     // Several units: never guess which one is meant.
     if (by_serial || by_path || list_unit_interfaces(choice.can_interface).size() > 1) {
-        const std::vector<UnitInterface> units = discover_units(choice.can_interface);
-        const UnitInterface *picked = nullptr;
-        for (const UnitInterface &unit : units) {
-            const bool match = by_serial ? unit.serial == wanted_serial
-                                         : unit.path == parser.value("device").toStdString();
-            if ((by_serial || by_path) && match && picked == nullptr) {
-                picked = &unit;
-            }
-        }
-        if ((by_serial || by_path) && picked == nullptr) {
+        unit_locator::Wanted wanted;
+        wanted.by_serial = by_serial;
+        wanted.serial = wanted_serial;
+        wanted.by_path = by_path;
+        wanted.path = parser.value(QStringLiteral("device")).toStdString();
+        const std::vector<UnitInterface> units = unit_locator::list(choice.can_interface);
+        const unit_locator::Choice chosen = unit_locator::choose(units, wanted);
+        switch (chosen.outcome) {
+        case unit_locator::ChoiceOutcome::NotFound:
             error(by_serial ? QStringLiteral("no EFIS unit with serial number %1 found")
                                   .arg(settings_file::hexWord(wanted_serial))
                             : QStringLiteral("no EFIS unit found at %1")
                                   .arg(parser.value(QStringLiteral("device"))));
             return CLI_NO_UNIT;
-        }
-        if (picked == nullptr && count_units(units) > 1) {
-            error(QStringLiteral("%1 units found; choose one, nothing was sent:")
-                      .arg(count_units(units)));
+        case unit_locator::ChoiceOutcome::Ambiguous:
+            error(
+                QStringLiteral("%1 units found; choose one, nothing was sent:").arg(chosen.count));
             for (const UnitInterface &unit : units) {
                 const QString path = QString::fromStdString(unit.path);
                 note(QStringLiteral("  %1  %2 %3: --serial %4 or --device %5")
@@ -70,16 +70,14 @@ int Context::connect(const QCommandLineParser &parser) {
                               path,
                               unit.answered() ? settings_file::hexWord(unit.serial)
                                               : QStringLiteral("-"),
-                              path));
+                              backup_file::commandArgument(path)));
             }
             return CLI_USAGE;
-        }
-        if (picked != nullptr) {
-            const std::string can_interface = choice.can_interface;
-            choice = choice_for(*picked);
-            if (picked->iface == USB_HID) {
-                choice.can_interface = can_interface;
-            }
+        case unit_locator::ChoiceOutcome::Chosen:
+            choice = unit_locator::connectionFor(chosen.unit, choice.can_interface);
+            break;
+        case unit_locator::ChoiceOutcome::OnlyOne:
+            break;
         }
     }
     comms->choose(choice);

@@ -3,7 +3,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
-#include "after_update.h"
+#include "backup_file.h"
 #include "cli_context.h"
 #include "cli_handlers.h"
 #include "efis_cli.h"
@@ -84,10 +84,23 @@ int importFrom(Context &c, const Invocation &in, bool apply) {
 
 int runExport(Context &c, const Invocation &in) {
     const QString &path = in.args.at(0);
-    const QString failure = after_update::write_backup(
-        path, c.record, get_serialnumber(c.comms.get(), c.comms->getActiveInterface()));
-    if (!failure.isEmpty()) {
-        error(QStringLiteral("cannot write %1: %2").arg(path, failure));
+    // A file holds every field: one that could not be read would come back as 0.
+    if (!c.loaded.unread_fields.empty()) {
+        error(QStringLiteral("cannot write %1: field(s) %2 of the unit's settings could not be "
+                             "read")
+                  .arg(path, fieldList(c.loaded.unread_fields)));
+        return CLI_UNIT_FAILED;
+    }
+    const backup_file::Written written = backup_file::writeNamed(
+        path,
+        backup_file::fileText(c.record, c.comms->confirmedSerial(c.comms->getActiveInterface())),
+        in.parser.isSet(QStringLiteral("force")));
+    if (written.outcome == backup_file::Outcome::Exists) {
+        error(QStringLiteral("%1 exists: nothing written (--force replaces it)").arg(path));
+        return CLI_USAGE;
+    }
+    if (!written.ok()) {
+        error(QStringLiteral("cannot write %1: %2").arg(path, written.problem));
         return CLI_USAGE;
     }
     if (c.s.json) {

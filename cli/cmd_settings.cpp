@@ -85,7 +85,8 @@ int runSet(Context &c, const Invocation &in) {
     // The unit uses what it was sent until it restarts; say what keeps it.
     if (status == CLI_OK && sends && !save && !c.s.json) {
         c.say(QStringLiteral("sent, not stored: the unit loses these values when it restarts; "
-                             "efis-cli save stores them"));
+                             "efis-cli save%1 stores them")
+                  .arg(unitOptions(in.parser)));
     }
     return status;
 }

@@ -7,6 +7,8 @@
 #include "discovery.h"
 #include "efis_cli.h"
 #include "settings_flows.h"
+#include "unit_info.h"
+#include "unit_locator.h"
 
 namespace cli {
 
@@ -14,7 +16,7 @@ int runDevices(Context &c, const Invocation &in) {
     const QString can_interface = in.parser.isSet(QStringLiteral("can"))
                                       ? in.parser.value(QStringLiteral("can"))
                                       : QString::fromLatin1(DEFAULT_CANFD_INTERFACE);
-    const std::vector<UnitInterface> units = discover_units(can_interface.toStdString());
+    const std::vector<UnitInterface> units = unit_locator::list(can_interface.toStdString());
     if (units.empty()) {
         error(QStringLiteral("no EFIS unit found over USB HID or CAN FD"));
         return CLI_NO_UNIT;
@@ -31,12 +33,12 @@ int runDevices(Context &c, const Invocation &in) {
         if (!c.s.json) {
             // A unit another program holds was not asked: say so rather than "not answering".
             const QString serial = unit.in_use && !unit.answered() ? QStringLiteral("(not asked)")
-                                                                    : serialText(unit.serial);
-            c.say(QStringLiteral("%1  %2  %3%4")
-                      .arg(serial, QLatin1String(interface_name(unit.iface)),
-                           QString::fromStdString(unit.path),
-                           unit.in_use ? QStringLiteral("  in use by another program")
-                                       : QString()));
+                                                                   : serialText(unit.serial);
+            c.say(
+                QStringLiteral("%1  %2  %3%4")
+                    .arg(serial, QLatin1String(interface_name(unit.iface)),
+                         QString::fromStdString(unit.path),
+                         unit.in_use ? QStringLiteral("  in use by another program") : QString()));
         }
     }
     if (c.s.json) {
@@ -48,27 +50,27 @@ int runDevices(Context &c, const Invocation &in) {
 }
 
 int runInfo(Context &c, const Invocation &) {
-    CommsManager *comms = c.comms.get();
-    const uint32_t serial = get_serialnumber(comms, comms->getActiveInterface());
-    const COMM_INTERFACE_t iface = comms->getActiveInterface();
+    // The rows Unit Information shows in the window, by their keys.
+    unit_info::Facts facts =
+        unit_info::gather(c.comms.get(), unit_locator::identify(c.comms.get()));
+    unit_info::Facts::Record record;
+    record.header = c.record;
+    record.checksum = c.session.unitChecksum();
+    record.crc_matches = c.loaded.crc_matches;
+    facts.record = record;
     QJsonObject o;
-    o.insert("serial_number",
-             serial == 0xFFFFFFFFu ? QJsonValue() : QJsonValue(settings_file::hexWord(serial)));
-    o.insert("interface", interface_name(iface));
-    o.insert("path", QString::fromStdString(iface == CAN_FD ? comms->getCANFD()->name()
-                                                            : comms->getUSBHID()->path()));
-    o.insert("checksum", settings_file::hexWord(c.session.unitChecksum()));
-    o.insert("magic", settings_file::hexWord(c.record.magic));
-    o.insert("version", static_cast<double>(c.record.version));
-    o.insert("num_elements", static_cast<double>(c.record.num_elements));
-    o.insert("crc_check", c.loaded.crc_matches ? "passed" : "failed");
+    const std::vector<unit_info::Row> rows = unit_info::rows(facts);
+    for (const unit_info::Row &row : rows) {
+        o.insert(row.key, row.value.isEmpty() ? QJsonValue()
+                          : row.number        ? QJsonValue(row.value.toDouble())
+                                              : QJsonValue(row.value));
+    }
     if (c.s.json) {
         c.printJson(o);
     } else {
-        for (const char *key : {"serial_number", "interface", "path", "checksum", "magic",
-                                "version", "num_elements", "crc_check"}) {
-            c.say(QStringLiteral("%1: %2").arg(QLatin1String(key),
-                                               settings_file::shownText(o.value(key))));
+        for (const unit_info::Row &row : rows) {
+            c.say(
+                QStringLiteral("%1: %2").arg(row.key, settings_file::shownText(o.value(row.key))));
         }
     }
     return CLI_OK;

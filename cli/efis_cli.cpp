@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QStringList>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -13,40 +12,12 @@
 
 #include "cli_commands.h"
 #include "cli_context.h"
+#include "interrupt.h"
+#include "null_device.h"
 
 namespace {
 
 using cli::interrupted;
-
-extern "C" void onInterrupt(int) {
-    interrupted.store(true);
-}
-
-// While it lives, SIGINT and SIGTERM set `interrupted` (once: the next one ends the program as
-// usual); the handlers of before are restored afterwards.
-class InterruptHandlers {
-public:
-    InterruptHandlers() {
-        interrupted.store(false);
-        struct sigaction action;
-        std::memset(&action, 0, sizeof(action));
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &saved_int_);
-        sigaction(SIGTERM, &action, &saved_term_);
-    }
-    ~InterruptHandlers() {
-        sigaction(SIGINT, &saved_int_, nullptr);
-        sigaction(SIGTERM, &saved_term_, nullptr);
-    }
-    InterruptHandlers(const InterruptHandlers &) = delete;
-    InterruptHandlers &operator=(const InterruptHandlers &) = delete;
-
-private:
-    struct sigaction saved_int_ {};
-    struct sigaction saved_term_ {};
-};
 
 // Runs a command whose arguments and options were checked against its entry: what it does before
 // the unit is reached, the unit reached as far as its entry says, then its handler.
@@ -152,8 +123,9 @@ int runLine(int argc, char *argv[], bool *json) {
     // own output and send those lines to standard error, or nowhere.
     std::fflush(stdout);
     const int saved_stdout = dup(STDOUT_FILENO);
-    const int sink =
-        parser.isSet(QStringLiteral("verbose")) ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    const int sink = parser.isSet(QStringLiteral("verbose"))
+                         ? dup(STDERR_FILENO)
+                         : open(platform::NULL_DEVICE, O_WRONLY);
     cli::Streams streams;
     streams.json = parser.isSet(QStringLiteral("json"));
     streams.out = saved_stdout >= 0 ? fdopen(dup(saved_stdout), "w") : nullptr;
@@ -167,7 +139,8 @@ int runLine(int argc, char *argv[], bool *json) {
 
     int status;
     {
-        const InterruptHandlers handlers;
+        // Ctrl-C, SIGTERM or closing the console sets `interrupted`, read between exchanges.
+        const platform::InterruptWatch handlers(interrupted);
         cli::Context context(streams);
         status = run(context, cli::Invocation{*found, positional, parser});
     }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "image_file.h"
 
 #include "mem_layout.h"
 #include "wire.h"
@@ -47,10 +48,7 @@ ImageFile read_image_file(const char *path) {
         return file;
     }
     // Without waiting: opening a named pipe would wait for a writer, perhaps for ever.
-    int fd;
-    do {
-        fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = platform::openForReading(path);
     if (fd < 0) {
         file.error = errno;
         return file;

@@ -7,15 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#if defined(__linux__)
-#include <sys/prctl.h>
-#endif
+#include "pause.h"
 
 namespace {
 
@@ -28,34 +22,6 @@ using wire::zeroedMessage;
 constexpr uint32_t CHUNK_SIZE = COMMS_MSG_DATA_LEN;
 // Pause after each confirmed payload packet.
 constexpr auto PACKET_PAUSE = std::chrono::microseconds(100);
-
-// While it lives, the calling thread's sleeps end as close to their time as the kernel can:
-// with the default timer slack of 50 us every 100 us pause lasts about 160 us, some four
-// seconds over a full image. The thread's own slack is restored afterwards. Elsewhere than
-// on Linux it does nothing.
-class ExactPauses {
-public:
-    ExactPauses() {
-#if defined(__linux__)
-        const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-        if (slack > 0 && prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0) {
-            saved_slack_ = static_cast<unsigned long>(slack);
-        }
-#endif
-    }
-    ~ExactPauses() {
-#if defined(__linux__)
-        if (saved_slack_ != 0) {
-            prctl(PR_SET_TIMERSLACK, saved_slack_, 0, 0, 0);
-        }
-#endif
-    }
-    ExactPauses(const ExactPauses &) = delete;
-    ExactPauses &operator=(const ExactPauses &) = delete;
-
-private:
-    unsigned long saved_slack_ = 0; // 0: nothing to restore
-};
 
 // Writes one piece of the payload and waits for the unit to confirm it; false, with the line
 // that says why, when it did not.
@@ -498,7 +464,7 @@ FwTransferResult transfer(CommsManager *comms, const char *encrypted_bin_file_pa
                 static_cast<unsigned>(encrypted_data_size));
     std::printf("send_fw: Starting firmware data transmission...\n");
 
-    const ExactPauses exact_pauses;
+    platform::ExactPauses exact_pauses;
     uint32_t total_bytes_sent = 0;
     uint32_t packet_count = 0;
     bool stopped_by_cancel = false;
@@ -552,7 +518,7 @@ FwTransferResult transfer(CommsManager *comms, const char *encrypted_bin_file_pa
                             static_cast<unsigned>(encrypted_data_size),
                             static_cast<double>(percent));
             }
-            std::this_thread::sleep_for(PACKET_PAUSE);
+            exact_pauses.pause(PACKET_PAUSE);
         }
         if (failed) {
             break;

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "form_binding.h"
+#include "shown_text.h"
 
 namespace {
 
@@ -36,8 +37,11 @@ DifferencesDialog::DifferencesDialog(const Wording &wording,
     table->verticalHeader()->setVisible(false);
     for (std::size_t row = 0; row < differences.size(); ++row) {
         const settings_file::Difference &d = differences[row];
-        // One name for a setting wherever the window shows it: the form's label.
-        const QString cells[] = {form_binding::labelOf(d.key), d.current, d.other};
+        // One name for a setting wherever the window shows it: the form's label. A value from a
+        // unit or a file shows its control characters as escapes.
+        const QString cells[] = {form_binding::labelOf(d.key),
+                                 shown_text::escapeControls(d.current),
+                                 shown_text::escapeControls(d.other)};
         for (int column = 0; column < 3; ++column) {
             table->setItem(static_cast<int>(row), column, new QTableWidgetItem(cells[column]));
         }

@@ -121,7 +121,7 @@ bool LogPanel::save(const QString &path, QString *error) const {
 QString aboutText() {
     return QObject::tr("EFIS Config %1\n"
                        "Configuration tool for the RK_62 EFIS display unit.\n\n"
-                       "Qt %2 (built with Qt %3)\n"
+                       "Qt %2 (built with Qt %3), used under the GNU LGPL version 3\n"
                        "hidapi %4\n\n"
                        "Licensed under the Apache License, Version 2.0: see the LICENSE file or "
                        "https://www.apache.org/licenses/LICENSE-2.0")

@@ -1,6 +1,8 @@
 // The window's settings files: export the form's settings, import a file as edits after
-// showing what it changes, and offer a backup before a firmware update.
+// showing what it changes.
 #include "settings_file_actions.h"
+
+#include "backup_file.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -13,7 +15,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStatusBar>
 
 #include "differences_dialog.h"
@@ -84,43 +85,26 @@ void SettingsFileActions::showStatus(const QString &text) {
 
 bool SettingsFileActions::exportSettings() {
     const Settings_t record = form_.record();
-    // A default name from the registration and the date, in characters every file system takes.
-    QString registration;
-    for (const settings_file::Entry &entry : settings_file::entries(record)) {
-        if (entry.index == REGISTRATION_1_INDEX) {
-            registration = entry.text;
-        }
-    }
-    registration.remove(QRegularExpression("[^A-Za-z0-9_-]"));
-    const QString name =
-        QStringLiteral("%1-%2.json")
-            .arg(registration.isEmpty() ? QStringLiteral("efis-settings") : registration,
-                 QDate::currentDate().toString(Qt::ISODate));
+    const uint32_t serial =
+        connection_ != nullptr ? connection_->serialNumber() : backup_file::NO_SERIAL;
+    // The tool's one backup name, never over a file that is there.
+    const QString proposed =
+        backup_file::freeName(backup_file::defaultName(record, serial, QDate::currentDate()));
     const QString path =
-        QFileDialog::getSaveFileName(window_, tr("Export Settings"), name, tr(FILE_FILTER));
+        QFileDialog::getSaveFileName(window_, tr("Export Settings"), proposed, tr(FILE_FILTER));
     if (path.isEmpty()) {
         return false;
     }
 
-    settings_file::UnitHeader unit;
-    unit.magic = session_.record().magic;
-    unit.version = session_.record().version;
-    unit.num_elements = session_.record().num_elements;
-    CommsManager *comms = connection_ != nullptr ? connection_->comms() : nullptr;
-    if (comms != nullptr && comms->isConnected()) {
-        unit.serial = get_serialnumber(comms, comms->getActiveInterface());
-        unit.has_serial = unit.serial != 0xFFFFFFFFu;
-    }
-
-    // Written whole or not at all: a half-written backup is worse than none.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(settings_file::write(record, unit)) < 0 ||
-        !out.commit()) {
-        qDebug() << "Could not write settings file" << path << ":" << out.errorString();
-        showStatus(QString("Error: Could not write %1: %2").arg(path, out.errorString()));
+    // Written whole or not at all, and never through a link planted at the name.
+    const backup_file::Written written =
+        backup_file::writeChosen(path, proposed, backup_file::fileText(record, serial));
+    if (!written.ok()) {
+        qDebug() << "Could not write settings file" << path << ":" << written.problem;
+        showStatus(QString("Error: Could not write %1: %2").arg(path, written.problem));
         return false;
     }
-    showStatus(QString("Settings exported to %1").arg(path));
+    showStatus(QString("Settings exported to %1").arg(written.path));
     return true;
 }
 
@@ -194,31 +178,4 @@ QStringList SettingsFileActions::importNotes(const Settings_t &from_file,
         notes << QString::fromStdString(problem.text);
     }
     return notes;
-}
-
-SettingsFileActions::Backup SettingsFileActions::backupBeforeUpdate() {
-    Backup backup;
-    // Only a record read from the unit is worth keeping.
-    if (session_.allUnknownOnUnit()) {
-        backup.go_on = true;
-        return backup;
-    }
-    QMessageBox box(QMessageBox::Question, tr("Back Up Settings"),
-                    tr("Export a backup of the unit's settings before updating its firmware?"),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, window_);
-    box.setObjectName("backupBeforeUpdateBox");
-    // Both other answers go on to erase the unit's flash: Enter starts nothing.
-    box.setDefaultButton(QMessageBox::Cancel);
-    const int answer = box.exec();
-    if (answer == QMessageBox::No) {
-        backup.go_on = true;
-        return backup;
-    }
-    if (answer == QMessageBox::Yes && exportSettings()) {
-        backup.go_on = true;
-        backup.settings = form_.record(); // what the file holds, for the comparison after it
-        return backup;
-    }
-    showStatus("Firmware update not started");
-    return backup;
 }

@@ -4,7 +4,7 @@
 // The window's settings files: File → Export Settings… writes the form's settings with the
 // unit's header; File → Import Settings… reads a file, shows what it would change (and what
 // the form cannot show exactly, whose file it is, what contradicts) and lays it over the form
-// as edits; before a firmware update it offers a backup of the unit's settings.
+// as edits. (The backup before a firmware update is the firmware page's.)
 
 #include <QObject>
 
@@ -56,14 +56,6 @@ public:
     bool exportSettings();
     // Asks for a file, shows its differences from the form and takes them as edits.
     void importSettings();
-
-    // The backup offered before a firmware update: whether the update may start and, when a
-    // backup was written, the settings it holds (for the comparison after the update).
-    struct Backup {
-        bool go_on = false;
-        std::optional<Settings_t> settings;
-    };
-    Backup backupBeforeUpdate();
 
 private:
     // What the import preview says beyond the differences: a file from another unit, values the

@@ -4,7 +4,7 @@
 // Reading a file that a person named, whatever it turns out to be: a regular file, a pipe, a
 // device such as /dev/zero, or a directory. Nothing waits for ever and nothing grows without
 // bound: a file larger than the limit, a directory, or a pipe or device that does not end
-// within the wait is refused with a text that says which. Plain C++ over POSIX, no Qt.
+// within the wait is refused with a text that says which. Plain C++, no Qt.
 
 #include <cstddef>
 #include <string>

@@ -1,44 +1,17 @@
 #include "log_capture.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
 std::atomic<LogCapture *> active{nullptr};
 
-constexpr int STREAM_FD[2] = {STDOUT_FILENO, STDERR_FILENO};
 constexpr std::size_t MAX_LINE_BYTES = 64 * 1024;
 
 int index(LogCapture::Stream stream) {
     return stream == LogCapture::Stream::Out ? 0 : 1;
-}
-
-void writeAll(int fd, const char *bytes, std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, bytes, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return; // where the stream went is gone: the lines are still kept
-        }
-        bytes += n;
-        length -= static_cast<std::size_t>(n);
-    }
-}
-
-void closeFd(int &fd) {
-    if (fd >= 0) {
-        close(fd);
-        fd = -1;
-    }
 }
 
 } // namespace
@@ -71,36 +44,12 @@ bool LogCapture::start(QtMessageHandler handler) {
         installHandler(handler);
         return capturing_;
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    int pipes[2][2] = {{-1, -1}, {-1, -1}};
-    bool ok = pipe2(pipes[0], O_CLOEXEC) == 0 && pipe2(pipes[1], O_CLOEXEC) == 0 &&
-              pipe2(wake_, O_CLOEXEC) == 0;
-    for (int s = 0; ok && s < 2; ++s) {
-        saved_[s] = fcntl(STREAM_FD[s], F_DUPFD_CLOEXEC, 3);
-        ok = saved_[s] >= 0 && fcntl(pipes[s][0], F_SETFL, O_NONBLOCK) == 0;
-    }
-    for (int s = 0; ok && s < 2; ++s) {
-        ok = dup2(pipes[s][1], STREAM_FD[s]) >= 0;
-    }
-    for (int s = 0; s < 2; ++s) {
-        closeFd(pipes[s][1]); // the stream's descriptor is the write end now
-        pipe_read_[s] = pipes[s][0];
-    }
-    if (!ok) {
-        restoreStreams();
-        for (int s = 0; s < 2; ++s) {
-            closeFd(pipe_read_[s]);
-            closeFd(saved_[s]);
-            closeFd(wake_[s]);
-        }
+    if (!pipes_.open()) {
         if (handler != nullptr) {
             qInstallMessageHandler(handler);
         }
         return false;
     }
-    // A pipe would make standard output fully buffered: keep each line going out as printed.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     capturing_ = true;
     active.store(this);
     previous_ = qInstallMessageHandler(handleMessage);
@@ -109,11 +58,7 @@ bool LogCapture::start(QtMessageHandler handler) {
 }
 
 void LogCapture::restoreStreams() {
-    for (int s = 0; s < 2; ++s) {
-        if (saved_[s] >= 0) {
-            dup2(saved_[s], STREAM_FD[s]);
-        }
-    }
+    pipes_.restore();
 }
 
 void LogCapture::stop() {
@@ -126,8 +71,7 @@ void LogCapture::stop() {
     std::fflush(stdout);
     std::fflush(stderr);
     restoreStreams();
-    const char wake = 1;
-    writeAll(wake_[1], &wake, 1);
+    pipes_.wake();
     reader_.join();
     drain(); // what the streams wrote before they were put back
     for (int s = 0; s < 2; ++s) {
@@ -136,11 +80,7 @@ void LogCapture::stop() {
             take(s == 0 ? Stream::Out : Stream::Err, "\n", 1);
         }
     }
-    for (int s = 0; s < 2; ++s) {
-        closeFd(pipe_read_[s]);
-        closeFd(saved_[s]);
-        closeFd(wake_[s]);
-    }
+    pipes_.close();
     capturing_ = false;
 }
 
@@ -174,18 +114,7 @@ void LogCapture::handleMessage(QtMsgType type, const QMessageLogContext &context
 }
 
 void LogCapture::readLoop() {
-    for (;;) {
-        pollfd fds[3] = {
-            {pipe_read_[0], POLLIN, 0}, {pipe_read_[1], POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[2].revents != 0) {
-            return;
-        }
+    while (pipes_.wait()) {
         drain();
     }
 }
@@ -196,17 +125,15 @@ void LogCapture::drain() {
         const std::lock_guard<std::mutex> lock(mutex_);
         char buffer[4096];
         for (int s = 0; s < 2; ++s) {
+            const auto pipe = s == 0 ? platform::StreamPipes::Out : platform::StreamPipes::Err;
             for (;;) {
-                const ssize_t n = read(pipe_read_[s], buffer, sizeof(buffer));
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
+                const std::size_t n = pipes_.readNow(pipe, buffer, sizeof(buffer));
+                if (n == 0) {
                     break;
                 }
-                writeAll(saved_[s], buffer, static_cast<std::size_t>(n));
+                pipes_.passOn(pipe, buffer, n);
                 const std::size_t before = lines_.size() + dropped_;
-                take(s == 0 ? Stream::Out : Stream::Err, buffer, static_cast<std::size_t>(n));
+                take(s == 0 ? Stream::Out : Stream::Err, buffer, n);
                 added = added || lines_.size() + dropped_ != before;
             }
         }

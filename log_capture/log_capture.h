@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "stream_pipes.h"
+
 class LogCapture : public QObject {
     Q_OBJECT
 
@@ -100,9 +102,7 @@ private:
     QtMessageHandler previous_ = nullptr;            // in force before start; null: Qt's own
     std::thread reader_;
     mutable std::mutex mutex_; // the pipes' read ends, the lines and the partial lines
-    int pipe_read_[2] = {-1, -1};
-    int saved_[2] = {-1, -1}; // where standard output and error went before
-    int wake_[2] = {-1, -1};  // written by stop to end the read loop
+    platform::StreamPipes pipes_;
     std::string partial_[2];
     const Bounds bounds_;
     std::deque<Line> lines_;

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include <cerrno>
-#include <poll.h>
 
 #include "get_set.h"
+#include "pause.h"
 
 namespace sim {
 
@@ -333,7 +333,7 @@ int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
         // the reply is still on its way.
         const int wait =
             timeout_ms > 0 && timeout_ms < reply_wait_ms_ ? timeout_ms : reply_wait_ms_;
-        if (::poll(nullptr, 0, wait) < 0 && errno == EINTR) {
+        if (!platform::waitUnlessSignalled(wait)) {
             interruptedWaits().fetch_add(1);
             return -1;
         }

@@ -10,6 +10,9 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "demo_units.h"
+#include "sim_unit.h"
+
 namespace {
 
 struct DemoRun {
@@ -52,4 +55,43 @@ TEST_F(CliDemo, PreviewDrawsAndAValueSetInOneRunIsThereInTheNext) {
     ASSERT_EQ(demo("set vne=171").status, 0);
     r = demo("get vne");
     EXPECT_EQ(r.output, "vne: 171\n");
+}
+
+TEST_F(CliDemo, UnitsAreChosenByNumberAndEachKeepsItsOwnState) {
+    DemoRun r = demo("--units 3 devices");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "0x12345678  USB HID  sim:efis-display-unit\n"
+                        "0x12345679  USB HID  sim:efis-display-unit-2\n"
+                        "0x1234567A  USB HID  sim:efis-display-unit-3\n");
+    ASSERT_EQ(demo("--units 3 set vne=142 --save --serial 0x1234567A").status, 0);
+    EXPECT_EQ(demo("--units 3 get vne --serial 0x1234567A").output, "vne: 142\n");
+    // A run with fewer units leaves the others' state as it was.
+    EXPECT_EQ(demo("get vne").output, "vne: 150\n");
+    EXPECT_EQ(demo("--units=3 get vne --device sim:efis-display-unit-3").output, "vne: 142\n");
+
+    r = demo("--units 0 devices");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.output, "efis-cli-demo: --units takes a number of units from 1 to 8\n");
+}
+
+// Two demos that run at once each write back only the units they changed: neither change is
+// lost, whichever demo ends last.
+TEST_F(CliDemo, TwoDemosAtOnceKeepBothTheirChanges) {
+    const QString path = dir.filePath("units.state");
+    demo::setUpUnits(2);
+    const demo::Loaded first = demo::loadUnits(path, "test");
+    const demo::Loaded second = first;
+
+    sim::units()[0].settings().vspeeds.Vne = 143; // the first demo's change
+    ASSERT_TRUE(demo::saveUnits(path, first, "test"));
+
+    demo::setUpUnits(2); // the second demo's units, as it loaded them
+    sim::units()[1].settings().vspeeds.Vne = 144;
+    ASSERT_TRUE(demo::saveUnits(path, second, "test"));
+
+    demo::setUpUnits(2);
+    demo::loadUnits(path, "test");
+    EXPECT_EQ(sim::units()[0].settings().vspeeds.Vne, 143);
+    EXPECT_EQ(sim::units()[1].settings().vspeeds.Vne, 144);
+    sim::reset();
 }

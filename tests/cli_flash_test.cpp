@@ -3,17 +3,22 @@
 // transfer.
 #include <gtest/gtest.h>
 
+#include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <fstream>
 #include <pthread.h>
 #include <thread>
 
-#include "after_update.h"
+#include "backup_file.h"
 #include "cli_run.h"
 #include "firmware_helpers.h"
 #include "settings_file.h"
@@ -95,7 +100,22 @@ TEST_F(CliFlash, ARebootThatResetsTheSettingsListsThemAndRestoresThem) {
 
     // --restore-settings does it at once: sent, then stored.
     rebootResetsVne(99);
-    r = cli({"--json", "flash", image, "--backup", backup, "--restore-settings"});
+    // The backup named is there now: refused before anything is written, unless --force.
+    const QByteArray kept = [&] {
+        QFile file(QString::fromStdString(backup));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    const std::size_t writes = sim::unit().flash().writeCount();
+    r = cli({"flash", image, "--backup", backup, "--restore-settings"});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("exists: the firmware was not written (--force replaces it)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(sim::unit().flash().writeCount(), writes);
+    QFile again(QString::fromStdString(backup));
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), kept);
+    r = cli({"--json", "flash", image, "--backup", backup, "--force", "--restore-settings"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_EQ(r.json().value("differences").toArray().size(), 2);
     EXPECT_TRUE(r.json().value("restored").toObject().value("stored").toBool());
@@ -119,26 +139,6 @@ TEST_F(CliFlash, AnotherUnitOrNoneAfterTheRebootFails) {
                          "0x12345678)"),
               std::string::npos)
         << r.err;
-
-    // A unit that never comes back: the wait ends at its time-out, or at once when stopped.
-    sim::reset();
-    sim::RebootBehaviour gone;
-    gone.never_returns = true;
-    sim::unit().setRebootBehaviour(gone);
-    auto comms = std::make_unique<CommsManager>();
-    bool rebooted = false;
-    captureStdout([&] {
-        rebooted = comms->establish_connection() && after_update::reboot_and_let_go(comms.get());
-    });
-    ASSERT_TRUE(rebooted);
-    const auto start = std::chrono::steady_clock::now();
-    const after_update::Look look = after_update::wait_for_unit(
-        comms, sim::SimUnit::DEFAULT_SERIAL, std::chrono::milliseconds(700), nullptr);
-    EXPECT_EQ(look.kind, after_update::Return::NotYet);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
-    FwCancelFlag stop{true};
-    EXPECT_EQ(after_update::wait_for_unit(comms, 1, std::chrono::hours(1), &stop).kind,
-              after_update::Return::NotYet);
 }
 
 TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
@@ -172,9 +172,95 @@ TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
 
 TEST(AfterUpdate, BackupNameSaysWhichAircraftUnitAndDay) {
     Settings_t record = sim::SimUnit::defaultSettings();
-    EXPECT_EQ(after_update::backup_file_name(record, 0x00AB12CDu, QDate(2026, 12, 8)),
+    EXPECT_EQ(backup_file::defaultName(record, 0x00AB12CDu, QDate(2026, 12, 8)),
               "G-ABCD-00AB12CD-2026-12-08.json");
     std::memset(record.registration, 0, sizeof(record.registration));
-    EXPECT_EQ(after_update::backup_file_name(record, after_update::NO_SERIAL, QDate(2026, 1, 2)),
+    EXPECT_EQ(backup_file::defaultName(record, backup_file::NO_SERIAL, QDate(2026, 1, 2)),
               "efis-settings-2026-01-02.json");
+}
+
+TEST_F(CliFlash, TwoFlashesOnOneDayKeepBothBackupsUnderNamesAShellTakesAsFiles) {
+    // A registration that starts with '-', as a unit may hold.
+    std::memcpy(sim::unit().settings().registration, "-X--", 4);
+    sim::unit().settings().crc32 = sim::SimUnit::storeChecksum(sim::unit().settings());
+    sim::unit().storedSettings() = sim::unit().settings();
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    // Back from each reboot with Vne 99 and the same registration.
+    sim::RebootBehaviour behaviour;
+    Settings_t reset = sim::unit().settings();
+    reset.vspeeds.Vne = 99;
+    reset.crc32 = sim::SimUnit::storeChecksum(reset);
+    behaviour.settings_after = reset;
+    sim::unit().setRebootBehaviour(behaviour);
+    CliRun first = cli({"flash", image, "--reboot"});
+    CliRun second = cli({"flash", image, "--reboot"});
+    QDir::setCurrent(saved);
+    ASSERT_EQ(first.status, CLI_OK) << first.err;
+    ASSERT_EQ(second.status, CLI_OK) << second.err;
+    const QStringList backups = QDir(dir.path()).entryList({"*.json"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 2) << backups.join(' ').toStdString();
+    const QString name = "-X--CD-12345678-" + QDate::currentDate().toString(Qt::ISODate) + ".json";
+    EXPECT_TRUE(backups.contains(name));
+    EXPECT_TRUE(backups.contains(name.chopped(5) + "-2.json"));
+    // The first run's restore command still names the first backup, as a file.
+    const std::string command = "restore them with: efis-cli import ./" + name.toStdString() + "\n";
+    EXPECT_NE(first.out.find(command), std::string::npos) << first.out;
+    Settings_t kept{};
+    ASSERT_EQ(settings_file::readFile(dir.filePath(name), &kept, nullptr).outcome,
+              settings_file::FileOutcome::Read);
+    EXPECT_EQ(kept.vspeeds.Vne, 150);
+}
+
+TEST_F(CliFlash, TheUnitChosenIsTheOneWaitedFor) {
+    sim::addUnit("sim:second", 0x0BADCAFEu);
+    sim::units()[1].flash().setPartition(partition_1);
+    sim::RebootBehaviour away;
+    away.away_looks = 3;
+    sim::units()[1].setRebootBehaviour(away);
+    // The second unit, updated and rebooted while the first stays: the wait is for the second.
+    const CliRun r = cli({"flash", image, "--no-backup", "--reboot", "--serial", "0x0BADCAFE"});
+    ASSERT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.out.find("the unit is back\n"), std::string::npos) << r.out;
+    EXPECT_EQ(sim::units()[1].reboots(), 1u);
+    EXPECT_EQ(sim::unit().reboots(), 0u);
+    EXPECT_TRUE(std::none_of(sim::unit().received().begin(), sim::unit().received().end(),
+                             [](const sim::Message &m) { return m.can_id != CANMSG_WHOAMI; }))
+        << "the first unit was only asked its serial number";
+}
+
+TEST_F(CliFlash, APartialReadIsSaidAndKeptOutOfFilesAndSaves) {
+    // Field 5 unanswered at the load (the tenth request, after the four header words).
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
+    CliRun r = cli({"get", "vne"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.err.find("warning: could not read field(s) 5 of the unit's settings: they are "
+                         "left out of any save"),
+              std::string::npos)
+        << r.err;
+    sim::reset();
+    sim::unit().flash().setPartition(partition_1);
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
+    r = cli({"flash", image});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("no backup of the unit's settings could be made"), std::string::npos);
+    EXPECT_EQ(sim::unit().flash().writeCount(), 0u);
+
+    // A file named by the person is not replaced unless --force, and never through a link.
+    sim::reset();
+    const QString victim = dir.filePath("victim.txt");
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("precious");
+    file.close();
+    const QString named = dir.filePath("mine.json");
+    ASSERT_TRUE(QFile::link(victim, named));
+    r = cli({"export", named.toStdString()});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("exists: nothing written (--force replaces it)"), std::string::npos);
+    r = cli({"export", named.toStdString(), "--force"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_FALSE(QFileInfo(named).isSymLink());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "precious");
 }

@@ -57,7 +57,7 @@ TEST_F(CliScripting, UnderJsonEveryFailureIsOneObjectOnStandardOutput) {
     ASSERT_EQ(cli({"export", file, "--serial", "0x12345678"}).status, CLI_OK);
     sim::reset();
     ASSERT_EQ(cli({"set", "vne=100", "--force"}).status, CLI_OK);
-    ASSERT_EQ(cli({"export", file}).status, CLI_OK);
+    ASSERT_EQ(cli({"export", file, "--force"}).status, CLI_OK); // over the first
     r = cli({"--json", "check", file});
     EXPECT_EQ(r.status, CLI_USAGE);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
@@ -96,6 +96,11 @@ TEST_F(CliScripting, SetAndFlashNameTheNextStep) {
     EXPECT_EQ(r.out, "sent vne\nsent, not stored: the unit loses these values when it restarts; "
                      "efis-cli save stores them\n");
     EXPECT_EQ(cli({"set", "vne=171", "--save"}).out.find("not stored"), std::string::npos);
+    // The step names the unit as this command line chose it.
+    r = cli({"set", "vne=172", "--device", "sim:efis-display-unit"});
+    EXPECT_NE(r.out.find("efis-cli save --device sim:efis-display-unit stores them"),
+              std::string::npos)
+        << r.out;
 
     sim::unit().flash().setPartition(partition_1);
     const Bytes image = fwtest::makeImage({1000, 300});

@@ -4,14 +4,15 @@
 // Image files, faults and observations for the tests of the flash commands and
 // the firmware transfer against the simulated unit.
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "comms.h"
 #include "firmware_ops.h"
@@ -67,9 +68,17 @@ inline Bytes makeImage(const ImageShape &shape) {
 class TempDir {
 public:
     TempDir() {
-        char tmpl[] = "/tmp/efis_fw_test.XXXXXX";
-        if (mkdtemp(tmpl) != nullptr) {
-            path_ = tmpl;
+        // The system's temporary folder (on Windows too), a name no other test or run takes.
+        static std::atomic<unsigned> made{0};
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (int attempt = 0; !error && attempt < 100 && path_.empty(); ++attempt) {
+            const std::filesystem::path dir = base / ("efis_fw_test." + std::to_string(stamp) +
+                                                      "." + std::to_string(made.fetch_add(1)));
+            if (std::filesystem::create_directory(dir, error)) {
+                path_ = dir.string();
+            }
         }
     }
     ~TempDir() {
@@ -77,7 +86,8 @@ public:
             std::remove(f.c_str());
         }
         if (!path_.empty()) {
-            rmdir(path_.c_str());
+            std::error_code ignored;
+            std::filesystem::remove(path_, ignored);
         }
     }
     TempDir(const TempDir &) = delete;

@@ -281,6 +281,7 @@ TEST_F(LogPanelTest, AboutNamesTheVersionsAndTheLicence) {
         << text.toStdString();
     EXPECT_TRUE(text.contains("hidapi (none: the simulated unit answers the hidapi calls)"));
     EXPECT_TRUE(text.contains("Apache License, Version 2.0"));
+    EXPECT_TRUE(text.contains("used under the GNU LGPL version 3"));
 }
 
 TEST_F(LogPanelTest, OpeningAMenuKeepsTheOutcomeInTheStatusBar) {

@@ -1,95 +1,78 @@
-// efis-cli-demo: efis-cli over the simulated unit, which keeps its state between runs as a
-// powered unit does (in the user's runtime folder, or the cache folder where there is none), so
-// that a value set by one run is there for the next. --reset-demo starts from a fresh unit.
+// efis-cli-demo: efis-cli over the simulated units, which keep their state between runs as
+// powered units do (in the user's runtime folder, or the cache folder where there is none,
+// shared with efis-config-demo), so that a value set by one run is there for the next.
+// --units N simulates N units; --reset-demo starts from fresh units.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStandardPaths>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
+#include "demo_units.h"
 #include "efis_cli.h"
 #include "sim_state.h"
 #include "sim_unit.h"
 #include "unit_lock.h"
 
-namespace {
-
-QString statePath() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    }
-    return folder + QStringLiteral("/efis-cli-demo/unit.state");
-}
-
-void loadUnit(const QString &path) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly) || in.size() > 4096) {
-        return; // no state yet: a fresh unit
-    }
-    const QByteArray bytes = in.readAll();
-    if (!sim::loadState(std::vector<uint8_t>(bytes.begin(), bytes.end()), sim::unit())) {
-        std::fprintf(stderr,
-                     "efis-cli-demo: %s is not a state of the simulated unit; starting "
-                     "from a fresh unit\n",
-                     qPrintable(path));
-    }
-}
-
-void saveUnit(const QString &path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const std::vector<uint8_t> bytes = sim::saveState(sim::unit());
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size())) <
-            0 ||
-        !out.commit()) {
-        std::fprintf(stderr, "efis-cli-demo: cannot keep the simulated unit's state in %s: %s\n",
-                     qPrintable(path), qPrintable(out.errorString()));
-    }
-}
-
-} // namespace
-
 int main(int argc, char *argv[]) {
     // No application object here: efis-cli makes the one its command needs (a preview draws
     // text, which needs a GUI application), and Qt allows one per process.
-    std::vector<char *> args;
-    bool reset = false;
+    QStringList words;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--reset-demo") == 0) {
-            reset = true;
-        } else {
-            args.push_back(argv[i]);
-        }
+        words << QString::fromLocal8Bit(argv[i]);
     }
-    const QString path = statePath();
+    int units = 1;
+    QString problem;
+    if (!demo::takeUnitsOption(&words, &units, &problem)) {
+        std::fprintf(stderr, "efis-cli-demo: %s\n", qPrintable(problem));
+        return CLI_USAGE;
+    }
+    const bool reset = words.removeAll(QStringLiteral("--reset-demo")) > 0;
+    std::vector<QByteArray> kept;
+    std::vector<char *> args;
+    for (const QString &word : words) {
+        kept.push_back(word.toLocal8Bit());
+    }
+    for (QByteArray &word : kept) {
+        args.push_back(word.data());
+    }
+
+    const QString path = demo::statePath();
     // One demo program at a time on the state: the second is refused, as on a real unit.
     QDir().mkpath(QFileInfo(path).absolutePath());
     platform::ExclusiveLock state_lock;
     if (sim::lockState(path.toStdString(), state_lock) ==
         platform::ExclusiveLock::Outcome::HeldByOther) {
         const UnitHolder holder = parse_holder(sim::stateHolder(path.toStdString()));
-        std::fprintf(stderr, "efis-cli-demo: %s: nothing sent\n",
-                     in_use_text(USB_HID, sim::unit().enumeration().front().path, holder).c_str());
+        const QString text = QStringLiteral("%1: nothing sent")
+                                 .arg(QString::fromStdString(in_use_text(
+                                     USB_HID, sim::unit().enumeration().front().path, holder)));
+        std::fprintf(stderr, "efis-cli-demo: %s\n", qPrintable(text));
+        // As efis-cli says a failure under --json.
+        if (words.contains(QStringLiteral("--json"))) {
+            QJsonObject o;
+            o.insert("error", text);
+            o.insert("exit", CLI_IN_USE);
+            std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+        }
         return CLI_IN_USE;
     }
-    sim::reset();
+    demo::setUpUnits(units);
+    demo::Loaded loaded;
     if (reset) {
         QFile::remove(path);
         if (args.size() == 1) {
-            std::printf("efis-cli-demo: the simulated unit starts afresh\n");
-            saveUnit(path);
+            std::printf("efis-cli-demo: the simulated units start afresh\n");
             return CLI_OK;
         }
     } else {
-        loadUnit(path);
+        loaded = demo::loadUnits(path, "efis-cli-demo");
     }
     const int status = efisCliMain(static_cast<int>(args.size()), args.data());
-    saveUnit(path);
+    demo::saveUnits(path, loaded, "efis-cli-demo");
     return status;
 }

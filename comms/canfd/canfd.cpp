@@ -1,5 +1,6 @@
 #include "canfd.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -283,6 +284,11 @@ bool CANFD::checkPresent() {
 
 bool CANFD::connect(const std::string &) {
     connected = false;
+    // Every connection attempt asks again; the person is told once.
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true)) {
+        std::printf("CAN FD is not available on this system\n");
+    }
     return false;
 }
 

@@ -3,8 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "device_probe.h"
 
 namespace {
 
@@ -31,27 +30,14 @@ HidAccessCause hidAccessCause(int error) {
 }
 
 int probeHidNode(const char *path, int backend_error) {
-    // Only a file system path can be asked again; hidapi's other backends name a
-    // device by its bus address, which open() would wrongly report as missing.
-    if (path == nullptr || path[0] != '/') {
-        return backend_error;
-    }
-    const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return errno;
-    }
-    // It opens now: whatever stopped the backend has passed, and only its own
-    // answer is left to go by.
-    ::close(fd);
-    return backend_error;
+    return platform::probeDevice(path, backend_error);
 }
 
 std::string hidAccessLine(const std::string &path, int error) {
     const std::string head = "USB HID device " + path + " cannot be opened: ";
     switch (hidAccessCause(error)) {
     case HidAccessCause::PermissionDenied:
-        return head + "permission denied. Install the efis-config package or the udev rule "
-                      "from the README, then unplug and replug the unit.";
+        return head + "permission denied. " + platform::refusedRemedy();
     case HidAccessCause::Busy:
         return head + "it is in use by another program. Close that program, then start the "
                       "tool again.";
@@ -67,8 +53,7 @@ std::string hidAccessLine(const std::string &path, int error) {
 std::string hidAccessStatus(const std::string &path, int error) {
     switch (hidAccessCause(error)) {
     case HidAccessCause::PermissionDenied:
-        return "No permission to open the EFIS (" + path +
-               ") - install the efis-config package or its udev rule, then replug the unit";
+        return "No permission to open the EFIS (" + path + ") - " + platform::refusedRemedyShort();
     case HidAccessCause::Busy:
         return "The EFIS (" + path + ") is in use by another program - close it, then restart";
     case HidAccessCause::Vanished:

@@ -1,0 +1,96 @@
+#include "outcome.h"
+
+#include <QDebug>
+
+#include <array>
+
+namespace outcome {
+
+namespace {
+
+struct Row {
+    Result result;
+    const char *status;
+    const char *log;
+    Exit exit;
+};
+
+// One row per result. %1, %2 ... are the arguments in order; a log text and a status text take
+// the same arguments.
+constexpr std::array<Row, 16> TABLE{{
+    {Result::NoFileChosen, "No firmware file selected", "", Exit::Usage},
+    {Result::NotConnected, "Device not connected. Please connect to device first.",
+     "Firmware update failed: CommsManager not connected", Exit::NoUnit},
+    {Result::ImageRefused, "Error: Firmware file %1 %2; the update was not started",
+     "Firmware file refused: %1 %2", Exit::Usage},
+    {Result::BackupNotWritten, "Error: Could not write %1: %2",
+     "Could not write settings file %1 : %2", Exit::Usage},
+    {Result::UpdateNotStarted, "Firmware update not started", "", Exit::Usage},
+    {Result::UpdateStarted, "Starting firmware update...", "Starting firmware update with file: %1",
+     Exit::Ok},
+    {Result::UpdateCompleted, "Firmware update completed", "", Exit::Ok},
+    {Result::UpdateFailed, "Error: Firmware update failed (see View → Log)",
+     "Firmware update failed: %1", Exit::UnitFailed},
+    {Result::UpdateCancelled,
+     "Firmware update cancelled at %1 of %2 bytes - the image in the unit is incomplete; update "
+     "again before rebooting it",
+     "Firmware update cancelled at %1 of %2 bytes", Exit::Interrupted},
+    {Result::RebootFailed, "Error: Failed to send reboot command", "Failed to send reboot command",
+     Exit::UnitFailed},
+    {Result::RebootSent, "Reboot command sent to device", "Reboot command sent successfully",
+     Exit::Ok},
+    {Result::UnitNotBack,
+     "The EFIS has not come back within %1 s of its reboot - check its power and cable; the "
+     "window keeps looking for it",
+     "The EFIS has not come back within %1 s of its reboot", Exit::UnitFailed},
+    {Result::OtherUnitBack,
+     "Another EFIS answered (serial number %1), not the one updated (%2): its settings are not "
+     "compared with the backup",
+     "After the firmware update another EFIS answered: %1 not %2", Exit::UnitFailed},
+    {Result::UnitBackSilent,
+     "The EFIS that answered did not give its serial number: its settings are not compared with "
+     "the backup",
+     "After the firmware update an EFIS answered without its serial number", Exit::UnitFailed},
+    {Result::SettingsUnchanged, "Settings unchanged by the update",
+     "Settings unchanged by the update", Exit::Ok},
+    {Result::SettingsChanged, "", "Settings changed by the update: %1", Exit::Ok},
+}};
+
+// One pass over the text: an argument that holds "%1" is never filled in again.
+QString filled(const char *text, const QStringList &args) {
+    const QString out = QString::fromUtf8(text);
+    if (out.isEmpty() || !out.contains(QLatin1Char('%'))) {
+        return out;
+    }
+    switch (args.size()) {
+    case 0:
+        return out;
+    case 1:
+        return out.arg(args.at(0));
+    default:
+        return out.arg(args.at(0), args.at(1));
+    }
+}
+
+} // namespace
+
+QString quoted(const QString &text) {
+    QString out;
+    QDebug(&out).nospace() << text;
+    return out;
+}
+
+Words words(Result result, const QStringList &args) {
+    return words(result, args, args);
+}
+
+Words words(Result result, const QStringList &status_args, const QStringList &log_args) {
+    for (const Row &row : TABLE) {
+        if (row.result == result) {
+            return {filled(row.status, status_args), filled(row.log, log_args), row.exit};
+        }
+    }
+    return {};
+}
+
+} // namespace outcome

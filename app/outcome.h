@@ -1,0 +1,61 @@
+#ifndef OUTCOME_H
+#define OUTCOME_H
+
+// The outcomes of the update job, the reboot and the wait for the unit, each worded once: the
+// status text the window shows, the log line it writes and the exit status efis-cli ends with.
+// A front end looks its result up here and says it; the specified texts stand here as they are
+// specified, so they are the same wherever they are shown.
+
+#include <QString>
+#include <QStringList>
+
+namespace outcome {
+
+// efis-cli's exit statuses.
+enum class Exit : int {
+    Ok = 0,
+    UnitFailed = 1, // the unit refused or an exchange failed
+    Usage = 2,      // bad usage or a bad file
+    NoUnit = 3,     // no unit found
+    Interrupted =
+        130 // SIGINT or SIGTERM, or the person's cancel: stopped after the exchange in flight
+};
+
+enum class Result {
+    NoFileChosen,     // no image chosen
+    NotConnected,     // the update asked for without a unit
+    ImageRefused,     // args: path, why (a phrase after the file's name)
+    BackupNotWritten, // args: path, why
+    UpdateNotStarted, // the person declined to go on without a backup
+    UpdateStarted,    // args: path
+    UpdateCompleted,
+    UpdateFailed,    // args: the reason (a sentence)
+    UpdateCancelled, // args: bytes confirmed, bytes in all (as shown)
+    RebootFailed,
+    RebootSent,
+    UnitNotBack,    // args: seconds waited
+    OtherUnitBack,  // args: its serial number, the updated unit's
+    UnitBackSilent, // a unit answered without a serial number
+    SettingsUnchanged,
+    SettingsChanged, // args: how many rows
+};
+
+struct Words {
+    QString status; // the window's status bar; empty: the status bar keeps its message
+    QString log;    // the log line; empty: none
+    Exit exit = Exit::Ok;
+};
+
+// A text as the log writes a text item (in double quotes, with its escapes), for an argument of
+// a log line that was always written so.
+QString quoted(const QString &text);
+
+// The words of `result`, with `args` put into their places in order.
+Words words(Result result, const QStringList &args = {});
+// The same, where the log writes its arguments otherwise than the status bar shows them (plain
+// numbers in the log, grouped digits on the status bar).
+Words words(Result result, const QStringList &status_args, const QStringList &log_args);
+
+} // namespace outcome
+
+#endif // OUTCOME_H
