@@ -1,5 +1,7 @@
 #include "update_page.h"
 
+#include "differences_dialog.h"
+
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -439,39 +441,20 @@ void UpdatePage::showChanges(const update_job::Before &before) {
     }
     qDebug().noquote()
         << outcome::words(outcome::Result::SettingsChanged, {QString::number(changes.size())}).log;
-    QDialog dialog(w.widget);
-    dialog.setObjectName("settingsChangedByUpdateDialog");
-    dialog.setWindowTitle(tr("Settings Changed by the Update"));
-    auto *layout = new QVBoxLayout(&dialog);
-    auto *label = new QLabel(tr("The EFIS holds other settings than before its update. Restore "
-                                "puts the backup's values into the form and saves them to the "
-                                "unit; Keep leaves the unit as it is now."),
-                             &dialog);
-    label->setWordWrap(true);
-    layout->addWidget(label);
-    auto *table = new QTableWidget(static_cast<int>(changes.size()), 3, &dialog);
-    table->setObjectName("tableWidget_updateDifferences");
-    table->setHorizontalHeaderLabels({tr("Setting"), tr("Before the update"), tr("Now")});
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->verticalHeader()->setVisible(false);
-    for (std::size_t row = 0; row < changes.size(); ++row) {
-        const QString cells[] = {changes[row].key, changes[row].current, changes[row].other};
-        for (int column = 0; column < 3; ++column) {
-            table->setItem(static_cast<int>(row), column, new QTableWidgetItem(cells[column]));
-        }
-    }
-    table->resizeColumnsToContents();
-    layout->addWidget(table);
-    auto *buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(tr("Restore"), QDialogButtonBox::AcceptRole)
-        ->setObjectName("pushButton_restoreSettings");
-    buttons->addButton(tr("Keep"), QDialogButtonBox::RejectRole)
-        ->setObjectName("pushButton_keepSettings");
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.resize(560, 360);
-    if (dialog.exec() != QDialog::Accepted) {
+    DifferencesDialog::Wording wording;
+    wording.dialog_name = "settingsChangedByUpdateDialog";
+    wording.title = tr("Settings Changed by the Update");
+    wording.intro = tr("The EFIS holds other settings than before its update. Restore puts the "
+                       "backup's values into the form as edits, which Save stores; Keep leaves "
+                       "the unit as it is now.");
+    wording.table_name = "tableWidget_updateDifferences";
+    wording.current_heading = tr("Before the update");
+    wording.other_heading = tr("Now");
+    wording.take_text = tr("Restore");
+    wording.take_name = "pushButton_restoreSettings";
+    wording.keep_text = tr("Keep");
+    wording.keep_name = "pushButton_keepSettings";
+    if (!DifferencesDialog::ask(wording, changes, {}, w.widget)) {
         showStatus(tr("Settings kept as the EFIS holds them after the update"));
         return;
     }

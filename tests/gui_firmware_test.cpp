@@ -463,7 +463,8 @@ TEST_F(AfterUpdateTest, SettingsResetByTheUpdateAreListedAndRestored) {
         d->findChild<QPushButton *>("pushButton_restoreSettings")->click();
     });
     pollUntilBack();
-    EXPECT_EQ(rows, QStringList({"vne: 150 -> 99", "backlight_brightness: 15 -> 3"}));
+    // The same dialog and the same names as the import's: the form's labels.
+    EXPECT_EQ(rows, QStringList({"Vne: 150 -> 99", "Display Brightness: 15 -> 3"}));
     // Restore makes edits only: nothing is stored until Save.
     EXPECT_EQ(status(), "2 value(s) of the backup are edits now - Update sends them, Save stores "
                         "them");
