@@ -948,12 +948,16 @@ void MainWindow::setUpUpdatePage() {
         fw_progress_callback(current, total, phase, this);
     };
     page.restore = [this](const update_job::RestorePlan &plan) {
-        // The backup's words where the unit differs, as edits; then the usual save stores them.
+        // The backup's words where the unit differs, as edits only: the person's Save stores
+        // them, as every other edit, after the marks have shown what it will store.
         for (const settings_struct_index index : plan.fields) {
             session.edit(index, settings_get_value(&plan.target, index));
         }
         updateUIFromConfig();
-        onSaveClicked();
+        ui->statusbar->showMessage(
+            tr("%n value(s) of the backup are edits now - Update sends them, Save stores them",
+               nullptr, static_cast<int>(plan.fields.size())),
+            0);
     };
     update_page = new UpdatePage(page, this);
     update_page->setObjectName("updatePage");

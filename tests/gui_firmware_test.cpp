@@ -526,6 +526,12 @@ TEST_F(AfterUpdateTest, SettingsResetByTheUpdateAreListedAndRestored) {
     });
     pollUntilBack();
     EXPECT_EQ(rows, QStringList({"vne: 150 -> 99", "backlight_brightness: 15 -> 3"}));
+    // Restore makes edits only: nothing is stored until Save.
+    EXPECT_EQ(status(), "2 value(s) of the backup are edits now - Update sends them, Save stores "
+                        "them");
+    EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 99);
+    EXPECT_EQ(window->changedValues().size(), 2u);
+    w<QPushButton>("pushButton_save")->click();
     EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
     EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 150);
     EXPECT_EQ(sim::unit().storedSettings().backlight_brightness, 15);
@@ -590,6 +596,7 @@ TEST_F(AfterUpdateTest, TheWindowWaitsForTheUnitUpdatedNotForAnotherOnTheBench) 
         [&](QDialog *d) { d->findChild<QPushButton *>("pushButton_restoreSettings")->click(); });
     pollUntilBack(10);
     EXPECT_EQ(peer().connection()->serialNumber(), sim::SimUnit::DEFAULT_SERIAL);
+    w<QPushButton>("pushButton_save")->click();
     EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
     EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 150);
     EXPECT_EQ(settingsRequests(), 0);

@@ -104,6 +104,9 @@ TEST_F(RestoreTest, TheWindowAndEfisCliRestoreTheSameValues) {
     for (int i = 0; i < 5 && !peer().comms()->isConnected(); ++i) {
         run([&] { peer().pollForUnit(); });
     }
+    // Restore makes edits; Save stores them.
+    EXPECT_EQ(window->changedValues().size(), 6u);
+    run([&] { w<QPushButton>("pushButton_save")->click(); });
     ASSERT_EQ(status(), "Configuration saved to EEPROM successfully");
     const auto window_sets = setsAfterTheReboot();
     const Settings_t window_stored = sim::unit().storedSettings();
