@@ -5,8 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QColor>
-#include <QColorDialog>
 #include <QDebug>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -14,9 +12,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QRegularExpression>
-#include <QSignalBlocker>
-#include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 
@@ -27,9 +22,10 @@
 #include <cstring>
 #include <utility>
 
+#include "codecs.h"
 #include "firmware_ops.h"
 #include "fitting_form.h"
-#include "form_binding.h"
+#include "form_binder.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
@@ -79,28 +75,9 @@ namespace {
 const char *const NOT_CONNECTED_LOG = "No communication interface connected";
 const char *const NOT_CONNECTED_STATUS =
     "Error: No communication interface connected (USB HID or CAN FD)";
-const char *const STYLE_SHEET_FORMAT = "background-color: %1;";
-const char *const STYLE_SHEET_COLOUR = "background-color: #([0-9a-fA-F]{6});";
-
-const char *const REGISTRATION_LIMIT =
-    "The registration after its prefix: letters and digits, at most 11 characters with the "
-    "prefix";
-const char *const REGISTRATION_UNREAD =
-    "The registration could not be read from the unit; Save keeps the unit's registration "
-    "unless you type a new one";
 
 bool isConnected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
-}
-
-// The opaque colour of a colour word; its top byte is ignored.
-QColor colourOf(uint32_t word) {
-    return QColor(static_cast<QRgb>(word & 0x00FFFFFFu));
-}
-
-// The style sheet that shows a colour word as a button's background.
-QString colourStyleSheet(uint32_t word) {
-    return QString(STYLE_SHEET_FORMAT).arg(colourOf(word).name());
 }
 
 // What an unreadable header word logs and shows.
@@ -121,43 +98,6 @@ HeaderWordText headerWordText(settings_struct_index index) {
         return {"Error reading num_elements value",
                 "Error: Failed to read num_elements from device"};
     }
-}
-
-// The colour word (0xFFRRGGBB) a button's style sheet shows; false when it shows none.
-bool colourFromStyleSheet(const QString &styleSheet, uint32_t *word) {
-    static const QRegularExpression expression(STYLE_SHEET_COLOUR);
-    const QRegularExpressionMatch match = expression.match(styleSheet);
-    if (!match.hasMatch()) {
-        return false;
-    }
-    *word = match.captured(1).toUInt(nullptr, 16) | 0xFF000000u;
-    return true;
-}
-
-// Lets the user choose a colour, starting from the colour word `current` and offering `preset`
-// in custom colour slot 1. On a choice the button's style sheet shows it; false when cancelled.
-bool pickColour(QWidget *parent, QPushButton *button, const char *title, const QColor &preset,
-                uint32_t current) {
-    QColorDialog::setCustomColor(1, preset);
-    const QColor color = QColorDialog::getColor(colourOf(current), parent, title);
-    if (!color.isValid()) {
-        return false;
-    }
-    button->setStyleSheet(colourStyleSheet(color.rgb()));
-    return true;
-}
-
-// Voltages are kept in tenths of a volt.
-uint32_t tenthsOfVolt(double volts) {
-    return static_cast<uint32_t>(static_cast<int>(volts * 10.0));
-}
-
-// The bit pattern of a correction angle as a single-precision float.
-uint32_t floatBits(double value) {
-    const float narrowed = static_cast<float>(value);
-    uint32_t bits = 0;
-    std::memcpy(&bits, &narrowed, sizeof(bits));
-    return bits;
 }
 
 // Hands the transfer's progress to the window that started it.
@@ -182,7 +122,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     // The number box holds one line: Tab and Shift+Tab move on, as in every other field.
     ui->text_registration_num->setTabChangesFocus(true);
-    ui->text_registration_num->setToolTip(tr(REGISTRATION_LIMIT));
+    form = std::make_unique<FormBinder>(ui->tab);
 
     ui->text_firmware_file->setEnabled(false);
     ui->pushButton_start_update->setEnabled(false);
@@ -271,6 +211,11 @@ MainWindow::MainWindow(QWidget *parent)
     preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
     fitting_form->fitToScreen();
     refreshEditState();
+    // Whatever changes the settings session, the marks, the title and the preview follow.
+    session.addListener([this] {
+        refreshEditState();
+        refreshPreview();
+    });
 
     QThread::msleep(100);
 
@@ -315,16 +260,12 @@ void MainWindow::refreshPreview() {
 // ---- settings to form and back ----------------------------------------------
 
 Settings_t MainWindow::formRecord() {
-    const Settings_t kept = session.record();
-    updateConfigFromUI();
-    const Settings_t form = session.record();
-    session.record() = kept;
-    return form;
+    return form->readBack(session.record());
 }
 
 void MainWindow::showAsEdits(const Settings_t &record) {
     const Settings_t previous = session.record();
-    session.record() = record;
+    session.replaceRecord(record);
     previous_record = &previous;
     updateUIFromConfig();
     previous_record = nullptr;
@@ -332,120 +273,20 @@ void MainWindow::showAsEdits(const Settings_t &record) {
 
 void MainWindow::updateUIFromConfig() {
     const bool from_unit = previous_record == nullptr;
+    FormBinder::Fill how;
+    how.previous = previous_record;
+    how.units_unread = from_unit && session.shownUnread(UNITS_VALUE_INDEX);
+    how.registration_unread = from_unit && registrationShownUnread();
+    how.edit = [this](settings_struct_index index, uint32_t value) {
+        updateConfigValueLocal(index, value);
+    };
     // A copy: shown as edits, the handlers write into the record while the form is filled.
-    const Settings_t record = session.record();
-    QWidget *const blocked[] = {
-        ui->radioButton_mph,       ui->radioButton_kph,      ui->radioButton_knots,
-        ui->radioButton_feet,      ui->radioButton_meter,    ui->radioButton_degF,
-        ui->radioButton_degC,      ui->radioButton_inhg,     ui->radioButton_mbar,
-        ui->spinBox_vmin,          ui->spinBox_vs0,          ui->spinBox_vs1,
-        ui->spinBox_vfe,           ui->spinBox_vn0,          ui->spinBox_vne,
-        ui->spinBox_vref,          ui->spinBox_vlo,          ui->min_volt_warn_value,
-        ui->max_volt_warn_value,   ui->min_volt_alert_value, ui->max_volt_alert_value,
-        ui->text_registration_num, ui->comboBox_reg_prefix,  ui->backlight_slider,
-        ui->text_bg_alpha_slider,  ui->roll_corr_spinbox,    ui->pitch_corr_spinbox};
-    // Shown from the unit, the form reaches no edit handler; shown as edits (an imported
-    // file), every change goes through its handler, which marks the field.
-    for (QWidget *w : blocked) {
-        w->blockSignals(from_unit);
-    }
-
-    for (const auto &colour : colourButtons()) {
-        const uint32_t word = settings_get_value(&record, colour.second);
-        if (from_unit || word != settings_get_value(previous_record, colour.second)) {
-            colour.first->setStyleSheet(colourStyleSheet(word));
-            if (!from_unit) {
-                takeColourFrom(colour.first, colour.second);
-            }
-        }
-    }
-
-    if (from_unit && session.shownUnread(UNITS_VALUE_INDEX)) {
-        // The unit's choices are not known: show none chosen rather than the last ones shown.
-        for (QRadioButton *radio : unitRadioButtons()) {
-            radio->setAutoExclusive(false);
-            radio->setChecked(false);
-            radio->setAutoExclusive(true);
-        }
-    } else {
-        const unit_bits_t &bits = record.units.bits;
-        ui->radioButton_mph->setChecked(bits.is_mph);
-        ui->radioButton_kph->setChecked(bits.is_kph);
-        ui->radioButton_knots->setChecked(bits.is_knots);
-        ui->radioButton_feet->setChecked(bits.is_feet);
-        ui->radioButton_meter->setChecked(bits.is_meters);
-        ui->radioButton_degF->setChecked(bits.is_fahrenheit);
-        ui->radioButton_degC->setChecked(bits.is_celsius);
-        ui->radioButton_inhg->setChecked(bits.is_inhg);
-        ui->radioButton_mbar->setChecked(bits.is_mbar);
-    }
-
-    ui->spinBox_vmin->setValue(record.vspeeds.Vmin);
-    ui->spinBox_vs0->setValue(record.vspeeds.Vs0);
-    ui->spinBox_vs1->setValue(record.vspeeds.Vs1);
-    ui->spinBox_vfe->setValue(record.vspeeds.Vfe);
-    ui->spinBox_vn0->setValue(record.vspeeds.Vn0);
-    ui->spinBox_vne->setValue(record.vspeeds.Vne);
-    ui->spinBox_vref->setValue(record.vspeeds.VRef);
-    ui->spinBox_vlo->setValue(record.vspeeds.Vlo);
-
-    ui->min_volt_warn_value->setValue(record.volt_warnings.min_volts / 10.0);
-    ui->max_volt_warn_value->setValue(record.volt_warnings.max_volts / 10.0);
-    ui->min_volt_alert_value->setValue(record.volt_alerts.min_volts / 10.0);
-    ui->max_volt_alert_value->setValue(record.volt_alerts.max_volts / 10.0);
-
-    // Registration: split the stored text into a prefix of the table and the rest. One that
-    // could not be read whole is shown as unread, the prefix box as it was.
-    const bool registration_unread = from_unit && registrationShownUnread();
-    ui->text_registration_num->setPlaceholderText(registration_unread ? REGISTRATION_UNREAD : "");
-    ui->text_registration_num->setToolTip(registration_unread ? REGISTRATION_UNREAD
-                                                              : tr(REGISTRATION_LIMIT));
-    if (registration_unread) {
-        ui->text_registration_num->setPlainText(QString());
-    } else if (!from_unit && std::memcmp(record.registration, previous_record->registration,
-                                         SETTINGS_REGISTRATION_LEN) == 0) {
-        // An import that leaves the registration as it is marks none of its words.
-    } else {
-        const form_binding::RegistrationSplit split =
-            form_binding::splitRegistration(record.registration);
-        if (!split.text.isEmpty()) {
-            qDebug() << "Created string:" << split.text;
-            qDebug() << "Found prefix:" << split.prefix;
-        }
-        // A registration with no prefix of the table is shown whole with none chosen.
-        ui->comboBox_reg_prefix->setCurrentIndex(split.prefix_row);
-        ui->text_registration_num->setPlainText(split.rest);
-    }
-
-    ui->backlight_slider->setValue(static_cast<int>(record.backlight_brightness));
-    int32_t alpha = static_cast<int32_t>(record.text_bg_alpha);
-    if (alpha > 254) {
-        alpha = 254;
-    }
-    ui->text_bg_alpha_slider->setValue(alpha);
-    ui->roll_corr_spinbox->setValue(static_cast<double>(record.roll_correction));
-    ui->pitch_corr_spinbox->setValue(static_cast<double>(record.pitch_correction));
-
-    for (QWidget *w : blocked) {
-        w->blockSignals(false);
-    }
-    if (!from_unit && record.use_mag_heading != previous_record->use_mag_heading) {
-        updateConfigValueLocal(USE_MAG_INDEX, record.use_mag_heading); // no widget shows it
+    const FormBinder::Filled filled = form->fill(Settings_t(session.record()), how);
+    if (filled.registration_shown && !filled.split.text.empty()) {
+        qDebug() << "Created string:" << QString::fromLatin1(filled.split.text.c_str());
+        qDebug() << "Found prefix:" << QString::fromLatin1(filled.split.prefix.c_str());
     }
     refreshPreview();
-}
-
-std::array<std::pair<QPushButton *, settings_struct_index>, 10> MainWindow::colourButtons() const {
-    return {{{ui->color_picker_sky0, SKY_COLOR_0_INDEX},
-             {ui->color_picker_sky1, SKY_COLOR_1_INDEX},
-             {ui->color_picker_ground0, GROUND_COLOR_0_INDEX},
-             {ui->color_picker_ground1, GROUND_COLOR_1_INDEX},
-             {ui->color_picker_app_indi, APPROACH_COLOR_INDEX},
-             {ui->color_picker_airplane, AIRPLANE_COLOR_INDEX},
-             {ui->color_picker_green, GREEN_ARC_COLOR_INDEX},
-             {ui->color_picker_yellow, YELLOW_ARC_COLOR_INDEX},
-             {ui->color_picker_red, RED_ARC_COLOR_INDEX},
-             {ui->color_picker_gear, GEAR_INDI_COLOR_INDEX}}};
 }
 
 bool MainWindow::registrationShownUnread() const {
@@ -457,104 +298,13 @@ bool MainWindow::registrationShownUnread() const {
     return false;
 }
 
-std::array<QRadioButton *, 9> MainWindow::unitRadioButtons() const {
-    return {ui->radioButton_mph,  ui->radioButton_kph,   ui->radioButton_knots,
-            ui->radioButton_feet, ui->radioButton_meter, ui->radioButton_degF,
-            ui->radioButton_degC, ui->radioButton_inhg,  ui->radioButton_mbar};
-}
-
-UnitChoices MainWindow::unitChoicesFromForm() const {
-    // The bit of each button, in the order of unitRadioButtons().
-    units_t one[9] = {};
-    one[0].bits.is_mph = 1;
-    one[1].bits.is_kph = 1;
-    one[2].bits.is_knots = 1;
-    one[3].bits.is_feet = 1;
-    one[4].bits.is_meters = 1;
-    one[5].bits.is_fahrenheit = 1;
-    one[6].bits.is_celsius = 1;
-    one[7].bits.is_inhg = 1;
-    one[8].bits.is_mbar = 1;
-    // The groups of buttons that exclude each other: speed, altitude, temperature, pressure.
-    const uint32_t groups[] = {one[0].units_value | one[1].units_value | one[2].units_value,
-                               one[3].units_value | one[4].units_value,
-                               one[5].units_value | one[6].units_value,
-                               one[7].units_value | one[8].units_value};
-    UnitChoices choices;
-    const auto radios = unitRadioButtons();
-    for (std::size_t i = 0; i < radios.size(); ++i) {
-        if (radios[i]->isChecked()) {
-            choices.bits |= one[i].units_value;
-        }
-    }
-    // A group with no button checked is a choice the form does not show (the unit's word could
-    // not be read): its bits are not the form's to set.
-    for (const uint32_t group : groups) {
-        if ((choices.bits & group) != 0) {
-            choices.mask |= group;
-        }
-    }
-    return choices;
-}
-
-units_t MainWindow::unitsFromForm(units_t base) const {
-    return layUnitChoices(base, unitChoicesFromForm());
-}
-
 void MainWindow::updateConfigFromUI() {
-    for (const auto &colour : colourButtons()) {
-        uint32_t value = 0;
-        if (colourFromStyleSheet(colour.first->styleSheet(), &value)) {
-            settings_set_value(&session.record(), colour.second, &value);
-        }
-    }
-
-    const units_t units = unitsFromForm(session.record().units);
-    settings_set_value(&session.record(), UNITS_VALUE_INDEX, &units.units_value);
-
-    const std::pair<const QSpinBox *, settings_struct_index> speeds[] = {
-        {ui->spinBox_vmin, VMIN_INDEX},
-        {ui->spinBox_vs0, VS0_INDEX},
-        {ui->spinBox_vs1, VS1_INDEX},
-        {ui->spinBox_vfe, VFE_INDEX},
-        {ui->spinBox_vn0, VN0_INDEX},
-        {ui->spinBox_vne, VNE_INDEX},
-        {ui->spinBox_vref, APPROACHSPEED_INDEX},
-        {ui->spinBox_vlo, VLO_INDEX}};
-    for (const auto &speed : speeds) {
-        const uint32_t value = static_cast<uint32_t>(speed.first->value());
-        settings_set_value(&session.record(), speed.second, &value);
-    }
-
-    const std::pair<const QDoubleSpinBox *, settings_struct_index> volts[] = {
-        {ui->min_volt_warn_value, MIN_VOLTS_INDEX},
-        {ui->max_volt_warn_value, MAX_VOLTS_INDEX},
-        {ui->min_volt_alert_value, MIN_VOLTS_ALERT_INDEX},
-        {ui->max_volt_alert_value, MAX_VOLTS_ALERT_INDEX}};
-    for (const auto &volt : volts) {
-        const uint32_t value = tenthsOfVolt(volt.first->value());
-        settings_set_value(&session.record(), volt.second, &value);
-    }
-
-    const std::array<uint32_t, 3> words = form_binding::joinRegistration(
-        session.record().registration, ui->comboBox_reg_prefix->currentText(),
-        ui->text_registration_num->toPlainText());
-    settings_set_value(&session.record(), REGISTRATION_1_INDEX, &words[0]);
-    settings_set_value(&session.record(), REGISTRATION_2_INDEX, &words[1]);
-    settings_set_value(&session.record(), REGISTRATION_3_INDEX, &words[2]);
-
-    const uint32_t brightness = static_cast<uint32_t>(ui->backlight_slider->value());
-    settings_set_value(&session.record(), BACKLIGHT_BRIGHTNESS_INDEX, &brightness);
-    const uint32_t alpha = static_cast<uint32_t>(ui->text_bg_alpha_slider->value());
-    settings_set_value(&session.record(), TEXT_BG_ALPHA_INDEX, &alpha);
-    const uint32_t roll = floatBits(ui->roll_corr_spinbox->value());
-    settings_set_value(&session.record(), ROLL_CORRECTION_INDEX, &roll);
-    const uint32_t pitch = floatBits(ui->pitch_corr_spinbox->value());
-    settings_set_value(&session.record(), PITCH_CORRECTION_INDEX, &pitch);
+    session.replaceRecord(form->readBack(session.record()));
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(session.record().units).units_value);
+    updateConfigValueLocal(UNITS_VALUE_INDEX,
+                           layUnitChoices(session.record().units, form->unitChoices()).units_value);
 }
 
 // ---- device configuration flows ---------------------------------------------
@@ -631,7 +381,7 @@ void MainWindow::onUpdateClicked() {
         return;
     }
 
-    const SendResult result = session.sendEdits(comms, unitChoicesFromForm());
+    const SendResult result = session.sendEdits(comms, form->unitChoices());
     for (const int index : result.failed) {
         qDebug() << "Failed to send value for index" << index;
     }
@@ -661,7 +411,7 @@ void MainWindow::onSaveClicked() {
     const Settings_t before = session.record();
     updateConfigFromUI();
 
-    const SaveResult result = session.save(comms, before, unitChoicesFromForm(), store_settings);
+    const SaveResult result = session.save(comms, before, form->unitChoices(), store_settings);
     switch (result.outcome) {
     case SaveOutcome::Unread:
         for (const int index : result.unread) {
@@ -737,12 +487,10 @@ int store_settings(CommsManager *comms, uint32_t crc) {
 // ---- field edit handlers ----------------------------------------------------
 
 void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
-    if (session.edit(index, value)) {
-        refreshPreview();
-    } else {
+    // A successful edit tells the session's listeners: the marks and the preview follow.
+    if (!session.edit(index, value)) {
         qDebug() << "Error setting value for index" << static_cast<int>(index);
     }
-    refreshEditState();
 }
 
 void MainWindow::onVminChanged(int value) {
@@ -771,16 +519,16 @@ void MainWindow::onVloChanged(int value) {
 }
 
 void MainWindow::onMinVoltChanged(double value) {
-    updateConfigValueLocal(MIN_VOLTS_INDEX, tenthsOfVolt(value));
+    updateConfigValueLocal(MIN_VOLTS_INDEX, codecs::tenthsFromVolts(value));
 }
 void MainWindow::onMaxVoltChanged(double value) {
-    updateConfigValueLocal(MAX_VOLTS_INDEX, tenthsOfVolt(value));
+    updateConfigValueLocal(MAX_VOLTS_INDEX, codecs::tenthsFromVolts(value));
 }
 void MainWindow::onMinVoltAlertChanged(double value) {
-    updateConfigValueLocal(MIN_VOLTS_ALERT_INDEX, tenthsOfVolt(value));
+    updateConfigValueLocal(MIN_VOLTS_ALERT_INDEX, codecs::tenthsFromVolts(value));
 }
 void MainWindow::onMaxVoltAlertChanged(double value) {
-    updateConfigValueLocal(MAX_VOLTS_ALERT_INDEX, tenthsOfVolt(value));
+    updateConfigValueLocal(MAX_VOLTS_ALERT_INDEX, codecs::tenthsFromVolts(value));
 }
 
 void MainWindow::onBacklightBrightnessChanged(int value) {
@@ -791,31 +539,12 @@ void MainWindow::onTextBgAlphaChanged(int value) {
 }
 
 void MainWindow::onRollCorrectionChanged(double value) {
-    const uint32_t value_as_uint32 = floatBits(value);
+    const uint32_t value_as_uint32 = codecs::angleBits(value);
     updateConfigValueLocal(ROLL_CORRECTION_INDEX, value_as_uint32);
 }
 void MainWindow::onPitchCorrectionChanged(double value) {
-    const uint32_t value_as_uint32 = floatBits(value);
+    const uint32_t value_as_uint32 = codecs::angleBits(value);
     updateConfigValueLocal(PITCH_CORRECTION_INDEX, value_as_uint32);
-}
-
-void MainWindow::keepRegistrationInput() {
-    QPlainTextEdit *box = ui->text_registration_num;
-    const QString typed = box->toPlainText();
-    const int room = form_binding::REGISTRATION_TEXT_LEN -
-                     static_cast<int>(ui->comboBox_reg_prefix->currentText().size());
-    const QString kept = form_binding::registrationInput(typed, room);
-    if (kept == typed) {
-        return;
-    }
-    // The cursor stays after what it followed.
-    const int position = static_cast<int>(
-        form_binding::registrationInput(typed.left(box->textCursor().position()), room).size());
-    const QSignalBlocker blocker(box);
-    box->setPlainText(kept);
-    QTextCursor cursor = box->textCursor();
-    cursor.setPosition(position);
-    box->setTextCursor(cursor);
 }
 
 void MainWindow::onRegistrationChanged() {
@@ -825,112 +554,100 @@ void MainWindow::onRegistrationChanged() {
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
-    keepRegistrationInput();
-    const std::array<uint32_t, 3> words = form_binding::joinRegistration(
-        session.record().registration, ui->comboBox_reg_prefix->currentText(),
-        ui->text_registration_num->toPlainText());
+    const std::array<uint32_t, 3> words = form->takeRegistration();
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);
 }
 
+// The pickers open the colour dialog on the field's colour; the button then shows the choice.
 void MainWindow::onSkyColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_sky0, "Select Sky Color 0", QColor(135, 206, 235),
-                   session.record().sky_color[0])) {
+    if (form->pickColour(this, SKY_COLOR_0_INDEX, session.record().sky_color[0])) {
         onSkyColor0Changed();
     }
 }
 void MainWindow::onSkyColor1PickerClicked() {
-    if (pickColour(this, ui->color_picker_sky1, "Select Sky Color 1", QColor(135, 206, 235),
-                   session.record().sky_color[1])) {
+    if (form->pickColour(this, SKY_COLOR_1_INDEX, session.record().sky_color[1])) {
         onSkyColor1Changed();
     }
 }
 void MainWindow::onGroundColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_ground0, "Select Ground Color 0", QColor(34, 139, 34),
-                   session.record().ground_color[0])) {
+    if (form->pickColour(this, GROUND_COLOR_0_INDEX, session.record().ground_color[0])) {
         onGroundColor0Changed();
     }
 }
 void MainWindow::onGroundColor1PickerClicked() {
-    if (pickColour(this, ui->color_picker_ground1, "Select Ground Color 1", QColor(34, 139, 34),
-                   session.record().ground_color[1])) {
+    if (form->pickColour(this, GROUND_COLOR_1_INDEX, session.record().ground_color[1])) {
         onGroundColor1Changed();
     }
 }
 void MainWindow::onApproachIndiColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_app_indi, "Select Approach Indicator Color",
-                   QColor(255, 255, 0), session.record().vref_indi_color)) {
+    if (form->pickColour(this, APPROACH_COLOR_INDEX, session.record().vref_indi_color)) {
         onApproachIndiColorChanged();
     }
 }
 void MainWindow::onAirplaneColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_airplane, "Select Airplane Color", QColor(255, 255, 255),
-                   session.record().airplane_color)) {
+    if (form->pickColour(this, AIRPLANE_COLOR_INDEX, session.record().airplane_color)) {
         onAirplaneColorChanged();
     }
 }
 void MainWindow::onGreenArcColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_green, "Select Green Arc Color", QColor(0, 255, 0),
-                   session.record().green_arc_color)) {
+    if (form->pickColour(this, GREEN_ARC_COLOR_INDEX, session.record().green_arc_color)) {
         onGreenArcColorChanged();
     }
 }
 void MainWindow::onYellowArcColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_yellow, "Select Yellow Arc Color", QColor(255, 255, 0),
-                   session.record().yellow_arc_color)) {
+    if (form->pickColour(this, YELLOW_ARC_COLOR_INDEX, session.record().yellow_arc_color)) {
         onYellowArcColorChanged();
     }
 }
 void MainWindow::onRedArcColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_red, "Select Red Arc Color", QColor(255, 0, 0),
-                   session.record().red_arc_color)) {
+    if (form->pickColour(this, RED_ARC_COLOR_INDEX, session.record().red_arc_color)) {
         onRedArcColorChanged();
     }
 }
 void MainWindow::onGearIndiColorPickerClicked() {
-    if (pickColour(this, ui->color_picker_gear, "Select Gear Indicator Color",
-                   QColor(255, 255, 255), session.record().gear_indi_color)) {
+    if (form->pickColour(this, GEAR_INDI_COLOR_INDEX, session.record().gear_indi_color)) {
         onGearIndiColorChanged();
     }
 }
 
-// The colour handlers read the chosen colour back from the button's style sheet.
-void MainWindow::takeColourFrom(const QPushButton *button, settings_struct_index index) {
+// The colour handlers take the colour the field's button holds.
+void MainWindow::takeColour(settings_struct_index index) {
     uint32_t colorValue = 0;
-    if (colourFromStyleSheet(button->styleSheet(), &colorValue)) {
+    if (form->colour(index, &colorValue)) {
         updateConfigValueLocal(index, colorValue);
     }
 }
 void MainWindow::onSkyColor0Changed() {
-    takeColourFrom(ui->color_picker_sky0, SKY_COLOR_0_INDEX);
+    takeColour(SKY_COLOR_0_INDEX);
 }
 void MainWindow::onSkyColor1Changed() {
-    takeColourFrom(ui->color_picker_sky1, SKY_COLOR_1_INDEX);
+    takeColour(SKY_COLOR_1_INDEX);
 }
 void MainWindow::onGroundColor0Changed() {
-    takeColourFrom(ui->color_picker_ground0, GROUND_COLOR_0_INDEX);
+    takeColour(GROUND_COLOR_0_INDEX);
 }
 void MainWindow::onGroundColor1Changed() {
-    takeColourFrom(ui->color_picker_ground1, GROUND_COLOR_1_INDEX);
+    takeColour(GROUND_COLOR_1_INDEX);
 }
 void MainWindow::onApproachIndiColorChanged() {
-    takeColourFrom(ui->color_picker_app_indi, APPROACH_COLOR_INDEX);
+    takeColour(APPROACH_COLOR_INDEX);
 }
 void MainWindow::onAirplaneColorChanged() {
-    takeColourFrom(ui->color_picker_airplane, AIRPLANE_COLOR_INDEX);
+    takeColour(AIRPLANE_COLOR_INDEX);
 }
 void MainWindow::onGreenArcColorChanged() {
-    takeColourFrom(ui->color_picker_green, GREEN_ARC_COLOR_INDEX);
+    takeColour(GREEN_ARC_COLOR_INDEX);
 }
 void MainWindow::onYellowArcColorChanged() {
-    takeColourFrom(ui->color_picker_yellow, YELLOW_ARC_COLOR_INDEX);
+    takeColour(YELLOW_ARC_COLOR_INDEX);
 }
 void MainWindow::onRedArcColorChanged() {
-    takeColourFrom(ui->color_picker_red, RED_ARC_COLOR_INDEX);
+    takeColour(RED_ARC_COLOR_INDEX);
 }
 void MainWindow::onGearIndiColorChanged() {
-    takeColourFrom(ui->color_picker_gear, GEAR_INDI_COLOR_INDEX);
+    takeColour(GEAR_INDI_COLOR_INDEX);
 }
 
 // ---- firmware tab and reboot ------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@
 
 QT_BEGIN_NAMESPACE
 class FittingForm;
+class FormBinder;
 class PreviewDock;
 class QAction;
 class QCloseEvent;
@@ -160,18 +162,12 @@ private:
     void updateConfigFromUI();
     void loadConfigFromDevice();
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
-    // The ten colour buttons with the field each one shows, in the record's order.
-    std::array<std::pair<QPushButton *, settings_struct_index>, 10> colourButtons() const;
-    // `base` with the unit choices the radio buttons show; a group with none checked keeps
-    // the bits of `base`.
-    units_t unitsFromForm(units_t base) const;
-    std::array<QRadioButton *, 9> unitRadioButtons() const;
-    // The unit choices the radio buttons show, and which bits of the units word they cover.
-    UnitChoices unitChoicesFromForm() const;
-    // Sets the colour field at `index` from the colour the button's style sheet shows.
-    void takeColourFrom(const QPushButton *button, settings_struct_index index);
+    // Sets a colour field from the colour its button holds.
+    void takeColour(settings_struct_index index);
 
     Ui::MainWindow *ui;
+    // The settings tab's widgets bound to the record's fields.
+    std::unique_ptr<FormBinder> form;
     QString firmwareFilePath;
     // The connection's comms manager (UnitConnection owns it), the same for the window's life.
     CommsManager *comms;
@@ -179,9 +175,6 @@ private:
     // could not be read.
     SettingsSession session;
     bool registrationShownUnread() const;
-    // Keeps in the number box only what the record may hold: printable characters, letters in
-    // upper case, no more than the prefix leaves room for.
-    void keepRegistrationInput();
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 

@@ -87,9 +87,11 @@ std::optional<int> previewWithoutUnit(Context &c, const Invocation &in) {
         }
     }
     const QString from = in.parser.value(QStringLiteral("from"));
-    if (!c.fileTaken(from, settings_file::readFile(from, &c.session.record(), nullptr))) {
+    Settings_t from_file = c.session.record();
+    if (!c.fileTaken(from, settings_file::readFile(from, &from_file, nullptr))) {
         return CLI_USAGE;
     }
+    c.session.replaceRecord(from_file);
     return preview(c, in.args.at(0), size);
 }
 

@@ -1,5 +1,4 @@
 // efis-cli get, set and save: the unit's settings read, changed and stored.
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "cli_context.h"
@@ -41,8 +40,11 @@ int runSet(Context &c, const Invocation &in) {
         error(QStringLiteral("set needs FIELD=VALUE"));
         return CLI_USAGE;
     }
-    QJsonObject settings = settings_file::settingsObject(c.record);
+    // Each value converted as a settings file's; the other fields keep the unit's words, even
+    // those beyond what the form allows.
+    const QJsonObject settings = settings_file::settingsObject(c.record);
     QStringList named;
+    Settings_t target = c.record;
     for (const QString &assignment : assignments) {
         const int eq = assignment.indexOf('=');
         const QString key = assignment.left(eq);
@@ -56,17 +58,11 @@ int runSet(Context &c, const Invocation &in) {
             return CLI_USAGE;
         }
         named << key;
-        settings.insert(key, typedValue(assignment.mid(eq + 1)));
-    }
-    QJsonObject file;
-    file.insert("format", settings_file::FORMAT_NAME);
-    file.insert("format_version", settings_file::FORMAT_VERSION);
-    file.insert("settings", settings);
-    Settings_t target = c.record;
-    QString problem;
-    if (!settings_file::read(QJsonDocument(file).toJson(), &target, nullptr, &problem)) {
-        error(problem);
-        return CLI_USAGE;
+        QString problem;
+        if (!settings_file::assign(&target, key, typedValue(assignment.mid(eq + 1)), &problem)) {
+            error(problem);
+            return CLI_USAGE;
+        }
     }
     if (const QString refused = registrationProblem(target); !refused.isEmpty()) {
         error(refused);

@@ -5,22 +5,25 @@
 
 // The preview names what the settings' cross-field rules find; its own arc checks add only the
 // wrong arcs that no rule names (an arc with an end not set, which the rules skip).
+#include "field_catalogue.h"
+#include "get_set.h"
 #include "settings_rules.h"
 
 namespace display_preview {
 
 namespace {
 
-// One arc of the tape: its name and the V-speeds it runs between, by their form labels.
+// One arc of the tape: its name and the V-speeds it runs between, named by their labels in the
+// field catalogue.
 struct Arc {
     const char *name;
-    settings_struct_index from_index;
-    const char *from_label;
-    int from;
-    settings_struct_index to_index;
-    const char *to_label;
-    int to;
+    settings_struct_index from;
+    settings_struct_index to;
 };
+
+const Arc ARCS[] = {{"White Arc", VS0_INDEX, VFE_INDEX},
+                    {"Green Arc", VS1_INDEX, VN0_INDEX},
+                    {"Yellow Arc", VN0_INDEX, VNE_INDEX}};
 
 } // namespace
 
@@ -36,24 +39,24 @@ QStringList previewRuleProblems(const Settings_t &settings) {
             }
         }
     }
-    const vspeeds_t &v = settings.vspeeds;
-    const Arc arcs[] = {{"White Arc", VS0_INDEX, "Vs0", v.Vs0, VFE_INDEX, "Vfe", v.Vfe},
-                        {"Green Arc", VS1_INDEX, "Vs1", v.Vs1, VN0_INDEX, "Vn0", v.Vn0},
-                        {"Yellow Arc", VN0_INDEX, "Vn0", v.Vn0, VNE_INDEX, "Vne", v.Vne}};
-    for (const Arc &arc : arcs) {
-        if (arc.from < arc.to || named.count({arc.from_index, arc.to_index}) != 0) {
+    for (const Arc &arc : ARCS) {
+        const uint32_t from = settings_get_value(&settings, arc.from);
+        const uint32_t to = settings_get_value(&settings, arc.to);
+        if (from < to || named.count({arc.from, arc.to}) != 0) {
             continue;
         }
-        if (arc.from > arc.to) {
+        const QString from_label = QString::fromLatin1(labelOf(arc.from));
+        const QString to_label = QString::fromLatin1(labelOf(arc.to));
+        if (from > to) {
             found << QStringLiteral("%1 runs backwards: %2 %3 is above %4 %5")
-                         .arg(arc.name, arc.from_label)
-                         .arg(arc.from)
-                         .arg(arc.to_label)
-                         .arg(arc.to);
+                         .arg(QLatin1String(arc.name), from_label)
+                         .arg(from)
+                         .arg(to_label)
+                         .arg(to);
         } else {
             found << QStringLiteral("%1 is empty: %2 and %3 are both %4")
-                         .arg(arc.name, arc.from_label, arc.to_label)
-                         .arg(arc.from);
+                         .arg(QLatin1String(arc.name), from_label, to_label)
+                         .arg(from);
         }
     }
     return found;

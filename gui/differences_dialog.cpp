@@ -7,7 +7,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "form_binding.h"
+#include "form_binder.h"
 #include "shown_text.h"
 
 namespace {

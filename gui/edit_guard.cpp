@@ -17,7 +17,7 @@
 
 #include <cstring>
 
-#include "form_binding.h"
+#include "form_binder.h"
 #include "settings_rules.h"
 
 namespace {

@@ -19,7 +19,7 @@
 
 #include "differences_dialog.h"
 #include "edit_guard.h"
-#include "form_binding.h"
+#include "form_binder.h"
 #include "settings_rules.h"
 #include "unit_connection.h"
 

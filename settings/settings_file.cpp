@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
@@ -13,6 +12,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "codecs.h"
+#include "field_catalogue.h"
 #include "get_set.h"
 #include "input_file.h"
 
@@ -20,121 +21,56 @@ namespace settings_file {
 
 namespace {
 
-enum class Kind { UnitChoice, Whole, Volts, Registration, Colour, Angle };
-
-// One choice among the unit bits: its names and the bit of each.
-struct Choice {
-    const char *names[3];
-    uint32_t bits[3];
-    int count;
-    uint32_t mask() const { return bits[0] | bits[1] | (count > 2 ? bits[2] : 0u); }
-};
-
-const Choice SPEED = {{"mph", "knots", "kph"}, {1u << 0, 1u << 1, 1u << 2}, 3};
-const Choice ALTITUDE = {{"feet", "meters", nullptr}, {1u << 3, 1u << 4, 0}, 2};
-const Choice TEMPERATURE = {{"fahrenheit", "celsius", nullptr}, {1u << 5, 1u << 6, 0}, 2};
-const Choice PRESSURE = {{"inHg", "mbar", nullptr}, {1u << 7, 1u << 8, 0}, 2};
-
-struct FieldRule {
-    const char *key;
-    settings_struct_index index;
-    Kind kind;
-    double min; // the range the form allows (whole numbers, volts, degrees)
-    double max;
-    const Choice *choice;
-};
-
-// Every entry of the file, in the file's order; the ranges are the form's.
-const FieldRule FIELD_RULES[] = {
-    {"speed_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &SPEED},
-    {"altitude_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &ALTITUDE},
-    {"temperature_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &TEMPERATURE},
-    {"pressure_unit", UNITS_VALUE_INDEX, Kind::UnitChoice, 0, 0, &PRESSURE},
-    {"vmin", VMIN_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vs0", VS0_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vs1", VS1_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vfe", VFE_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vn0", VN0_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vne", VNE_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vref", APPROACHSPEED_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"vlo", VLO_INDEX, Kind::Whole, 0, 255, nullptr},
-    {"voltage_warning_min", MIN_VOLTS_INDEX, Kind::Volts, 5, 65, nullptr},
-    {"voltage_warning_max", MAX_VOLTS_INDEX, Kind::Volts, 5, 65, nullptr},
-    {"voltage_alert_min", MIN_VOLTS_ALERT_INDEX, Kind::Volts, 5, 65, nullptr},
-    {"voltage_alert_max", MAX_VOLTS_ALERT_INDEX, Kind::Volts, 5, 65, nullptr},
-    {"registration", REGISTRATION_1_INDEX, Kind::Registration, 0, 11, nullptr},
-    {"sky_color_top", SKY_COLOR_0_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"sky_color_bottom", SKY_COLOR_1_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"ground_color_top", GROUND_COLOR_0_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"ground_color_bottom", GROUND_COLOR_1_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"approach_indicator_color", APPROACH_COLOR_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"airplane_color", AIRPLANE_COLOR_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"green_arc_color", GREEN_ARC_COLOR_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"yellow_arc_color", YELLOW_ARC_COLOR_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"red_arc_color", RED_ARC_COLOR_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"gear_indicator_color", GEAR_INDI_COLOR_INDEX, Kind::Colour, 0, 0, nullptr},
-    {"backlight_brightness", BACKLIGHT_BRIGHTNESS_INDEX, Kind::Whole, 0, 21, nullptr},
-    {"text_background_transparency", TEXT_BG_ALPHA_INDEX, Kind::Whole, 0, 254, nullptr},
-    {"roll_correction", ROLL_CORRECTION_INDEX, Kind::Angle, -90, 90, nullptr},
-    {"pitch_correction", PITCH_CORRECTION_INDEX, Kind::Angle, -90, 90, nullptr},
-    {"use_magnetic_heading", USE_MAG_INDEX, Kind::Whole, 0, 4294967295.0, nullptr},
-};
+// The object of the words that the readable values cannot carry, and its key for the units word.
+const QLatin1String BEYOND_FORM("beyond_form");
+const QLatin1String UNITS_WORD_KEY("units");
 
 uint32_t field(const Settings_t &record, settings_struct_index index) {
     return settings_get_value(&record, index);
 }
 
-// The registration text: up to 11 characters, ending at the first 0 or erased byte.
-QString registrationText(const Settings_t &record) {
-    const auto *reg = reinterpret_cast<const unsigned char *>(record.registration);
-    int length = 0;
-    while (length < SETTINGS_REGISTRATION_LEN - 1 && reg[length] != 0 && reg[length] != 0xFF) {
-        ++length;
-    }
-    return QString::fromLatin1(record.registration, length);
+// The rows that the settings object holds: every field but the units bits no choice covers,
+// which only the units word carries.
+bool inSettingsObject(const FieldRow &row) {
+    return row.kind != FieldKind::UnitBits;
 }
 
-// The shortest decimal that reads back as the same single-precision value.
-double shortestAngle(float value) {
-    for (int digits = 1; digits <= 9; ++digits) {
-        const double candidate =
-            QString::number(static_cast<double>(value), 'g', digits).toDouble();
-        if (static_cast<float>(candidate) == value) {
-            return candidate;
-        }
-    }
-    return static_cast<double>(value);
+// The key under which "beyond_form" carries a row's words: the units word once for its choices.
+QString wordKey(const FieldRow &row) {
+    return row.index == UNITS_VALUE_INDEX ? QString(UNITS_WORD_KEY) : QString::fromLatin1(row.key);
 }
 
-float angleOf(const Settings_t &record, settings_struct_index index) {
-    const uint32_t bits = field(record, index);
-    float value = 0;
-    std::memcpy(&value, &bits, sizeof(value));
-    return value;
+QString latin1(const std::string &bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QJsonValue valueOf(const Settings_t &record, const FieldRule &rule) {
-    const uint32_t word = field(record, rule.index);
-    switch (rule.kind) {
-    case Kind::UnitChoice:
-        for (int i = 0; i < rule.choice->count; ++i) {
-            if ((word & rule.choice->mask()) == rule.choice->bits[i]) {
-                return QString::fromLatin1(rule.choice->names[i]);
+QJsonValue valueOf(const Settings_t &record, const FieldRow &row) {
+    const uint32_t word = field(record, row.index);
+    switch (row.kind) {
+    case FieldKind::UnitChoice:
+        for (const UnitOption &choice : row.choices) {
+            if (choice.name != nullptr && (word & row.unit_bits) == choice.bit) {
+                return QString::fromLatin1(choice.name);
             }
         }
         return QJsonValue(); // none or several chosen: the form could show no single choice
-    case Kind::Whole:
+    case FieldKind::UnitBits:
+        return hexWord(word);
+    case FieldKind::Whole:
         return static_cast<double>(word);
-    case Kind::Volts:
-        return static_cast<double>(word) / 10.0;
-    case Kind::Registration:
-        return registrationText(record);
-    case Kind::Colour:
-        return (word >> 24) == 0xFFu
-                   ? QStringLiteral("#%1").arg(word & 0xFFFFFFu, 6, 16, QLatin1Char('0')).toUpper()
-                   : QStringLiteral("#%1").arg(word, 8, 16, QLatin1Char('0')).toUpper();
-    case Kind::Angle:
-        return shortestAngle(angleOf(record, rule.index));
+    case FieldKind::Volts:
+        return codecs::voltsFromTenths(word);
+    case FieldKind::Registration:
+        return latin1(codecs::registrationText(record.registration));
+    case FieldKind::Colour:
+        return QString::fromStdString(codecs::colourText(word));
+    case FieldKind::Angle: {
+        const float angle = codecs::angleOf(word);
+        if (!std::isfinite(angle)) {
+            return QJsonValue(); // JSON has no number for it: "beyond_form" carries the word
+        }
+        return QString::fromStdString(codecs::angleText(angle)).toDouble();
+    }
     }
     return QJsonValue();
 }
@@ -148,107 +84,183 @@ QString jsonText(const QJsonValue &value) {
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-QString rangeText(const FieldRule &rule) {
-    switch (rule.kind) {
-    case Kind::UnitChoice: {
+QString rangeText(const FieldRow &row) {
+    switch (row.kind) {
+    case FieldKind::UnitChoice: {
         QStringList names;
-        for (int i = 0; i < rule.choice->count; ++i) {
-            names << QStringLiteral("\"%1\"").arg(QString::fromLatin1(rule.choice->names[i]));
+        for (const UnitOption &choice : row.choices) {
+            if (choice.name != nullptr) {
+                names << QStringLiteral("\"%1\"").arg(QString::fromLatin1(choice.name));
+            }
         }
         return QStringLiteral("one of %1").arg(names.join(QStringLiteral(", ")));
     }
-    case Kind::Whole:
+    case FieldKind::UnitBits:
+        return QString();
+    case FieldKind::Whole:
         return QStringLiteral("a whole number from %1 to %2")
-            .arg(static_cast<qulonglong>(rule.min))
-            .arg(static_cast<qulonglong>(rule.max));
-    case Kind::Volts:
+            .arg(static_cast<qulonglong>(row.min))
+            .arg(static_cast<qulonglong>(row.max));
+    case FieldKind::Volts:
         return QStringLiteral("volts from %1 to %2 in steps of 0.1")
-            .arg(rule.min, 0, 'f', 1)
-            .arg(rule.max, 0, 'f', 1);
-    case Kind::Registration:
+            .arg(row.min, 0, 'f', 1)
+            .arg(row.max, 0, 'f', 1);
+    case FieldKind::Registration:
         return QStringLiteral("text of at most 11 Latin-1 characters other than \u00FF");
-    case Kind::Colour:
+    case FieldKind::Colour:
         return QStringLiteral("a colour \"#RRGGBB\" or \"#AARRGGBB\"");
-    case Kind::Angle:
-        return QStringLiteral("degrees from %1 to %2").arg(rule.min).arg(rule.max);
+    case FieldKind::Angle:
+        return QStringLiteral("degrees from %1 to %2").arg(row.min).arg(row.max);
     }
     return QString();
 }
 
-// Sets the entry's field in `record` from the file's value; false when the value is not one the
+// Sets the row's field in `record` from the file's value; false when the value is not one the
 // form allows.
-bool take(const FieldRule &rule, const QJsonValue &value, Settings_t *record) {
+bool take(const FieldRow &row, const QJsonValue &value, Settings_t *record) {
     uint32_t word = 0;
-    switch (rule.kind) {
-    case Kind::UnitChoice: {
+    switch (row.kind) {
+    case FieldKind::UnitChoice: {
         if (!value.isString()) {
             return false;
         }
-        for (int i = 0; i < rule.choice->count; ++i) {
-            if (value.toString() == QLatin1String(rule.choice->names[i])) {
-                word = (field(*record, rule.index) & ~rule.choice->mask()) | rule.choice->bits[i];
-                return settings_set_value(record, rule.index, &word);
+        for (const UnitOption &choice : row.choices) {
+            if (choice.name != nullptr && value.toString() == QLatin1String(choice.name)) {
+                word = (field(*record, row.index) & ~row.unit_bits) | choice.bit;
+                return settings_set_value(record, row.index, &word);
             }
         }
         return false;
     }
-    case Kind::Whole: {
+    case FieldKind::UnitBits:
+        return false;
+    case FieldKind::Whole: {
         const double v = value.toDouble(-1);
-        if (!value.isDouble() || v != std::floor(v) || v < rule.min || v > rule.max) {
+        if (!value.isDouble() || v != std::floor(v) || v < row.min || v > row.max) {
             return false;
         }
         word = static_cast<uint32_t>(v);
-        return settings_set_value(record, rule.index, &word);
+        return settings_set_value(record, row.index, &word);
     }
-    case Kind::Volts: {
-        const double tenths = value.toDouble(-1) * 10.0;
-        const double rounded = std::round(tenths);
-        if (!value.isDouble() || std::fabs(tenths - rounded) > 1e-6 || rounded < rule.min * 10 ||
-            rounded > rule.max * 10) {
+    case FieldKind::Volts: {
+        if (!value.isDouble() || !codecs::exactTenths(value.toDouble(), &word) ||
+            word < codecs::tenthsFromVolts(row.min) || word > codecs::tenthsFromVolts(row.max)) {
             return false;
         }
-        word = static_cast<uint32_t>(rounded);
-        return settings_set_value(record, rule.index, &word);
+        return settings_set_value(record, row.index, &word);
     }
-    case Kind::Registration: {
+    case FieldKind::Registration: {
         const QString text = value.toString();
-        if (!value.isString() || text.size() > rule.max) {
+        if (!value.isString() || text.size() > row.max) {
             return false;
         }
-        char bytes[SETTINGS_REGISTRATION_LEN] = {};
-        for (int i = 0; i < text.size(); ++i) {
-            const char16_t unit = text.at(i).unicode();
+        std::string bytes;
+        for (const QChar c : text) {
             // 0xFF ends the registration as erased flash does: "G-\u00FFX" would be read back,
             // shown and exported as "G-".
-            if (unit == 0 || unit >= 0xFF) {
+            if (c.unicode() == 0 || c.unicode() >= 0xFF) {
                 return false;
             }
-            bytes[i] = static_cast<char>(unit);
+            bytes += static_cast<char>(c.unicode());
         }
-        std::memcpy(record->registration, bytes, sizeof(bytes));
+        const std::array<uint32_t, 3> words = codecs::joinRegistration(record->registration, bytes);
+        for (std::size_t g = 0; g < words.size(); ++g) {
+            settings_set_value(record, indicesOf(row)[g], &words[g]);
+        }
         return true;
     }
-    case Kind::Colour: {
-        static const QRegularExpression colour(
-            QStringLiteral("^#([0-9A-Fa-f]{6}|[0-9A-Fa-f]{8})$"));
-        const QString text = value.toString();
-        if (!value.isString() || !colour.match(text).hasMatch()) {
-            return false;
-        }
-        word = text.mid(1).toUInt(nullptr, 16) | (text.size() == 7 ? 0xFF000000u : 0u);
-        return settings_set_value(record, rule.index, &word);
-    }
-    case Kind::Angle: {
+    case FieldKind::Colour:
+        return value.isString() && codecs::colourFromText(value.toString().toStdString(), &word) &&
+               settings_set_value(record, row.index, &word);
+    case FieldKind::Angle: {
         const double v = value.toDouble(1000);
-        if (!value.isDouble() || !std::isfinite(v) || v < rule.min || v > rule.max) {
+        if (!value.isDouble() || !std::isfinite(v) || v < row.min || v > row.max) {
             return false;
         }
-        const float narrowed = static_cast<float>(v);
-        std::memcpy(&word, &narrowed, sizeof(word));
-        return settings_set_value(record, rule.index, &word);
+        word = codecs::angleBits(v);
+        return settings_set_value(record, row.index, &word);
     }
     }
     return false;
+}
+
+// True when the words of `row` are the same in both records (for a unit group: its bits).
+bool sameWords(const FieldRow &row, const Settings_t &a, const Settings_t &b) {
+    for (const settings_struct_index index : indicesOf(row)) {
+        const uint32_t mask = row.unit_bits != 0 ? row.unit_bits : 0xFFFFFFFFu;
+        if (((field(a, index) ^ field(b, index)) & mask) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The words of a row as "beyond_form" writes them: one "0x..." word, or three for the
+// registration.
+QJsonValue wordsValue(const Settings_t &record, const FieldRow &row) {
+    const std::vector<settings_struct_index> indices = indicesOf(row);
+    if (indices.size() == 1) {
+        return hexWord(field(record, row.index));
+    }
+    QJsonArray words;
+    for (const settings_struct_index index : indices) {
+        words.append(hexWord(field(record, index)));
+    }
+    return words;
+}
+
+// The words of `record` that its readable values do not carry exactly: a value outside the form's
+// range, an angle that is no finite number, units bits no choice covers or a group with none or
+// several chosen, registration bytes beyond its text. Found by reading the readable values back
+// into two records that hold nothing and everything, since a value the file leaves open (a unit
+// choice of null) keeps what the record read into holds.
+QJsonObject beyondForm(const Settings_t &record) {
+    Settings_t read_back[2];
+    std::memset(&read_back[0], 0, sizeof(Settings_t));
+    std::memset(&read_back[1], 0xFF, sizeof(Settings_t));
+    for (Settings_t &back : read_back) {
+        for (const FieldRow &row : fieldCatalogue()) {
+            if (inSettingsObject(row)) {
+                take(row, valueOf(record, row), &back);
+            }
+        }
+        back.units.units_value &= unitChoiceBits(); // as read without the units word
+    }
+    QJsonObject beyond;
+    for (const FieldRow &row : fieldCatalogue()) {
+        for (const Settings_t &back : read_back) {
+            const bool units = row.index == UNITS_VALUE_INDEX;
+            if (units ? field(back, row.index) != field(record, row.index)
+                      : !sameWords(row, record, back)) {
+                beyond.insert(wordKey(row), wordsValue(record, row));
+            }
+        }
+    }
+    return beyond;
+}
+
+// A "0x..." word of "beyond_form" (for the registration: three).
+bool takeWords(const QJsonValue &value, std::size_t count, std::vector<uint32_t> *words) {
+    QJsonArray list;
+    if (count == 1) {
+        list.append(value);
+    } else if (value.isArray()) {
+        list = value.toArray();
+    }
+    if (static_cast<std::size_t>(list.size()) != count) {
+        return false;
+    }
+    for (const QJsonValue item : list) {
+        bool ok = false;
+        const QString text = item.toString();
+        const qulonglong word = text.mid(2).toULongLong(&ok, 16);
+        if (!item.isString() || !text.startsWith(QLatin1String("0x")) || !ok ||
+            word > 0xFFFFFFFFull) {
+            return false;
+        }
+        words->push_back(static_cast<uint32_t>(word));
+    }
+    return true;
 }
 
 bool fail(QString *error, const QString &text) {
@@ -394,17 +406,44 @@ QString shownText(const QJsonValue &value) {
 
 QJsonObject settingsObject(const Settings_t &record) {
     QJsonObject settings;
-    for (const FieldRule &rule : FIELD_RULES) {
-        settings.insert(QLatin1String(rule.key), valueOf(record, rule));
+    for (const FieldRow &row : fieldCatalogue()) {
+        if (inSettingsObject(row)) {
+            settings.insert(QLatin1String(row.key), valueOf(record, row));
+        }
     }
     return settings;
 }
 
+QString displayText(const Settings_t &record, const FieldRow &row) {
+    const uint32_t word = field(record, row.index);
+    if (row.kind == FieldKind::Angle && !std::isfinite(codecs::angleOf(word))) {
+        return QStringLiteral("%1 (word %2)")
+            .arg(QString::fromStdString(codecs::angleText(codecs::angleOf(word))), hexWord(word));
+    }
+    const QString text = shownText(valueOf(record, row));
+    if (row.kind == FieldKind::UnitChoice || row.kind == FieldKind::UnitBits) {
+        return text;
+    }
+    Settings_t read_back{};
+    if (!take(row, valueOf(record, row), &read_back)) {
+        return QStringLiteral("%1 (outside the form's range)").arg(text);
+    }
+    if (!sameWords(row, record, read_back)) {
+        QStringList words;
+        for (const settings_struct_index index : indicesOf(row)) {
+            words << hexWord(field(record, index));
+        }
+        return QStringLiteral("%1 (words %2)").arg(text, words.join(QLatin1Char(' ')));
+    }
+    return text;
+}
+
 std::vector<Entry> entries(const Settings_t &record) {
     std::vector<Entry> list;
-    for (const FieldRule &rule : FIELD_RULES) {
-        const QJsonValue value = valueOf(record, rule);
-        list.push_back({QString::fromLatin1(rule.key), rule.index, shownText(value)});
+    for (const FieldRow &row : fieldCatalogue()) {
+        if (inSettingsObject(row)) {
+            list.push_back({QString::fromLatin1(row.key), row.index, displayText(record, row)});
+        }
     }
     return list;
 }
@@ -416,13 +455,50 @@ QByteArray write(const Settings_t &record, const UnitHeader &unit) {
     header.insert(QStringLiteral("magic"), hexWord(unit.magic));
     header.insert(QStringLiteral("version"), static_cast<double>(unit.version));
     header.insert(QStringLiteral("num_elements"), static_cast<double>(unit.num_elements));
+    const QJsonObject beyond = beyondForm(record);
     QJsonObject root;
     root.insert(QStringLiteral("format"), QLatin1String(FORMAT_NAME));
     root.insert(QStringLiteral("format_version"), FORMAT_VERSION);
     root.insert(QStringLiteral("unit"), header);
     root.insert(QStringLiteral("settings"), settingsObject(record));
+    if (!beyond.isEmpty()) {
+        root.insert(BEYOND_FORM, beyond);
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
+
+namespace {
+
+// Takes the words of "beyond_form" into `record`; `worded` receives the keys taken.
+bool takeBeyondForm(const QJsonObject &beyond, Settings_t *record, QSet<QString> *worded,
+                    QString *error) {
+    for (auto it = beyond.begin(); it != beyond.end(); ++it) {
+        const QByteArray key = it.key().toLatin1();
+        const FieldRow *row = fieldByKey(key.constData());
+        if (row == nullptr || row->kind == FieldKind::UnitChoice) {
+            return fail(
+                error,
+                QStringLiteral("Unknown key \"%1\" in \"%2\"").arg(it.key(), QString(BEYOND_FORM)));
+        }
+        const std::vector<settings_struct_index> indices = indicesOf(*row);
+        std::vector<uint32_t> words;
+        if (!takeWords(it.value(), indices.size(), &words)) {
+            return fail(error, QStringLiteral("Field \"%1\" in \"%2\": %3 is not %4")
+                                   .arg(it.key(), QString(BEYOND_FORM), jsonText(it.value()),
+                                        indices.size() == 1
+                                            ? QStringLiteral("a 32-bit word \"0x…\"")
+                                            : QStringLiteral("a list of %1 32-bit words \"0x…\"")
+                                                  .arg(indices.size())));
+        }
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            settings_set_value(record, indices[i], &words[i]);
+        }
+        worded->insert(it.key());
+    }
+    return true;
+}
+
+} // namespace
 
 bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString *error) {
     QJsonParseError parse{};
@@ -458,7 +534,11 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
                                .arg(jsonText(version))
                                .arg(FORMAT_VERSION));
     }
-    if (!onlyKnownKeys(root, {"format", "format_version", "unit", "settings"}, "the file", error)) {
+    QStringList root_keys{"format", "format_version", "unit", "settings"};
+    if (v >= FORMAT_VERSION) {
+        root_keys << BEYOND_FORM;
+    }
+    if (!onlyKnownKeys(root, root_keys, "the file", error)) {
         return false;
     }
 
@@ -496,28 +576,59 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
     }
     const QJsonObject settings = settings_value.toObject();
     QStringList known;
-    for (const FieldRule &rule : FIELD_RULES) {
-        known << QString::fromLatin1(rule.key);
+    for (const FieldRow &row : fieldCatalogue()) {
+        if (inSettingsObject(row)) {
+            known << QString::fromLatin1(row.key);
+        }
     }
     if (!onlyKnownKeys(settings, known, "\"settings\"", error)) {
         return false;
     }
     Settings_t taken = *record;
-    for (const FieldRule &rule : FIELD_RULES) {
-        const QString key = QString::fromLatin1(rule.key);
-        if (!settings.contains(key)) {
-            return fail(error,
-                        QStringLiteral("Missing field \"%1\" (%2)").arg(key, rangeText(rule)));
-        }
-        const QJsonValue value = settings.value(key);
-        // A unit choice the record held none or several of is kept as it is.
-        if (rule.kind == Kind::UnitChoice && value.isNull()) {
+    QSet<QString> worded;
+    const QJsonValue beyond = root.value(BEYOND_FORM);
+    if (!beyond.isUndefined() && !beyond.isObject()) {
+        return fail(error, QStringLiteral("\"%1\" is not an object").arg(QString(BEYOND_FORM)));
+    }
+    if (!takeBeyondForm(beyond.toObject(), &taken, &worded, error)) {
+        return false;
+    }
+    for (const FieldRow &row : fieldCatalogue()) {
+        if (!inSettingsObject(row)) {
             continue;
         }
-        if (!take(rule, value, &taken)) {
-            return fail(error, QStringLiteral("Field \"%1\": value %2 is not allowed; allowed: %3")
-                                   .arg(key, jsonText(value), rangeText(rule)));
+        const QString key = QString::fromLatin1(row.key);
+        if (!settings.contains(key)) {
+            return fail(error,
+                        QStringLiteral("Missing field \"%1\" (%2)").arg(key, rangeText(row)));
         }
+        const QJsonValue value = settings.value(key);
+        if (worded.contains(wordKey(row))) {
+            // The words are taken as they stand; the readable value beside them must still be
+            // what they hold, so that an edit of one and not the other is not taken silently.
+            const QJsonValue held = valueOf(taken, row);
+            if (value != held) {
+                return fail(error,
+                            QStringLiteral("Field \"%1\": value %2 is not what its words in "
+                                           "\"%3\" hold (%4); remove them there to set a "
+                                           "new value")
+                                .arg(key, jsonText(value), QString(BEYOND_FORM), jsonText(held)));
+            }
+            continue;
+        }
+        // A unit choice the record held none or several of is kept as it is.
+        if (row.kind == FieldKind::UnitChoice && value.isNull()) {
+            continue;
+        }
+        if (!take(row, value, &taken)) {
+            return fail(error, QStringLiteral("Field \"%1\": value %2 is not allowed; allowed: %3")
+                                   .arg(key, jsonText(value), rangeText(row)));
+        }
+    }
+    // Since version 2 the file says the whole units word: bits no choice covers are 0 unless its
+    // word is given. A file of version 1 did not say them, so the record's are kept.
+    if (v >= 2 && !worded.contains(UNITS_WORD_KEY)) {
+        taken.units.units_value &= unitChoiceBits();
     }
     *record = taken;
     if (unit != nullptr) {
@@ -526,13 +637,32 @@ bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString 
     return true;
 }
 
+bool assign(Settings_t *record, const QString &key, const QJsonValue &value, QString *error) {
+    const QByteArray name = key.toLatin1();
+    const FieldRow *row = fieldByKey(name.constData());
+    if (row == nullptr || !inSettingsObject(*row)) {
+        return fail(error, QStringLiteral("Unknown key \"%1\" in \"settings\"").arg(key));
+    }
+    // A unit choice of null keeps the record's, as in a file.
+    if (row->kind == FieldKind::UnitChoice && value.isNull()) {
+        return true;
+    }
+    Settings_t taken = *record;
+    if (!take(*row, value, &taken)) {
+        return fail(error, QStringLiteral("Field \"%1\": value %2 is not allowed; allowed: %3")
+                               .arg(key, jsonText(value), rangeText(*row)));
+    }
+    *record = taken;
+    return true;
+}
+
 std::vector<Difference> differences(const Settings_t &current, const Settings_t &other) {
+    // Decided on the words the unit holds; the texts only show them.
     std::vector<Difference> list;
-    const std::vector<Entry> a = entries(current);
-    const std::vector<Entry> b = entries(other);
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        if (a[i].text != b[i].text) {
-            list.push_back({a[i].key, a[i].index, a[i].text, b[i].text});
+    for (const FieldRow &row : fieldCatalogue()) {
+        if (!sameWords(row, current, other)) {
+            list.push_back({QString::fromLatin1(row.key), row.index, displayText(current, row),
+                            displayText(other, row)});
         }
     }
     return list;

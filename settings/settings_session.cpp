@@ -1,5 +1,7 @@
 #include "settings_session.h"
 
+#include <utility>
+
 #include "get_set.h"
 
 SettingsSession::SettingsSession() : unknown_on_unit_(allSettingsFields()) {}
@@ -29,7 +31,13 @@ bool SettingsSession::edit(settings_struct_index index, uint32_t value) {
         return false;
     }
     edits_.insert(index);
+    changed();
     return true;
+}
+
+void SettingsSession::replaceRecord(const Settings_t &record) {
+    record_ = record;
+    changed();
 }
 
 void SettingsSession::revertAll() {
@@ -38,6 +46,17 @@ void SettingsSession::revertAll() {
         settings_set_value(&record_, index, &value);
     }
     edits_.clear();
+    changed();
+}
+
+void SettingsSession::addListener(Listener listener) {
+    listeners_.push_back(std::move(listener));
+}
+
+void SettingsSession::changed() const {
+    for (const Listener &listener : listeners_) {
+        listener();
+    }
 }
 
 int SettingsSession::editedFieldCount() const {
@@ -89,6 +108,7 @@ LoadResult SettingsSession::load(CommsManager *comms) {
     unit_ = record_;
     sent_not_stored_.clear();
     record_read_ = result.outcome == LoadOutcome::Loaded;
+    changed();
     return result;
 }
 
@@ -96,6 +116,7 @@ SendResult SettingsSession::sendEdits(CommsManager *comms, UnitChoices choices) 
     SettingsState state = flowState();
     SendResult result = send_changed_settings(comms, state, choices);
     settle(false);
+    changed();
     return result;
 }
 
@@ -104,10 +125,12 @@ SaveResult SettingsSession::save(CommsManager *comms, const Settings_t &before, 
     SettingsState state = flowState();
     SaveResult result = save_settings(comms, state, before, choices, store);
     settle(result.outcome == SaveOutcome::Saved);
+    changed();
     return result;
 }
 
 void SettingsSession::unitRestarted() {
     unknown_on_unit_.insert(sent_not_stored_.begin(), sent_not_stored_.end());
     sent_not_stored_.clear();
+    changed();
 }

@@ -7,6 +7,8 @@
 // Revert and the questions before edits are lost all read one state. No widgets, no Qt.
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "comms.h"
 #include "settings_flows.h"
@@ -26,9 +28,11 @@ public:
     SettingsSession();
 
     // The record the form shows and the flows send: the unit's values with the edits over them.
-    // Writing into it directly is no edit (the form's read-back before a Save works so).
+    // Read-only: it changes by an edit, a flow, or replaceRecord.
     const Settings_t &record() const { return record_; }
-    Settings_t &record() { return record_; }
+    // Lays a whole record in without marking anything: the form's values read back before a
+    // Save (which sends what differs from the record before), or a file read as the record.
+    void replaceRecord(const Settings_t &record);
     // The values the unit is known to hold (the last load, and every value it took since).
     const Settings_t &unitRecord() const { return unit_; }
     // The checksum the unit reported for its stored record at the last load.
@@ -75,11 +79,18 @@ public:
     // The unit restarted: what it had not stored is no longer known to be on it.
     void unitRestarted();
 
+    // Called after every change of the record or of a field's state (an edit, a revert, a flow,
+    // a replaced record, a restart), so that what shows the state (the marks, the title, the
+    // preview) follows without each flow remembering to refresh it.
+    using Listener = std::function<void()>;
+    void addListener(Listener listener);
+
 private:
     SettingsState flowState();
     // After a flow: every field neither edited nor unknown is on the unit as the record holds
     // it; what changed there since the last store is not stored yet.
     void settle(bool stored);
+    void changed() const;
 
     Settings_t record_{};
     Settings_t unit_{};
@@ -89,6 +100,7 @@ private:
     FieldSet unread_at_load_;
     FieldSet sent_not_stored_;
     bool record_read_ = false;
+    std::vector<Listener> listeners_;
 };
 
 #endif // SETTINGS_SESSION_H

@@ -44,7 +44,7 @@
 
 #include <QScrollArea>
 
-#include "form_binding.h"
+#include "form_binder.h"
 
 namespace form_table {
 

@@ -13,7 +13,7 @@ TEST_F(WindowTest, RefusedUnitNamesTheCauseInTheStatusBarAndStaysUnloaded) {
               QStringList({"Initializing...",
                            "No permission to open the EFIS (sim:efis-display-unit) - install the "
                            "efis-config package or its udev rule, then replug the unit"}));
-    EXPECT_EQ(logTexts(startup.log, kCtor),
+    EXPECT_EQ(logTexts(startup.log),
               std::vector<std::string>{"Failed to establish connection via USB HID or CAN FD"});
     EXPECT_NE(startup.out.find("Failed to connect via both USB HID and CAN FD\n"
                                "USB HID device sim:efis-display-unit cannot be opened: "

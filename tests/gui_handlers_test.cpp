@@ -130,8 +130,7 @@ TEST_F(HandlersTest, RegistrationIsPackedFirstCharacterMostSignificant) {
 TEST_F(HandlersTest, RecordWriterRefusesAnIndexThatReachesNoField) {
     const Settings_t before = peer().record();
     const Output o = run([&] { peer().updateConfigValueLocal(SETTINGS_LAST_INDEX, 7); });
-    EXPECT_EQ(logTexts(o.log, kValueLocal),
-              std::vector<std::string>{"Error setting value for index 31"});
+    EXPECT_EQ(logTexts(o.log), std::vector<std::string>{"Error setting value for index 31"});
     EXPECT_TRUE(window->changedValues().empty());
     EXPECT_EQ(std::memcmp(&before, &peer().record(), sizeof(before)), 0);
 
@@ -221,15 +220,19 @@ TEST_F(HandlersTest, CancelledPickerChangesNothingButTheCustomColour) {
     EXPECT_EQ(QColorDialog::customColor(1), QColor(135, 206, 235));
 }
 
-TEST_F(HandlersTest, ColourHandlerReadsOnlyTheHashFormOfTheStyleSheet) {
+TEST_F(HandlersTest, ColourHandlerTakesTheColourTheButtonHoldsNotItsLook) {
     auto *button = w<QPushButton>("color_picker_sky0");
     peer().record().sky_color[0] = 0x11111111u;
-    button->setStyleSheet("background-color: red;");
+    // A look set by other code is no colour of the button's: nothing is read back from it.
+    button->setStyleSheet("background-color: #ABCDEF;");
     peer().skyColor0Changed();
     EXPECT_EQ(peer().record().sky_color[0], 0x11111111u);
     EXPECT_TRUE(window->changedValues().empty());
 
-    button->setStyleSheet("border: 1px; background-color: #ABCDEF; color: #000000;");
+    // A colour shown by the form is the button's own, whatever its look says since.
+    peer().record().sky_color[0] = 0x00ABCDEFu;
+    peer().updateUIFromConfig();
+    button->setStyleSheet("border: 1px;");
     peer().skyColor0Changed();
     EXPECT_EQ(peer().record().sky_color[0], 0xFFABCDEFu);
     EXPECT_EQ(window->changedValues(), Marked{SKY_COLOR_0_INDEX});

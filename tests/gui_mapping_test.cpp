@@ -271,7 +271,7 @@ TEST_F(MappingTest, RegistrationIsSplitAtTheFirstMatchingPrefixAndJoinedBack) {
         EXPECT_EQ(w<QPlainTextEdit>("text_registration_num")->toPlainText(),
                   QString::fromUtf8(c.number))
             << label;
-        EXPECT_EQ(logTexts(o.log, kUiFromConfig), c.logs) << label;
+        EXPECT_EQ(allLogTexts(o.log), c.logs) << label;
         peer().updateConfigFromUI();
         EXPECT_EQ(registration(peer().record()), c.saved) << label;
     }

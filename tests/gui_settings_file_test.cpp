@@ -81,7 +81,7 @@ TEST(SettingsFile, EveryKindOfBadFileIsRefusedWholeWithItsReason) {
         const char *message;
     };
     QByteArray newer = good;
-    newer.replace("\"format_version\": 1", "\"format_version\": 2");
+    newer.replace("\"format_version\": 2", "\"format_version\": 3");
     QByteArray unknown = good;
     unknown.replace("\"vne\":", "\"vne_typo\": 1,\n        \"vne\":");
     const Case cases[] = {
@@ -108,14 +108,14 @@ TEST(SettingsFile, EveryKindOfBadFileIsRefusedWholeWithItsReason) {
         {withEntry(record, "backlight_brightness", QJsonValue::Undefined),
          "Missing field \"backlight_brightness\" (a whole number from 0 to 21)"},
         {unknown, "Unknown key \"vne_typo\" in \"settings\""},
-        {newer, "The file is in format version 2, newer than this tool reads (version 1): use a "
+        {newer, "The file is in format version 3, newer than this tool reads (version 2): use a "
                 "newer efis-config"},
         {good.left(good.size() / 2), nullptr},
         // Numbers far outside any range are refused before they are converted.
         {QByteArray(good).replace("\"num_elements\": 0", "\"num_elements\": 2.3e95"),
          "Unit field \"num_elements\": value 2.3e+95 is not a 32-bit word"},
-        {QByteArray(good).replace("\"format_version\": 1", "\"format_version\": 2.8e85"),
-         "The file is in format version 2.8e+85, newer than this tool reads (version 1): use a "
+        {QByteArray(good).replace("\"format_version\": 2", "\"format_version\": 2.8e85"),
+         "The file is in format version 2.8e+85, newer than this tool reads (version 2): use a "
          "newer efis-config"},
         // A key named twice, in any object and however it is spelled, is never a quiet choice.
         {QByteArray(good).replace("\"vne\":", "\"v\\u006ee\": 99,\n        \"vne\":"),
