@@ -743,6 +743,10 @@ void MainWindow::onRebootClicked() {
         ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
         return;
     }
+    // After an update that did not complete, the unit may not start again.
+    if (update_page != nullptr && !update_page->mayReboot()) {
+        return;
+    }
     if (!mayLoseEdits(EditLoss::Reboot)) {
         return;
     }

@@ -12,7 +12,18 @@ ImageStep checkImage(const QString &path) {
     if (step.ok()) {
         step.version = QString::fromStdString(image_version_text(step.check().header));
     } else {
-        step.problem = QString::fromStdString(image_problem_text(step.check()));
+        // What is wrong first, in plain words; then the numbers that show it.
+        const QString numbers = QString::fromStdString(image_problem_text(step.check()));
+        const QString summary = QString::fromStdString(image_problem_summary(step.check()));
+        if (summary.isEmpty()) {
+            step.problem = numbers;
+        } else {
+            const bool of_the_file = step.check().problem == ImageProblem::HeaderShort ||
+                                     step.check().problem == ImageProblem::PayloadShort;
+            step.problem =
+                QStringLiteral("is %1; %2%3")
+                    .arg(summary, of_the_file ? QStringLiteral("it ") : QString(), numbers);
+        }
     }
     return step;
 }
@@ -92,6 +103,17 @@ Transfer transfer(CommsManager *comms, const FirmwareImage &image, const Progres
         transfer.failure = TransferFailure::UnexpectedReply;
     }
     return transfer;
+}
+
+bool Transfer::leftIncomplete() const {
+    // Once a block was erased, the image the unit starts from is gone until the new one is
+    // written whole. A unit that went away or answered wrongly may have erased one unconfirmed;
+    // a refused file or a refused first erase left the old image as it was.
+    if (result.end == FwTransferEnd::Completed) {
+        return false;
+    }
+    return blocks_erased > 0 || result.bytes_confirmed > 0 ||
+           failure == TransferFailure::LostUnit || failure == TransferFailure::UnexpectedReply;
 }
 
 unit_locator::Target returnTarget(CommsManager *comms) {

@@ -34,7 +34,8 @@ using unit_locator::NO_SERIAL;
 struct ImageStep {
     FirmwareImage image;
     QString version; // the header's version word as the tool shows it
-    QString problem; // why the file was refused, as a phrase that follows its name
+    QString problem; // why the file was refused, as a phrase that follows its name: what is
+                     // wrong in plain words first, then the numbers
     const ImageCheck &check() const { return image.check; }
     bool ok() const { return image.check.ok(); }
 };
@@ -79,6 +80,9 @@ struct Transfer {
     uint32_t blocks_needed = 0;
     // The reason as a sentence ("The unit refused the erase ..."); empty unless failed.
     QString reasonText() const;
+    // True when the transfer did not complete after it may have erased part of the unit's
+    // image: the image in the unit's flash is then incomplete, and the unit may not start.
+    bool leftIncomplete() const;
 };
 
 using Progress = std::function<void(uint32_t current, uint32_t total, int phase)>;

@@ -267,16 +267,23 @@ int runFlash(Context &c, const Invocation &in) {
     if (progress.terminal) {
         std::fprintf(stderr, "\n");
     }
+    // A reboot asked for is not sent after an image left incomplete: the unit may not start.
+    const QString not_rebooted =
+        (options.reboot || options.restore_settings) && done.leftIncomplete()
+            ? QStringLiteral("; not rebooted: the firmware image in the unit is incomplete: it "
+                             "may not start")
+            : QString();
     if (done.result.end == FwTransferEnd::Cancelled) {
         error(QStringLiteral("interrupted during the firmware update at %1 of %2 bytes: the "
-                             "update is incomplete")
+                             "update is incomplete%3")
                   .arg(done.result.bytes_confirmed)
-                  .arg(done.result.bytes_total));
+                  .arg(done.result.bytes_total)
+                  .arg(not_rebooted));
         return CLI_INTERRUPTED;
     }
     if (done.result.end != FwTransferEnd::Completed) {
-        error(QStringLiteral("firmware update failed: %1 (--verbose shows the unit's exchanges)")
-                  .arg(done.reasonText()));
+        error(QStringLiteral("firmware update failed: %1 (--verbose shows the unit's exchanges)%2")
+                  .arg(done.reasonText(), not_rebooted));
         return static_cast<int>(outcome::words(outcome::Result::UpdateFailed).exit);
     }
     report.insert("flashed", path);

@@ -194,6 +194,25 @@ std::string image_problem_text(const ImageCheck &check) {
     return text;
 }
 
+std::string image_problem_summary(const ImageCheck &check) {
+    switch (check.problem) {
+    case ImageProblem::HeaderShort:
+        return "not a firmware image: the file is shorter than a firmware image header";
+    case ImageProblem::PayloadShort:
+        return "not a whole firmware image: the file is shorter than its header says";
+    case ImageProblem::TooManyBlocks:
+        return "too large for the unit: the image needs more flash than a partition has";
+    case ImageProblem::DoesNotFit:
+        return "not a sound firmware image: the sizes in its header disagree";
+    case ImageProblem::None:
+    case ImageProblem::CannotOpen:
+    case ImageProblem::NotAFile:
+    case ImageProblem::ReadFailed:
+        break;
+    }
+    return {};
+}
+
 std::string image_version_text(const firmware_header_t &header) {
     char text[16];
     std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(header.version));

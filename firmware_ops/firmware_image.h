@@ -77,6 +77,11 @@ ImageCheck check_firmware_image(const char *path);
 // but its header announces 1064 ..."); empty for a file that passed.
 std::string image_problem_text(const ImageCheck &check);
 
+// What is wrong with an image that was read but refused, in plain words, before the numbers
+// ("not a whole firmware image: the file is shorter than its header says"); empty for a file that
+// passed, and for one that could not be read, whose problem_text is already plain.
+std::string image_problem_summary(const ImageCheck &check);
+
 // The header's version word as the tool shows it: hexadecimal, not interpreted ("0x00010002").
 std::string image_version_text(const firmware_header_t &header);
 

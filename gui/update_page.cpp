@@ -146,7 +146,7 @@ outcome::Words UpdatePage::prepare(const QString &path, outcome::Result *result)
                     {outcome::quoted(path), outcome::quoted(image.problem)});
     }
     w.ui->label_firmware_version->setText(tr("Image version %1").arg(image.version));
-    if ((w.mayStart && !w.mayStart()) || !backUpFirst()) {
+    if (!confirmWrite(image) || (w.mayStart && !w.mayStart()) || !backUpFirst()) {
         return said(outcome::Result::UpdateNotStarted);
     }
     w.ui->pushButton_browse->setEnabled(false);
@@ -155,6 +155,24 @@ outcome::Words UpdatePage::prepare(const QString &path, outcome::Result *result)
     w.ui->progressBar_firmware->setValue(0);
     note->hide();
     return said(outcome::Result::UpdateStarted, {}, {outcome::quoted(path)});
+}
+
+bool UpdatePage::confirmWrite(const update_job::ImageStep &image) {
+    const uint32_t serial = w.connection->serialNumber();
+    const QString unit = serial != update_job::NO_SERIAL ? tr("EFIS %1").arg(serialText(serial))
+                                                         : tr("the connected EFIS");
+    // What goes into the unit's flash: the header and the payload it announces.
+    const uint32_t bytes = FW_HEADER_SIZE + image.check().header.encrypted_size;
+    QMessageBox box(
+        QMessageBox::Question, tr("Start Update"),
+        tr("Write image version %1 (%2 bytes) into %3?").arg(image.version, bytesText(bytes), unit),
+        QMessageBox::Ok | QMessageBox::Cancel, w.widget);
+    box.setObjectName("confirmUpdateBox");
+    box.setInformativeText(tr("The firmware in the unit's flash is erased first; until the new "
+                              "image is written whole, the unit may not start."));
+    box.button(QMessageBox::Ok)->setText(tr("Write Firmware"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
 }
 
 bool UpdatePage::backUpFirst() {
@@ -257,6 +275,11 @@ outcome::Words UpdatePage::runTransfer(outcome::Result *result) {
         close_question->deleteLater();
         close_question = nullptr;
     }
+    if (done.leftIncomplete()) {
+        incomplete_ = before_ ? before_->serial : update_job::NO_SERIAL;
+    } else if (done.result.end == FwTransferEnd::Completed) {
+        incomplete_.reset();
+    }
     switch (done.result.end) {
     case FwTransferEnd::Completed:
         *result = outcome::Result::UpdateCompleted;
@@ -324,6 +347,30 @@ void UpdatePage::cancel() {
     qDebug() << "Firmware update cancel requested";
     note->setText(tr("Cancelling the firmware update: the write in flight is confirmed first"));
     note->show();
+}
+
+bool UpdatePage::mayReboot() {
+    if (!incomplete_) {
+        return true;
+    }
+    const uint32_t serial = w.connection->serialNumber();
+    if (*incomplete_ != update_job::NO_SERIAL && serial != update_job::NO_SERIAL &&
+        serial != *incomplete_) {
+        return true; // another unit: its image was not touched
+    }
+    QMessageBox box(QMessageBox::Warning, tr("Reboot EFIS"),
+                    tr("The firmware image in the unit is incomplete: it may not start. Reboot "
+                       "it anyway?"),
+                    QMessageBox::Yes | QMessageBox::Cancel, w.widget);
+    box.setObjectName("rebootIncompleteImageBox");
+    box.setInformativeText(tr("Run the firmware update again until it completes, then reboot."));
+    box.button(QMessageBox::Yes)->setText(tr("Reboot Anyway"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    if (box.exec() == QMessageBox::Yes) {
+        return true;
+    }
+    showStatus(tr("Reboot cancelled: the firmware image in the unit is incomplete"));
+    return false;
 }
 
 void UpdatePage::closeRefused() {

@@ -87,8 +87,14 @@ public:
     // The cancel button's slot.
     void cancel();
 
+    // Before the reboot command: after a transfer of this session that began and did not
+    // complete, the unit's image is incomplete and it may not start; the person is asked (Cancel
+    // the default). True when the reboot may go out.
+    bool mayReboot();
+
 private:
     bool takenDuringTransfer(const QObject *target) const;
+    bool confirmWrite(const update_job::ImageStep &image);
     bool backUpFirst();
     void offerReboot();
     void showChanges(const update_job::Before &before);
@@ -111,6 +117,9 @@ private:
     std::optional<update_job::Before> awaiting_;
     unit_locator::Target target_;
     QTimer *return_timer = nullptr;
+    // The unit (its serial number, or NO_SERIAL) a transfer left with an incomplete image, until
+    // a transfer into it completes.
+    std::optional<uint32_t> incomplete_;
 };
 
 #endif // UPDATE_PAGE_H

@@ -168,6 +168,22 @@ TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
               Bytes{0xFF});
     EXPECT_TRUE(sim::unit().flash().violations().empty());
     EXPECT_EQ(sim::unit().reboots(), 0u);
+    EXPECT_NE(r.err.find("not rebooted: the firmware image in the unit is incomplete"),
+              std::string::npos);
+}
+
+TEST_F(CliFlash, AFailureMidTransferLeavesTheUnitUnrebooted) {
+    // The unit refuses a payload write once its blocks are erased: the image is incomplete.
+    sim::unit().onlyFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_WRITE_MX25, 3));
+    const CliRun r = cli({"flash", image, "--no-backup", "--reboot"});
+    EXPECT_NE(r.status, CLI_OK);
+    EXPECT_NE(r.err.find("firmware update failed: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("; not rebooted: the firmware image in the unit is incomplete: it may "
+                         "not start"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(sim::unit().rebootRequested());
+    EXPECT_EQ(sim::unit().reboots(), 0u);
 }
 
 TEST(AfterUpdate, BackupNameSaysWhichAircraftUnitAndDay) {

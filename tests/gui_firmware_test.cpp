@@ -318,6 +318,57 @@ std::vector<uint8_t> longImage() {
 
 } // namespace
 
+TEST_F(FirmwareTabTest, StartUpdateNamesTheImageAndTheUnitAndEnterWritesNothing) {
+    open();
+    std::vector<uint8_t> image = makeImage(1000);
+    reinterpret_cast<firmware_header_t *>(image.data())->version = 0x00010002u;
+    chooseImage(image);
+    const std::size_t from = requestCount();
+    QString asked;
+    whenModal<QMessageBox>([&](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "confirmUpdateBox");
+        asked = box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_EQ(asked, "Write image version 0x00010002 (1,064 bytes) into EFIS 0x12345678?");
+    EXPECT_EQ(status(), "Firmware update not started");
+    EXPECT_EQ(requestCount(), from);
+}
+
+TEST_F(FirmwareTabTest, AfterAnUpdateLeftIncompleteRebootAsksAndEnterSendsNothing) {
+    open();
+    chooseImage(makeImage(200));
+    // The unit refuses the second payload write: both blocks are erased, the image half written.
+    sim::unit().onlyFault(Fault::on(FaultKind::Nack, CANMSG_WRITE_MX25, 1));
+    answerBackupOffer(QMessageBox::No);
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    ASSERT_EQ(status(), "Error: Firmware update failed (see View → Log)");
+    sim::unit().clearFaults();
+
+    const std::size_t from = requestCount();
+    QString asked;
+    whenModal<QMessageBox>([&](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "rebootIncompleteImageBox");
+        asked = box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    Output o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+    EXPECT_TRUE(asked.contains("the firmware image in the unit is incomplete: it may not start",
+                               Qt::CaseInsensitive))
+        << asked.toStdString();
+    EXPECT_TRUE(requests(CANMSG_ENTER_BL, from).empty());
+    EXPECT_EQ(status(), "Reboot cancelled: the firmware image in the unit is incomplete");
+    EXPECT_TRUE(logTexts(o.log).empty());
+
+    // The box's reboot button sends it, with the reboot's own lines.
+    whenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    o = run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+    EXPECT_EQ(requests(CANMSG_ENTER_BL, from).size(), 1u);
+    EXPECT_EQ(logTexts(o.log), std::vector<std::string>{"Reboot command sent successfully"});
+    EXPECT_EQ(status(), "Reboot command sent to device");
+}
+
 TEST_F(FirmwareTabTest, CancelStopsAfterTheWriteInFlightAndTheNextUpdateRunsToItsEnd) {
     open();
     const std::vector<uint8_t> image = longImage();
@@ -397,14 +448,18 @@ TEST_F(FirmwareTabTest, AFileThatCannotBeWrittenWholeIsRefusedBeforeAnyExchange)
 
     image.resize(300); // the header announces 1064 bytes
     chooseImage(image);
-    EXPECT_TRUE(
-        w<QLabel>("label_firmware_version")->text().startsWith("This file holds 300 bytes"));
+    // What is wrong, in plain words, before the numbers.
+    EXPECT_TRUE(w<QLabel>("label_firmware_version")
+                    ->text()
+                    .startsWith("This file is not a whole firmware image: the file is shorter "
+                                "than its header says; it holds 300 bytes"));
     EXPECT_FALSE(status().contains("not started")) << "nothing was tried yet";
     const std::size_t from = requestCount();
-    run([&] { w<QPushButton>("pushButton_start_update")->click(); }); // no backup question
+    run([&] { w<QPushButton>("pushButton_start_update")->click(); }); // no question
     EXPECT_EQ(status(), "Error: Firmware file " + path +
-                            " holds 300 bytes, but its header announces 1064 (64 header bytes "
-                            "and an encrypted_size of 1000); the update was not started");
+                            " is not a whole firmware image: the file is shorter than its header "
+                            "says; it holds 300 bytes, but its header announces 1064 (64 header "
+                            "bytes and an encrypted_size of 1000); the update was not started");
     EXPECT_EQ(requestCount(), from);
 }
 
@@ -416,14 +471,16 @@ protected:
     void updateAndReboot(bool with_backup) {
         chooseImage(makeImage(200));
         const QString backup = dir.filePath(QString("backup%1.json").arg(++backups));
-        whenModal<QMessageBox>([this, with_backup, backup](QMessageBox *box) {
-            box->button(with_backup ? QMessageBox::Yes : QMessageBox::No)->click();
-            if (with_backup) {
-                whenModal<QFileDialog>([backup](QFileDialog *d) {
-                    d->selectFile(backup);
-                    static_cast<QDialog *>(d)->accept();
-                });
-            }
+        confirmUpdate([with_backup, backup] {
+            whenModal<QMessageBox>([with_backup, backup](QMessageBox *box) {
+                box->button(with_backup ? QMessageBox::Yes : QMessageBox::No)->click();
+                if (with_backup) {
+                    whenModal<QFileDialog>([backup](QFileDialog *d) {
+                        d->selectFile(backup);
+                        static_cast<QDialog *>(d)->accept();
+                    });
+                }
+            });
         });
         answerRebootOffer(QMessageBox::Yes);
         run([&] { w<QPushButton>("pushButton_start_update")->click(); });

@@ -164,7 +164,7 @@ TEST_F(WindowTest, EnterInEveryQuestionKeepsEverythingAsItIs) {
     chooseImage(dir);
     w<QPushButton>("pushButton_browse")->click();
     const std::size_t before_update = requestCount();
-    enterIn<QMessageBox>("backupBeforeUpdateBox");
+    confirmUpdate([] { enterIn<QMessageBox>("backupBeforeUpdateBox"); });
     run([&] { w<QPushButton>("pushButton_start_update")->click(); });
     EXPECT_EQ(status(), "Firmware update not started");
     EXPECT_EQ(requestCount(), before_update);
@@ -276,17 +276,19 @@ TEST_F(WindowTest, ValuesSentButNotStoredAreShownAndAskedAboutBeforeAFirmwareUpd
     chooseImage(dir);
     w<QPushButton>("pushButton_browse")->click();
     const std::size_t before = requestCount();
-    enterIn<QMessageBox>("unstoredValuesBox");
+    confirmUpdate([] { enterIn<QMessageBox>("unstoredValuesBox"); });
     run([&] { w<QPushButton>("pushButton_start_update")->click(); });
     EXPECT_EQ(requestCount(), before);
 
     // Save in the question stores them, then the update goes on to its backup question.
-    whenModal<QMessageBox>([](QMessageBox *box) {
-        EXPECT_EQ(box->objectName(), "unstoredValuesBox");
-        box->button(QMessageBox::Save)->click();
-        whenModal<QMessageBox>([](QMessageBox *backup) {
-            EXPECT_EQ(backup->objectName(), "backupBeforeUpdateBox");
-            backup->button(QMessageBox::Cancel)->click();
+    confirmUpdate([] {
+        whenModal<QMessageBox>([](QMessageBox *box) {
+            EXPECT_EQ(box->objectName(), "unstoredValuesBox");
+            box->button(QMessageBox::Save)->click();
+            whenModal<QMessageBox>([](QMessageBox *backup) {
+                EXPECT_EQ(backup->objectName(), "backupBeforeUpdateBox");
+                backup->button(QMessageBox::Cancel)->click();
+            });
         });
     });
     run([&] { w<QPushButton>("pushButton_start_update")->click(); });

@@ -88,11 +88,13 @@ TEST_F(RestoreTest, TheWindowAndEfisCliRestoreTheSameValues) {
     });
     w<QPushButton>("pushButton_browse")->click();
     const QString window_backup = dir.filePath("window.json");
-    whenModal<QMessageBox>([window_backup](QMessageBox *box) {
-        box->button(QMessageBox::Yes)->click();
-        whenModal<QFileDialog>([window_backup](QFileDialog *d) {
-            d->selectFile(window_backup);
-            static_cast<QDialog *>(d)->accept();
+    confirmUpdate([window_backup] {
+        whenModal<QMessageBox>([window_backup](QMessageBox *box) {
+            box->button(QMessageBox::Yes)->click();
+            whenModal<QFileDialog>([window_backup](QFileDialog *d) {
+                d->selectFile(window_backup);
+                static_cast<QDialog *>(d)->accept();
+            });
         });
     });
     answerRebootOffer(QMessageBox::Yes);

@@ -171,11 +171,25 @@ template <class T> void whenModal(std::function<void(T *)> act, int passes = 100
     });
 }
 
-// Answers the backup offered before a firmware update with `button`.
+// Takes Write Firmware in the question that names the image and the unit before a firmware
+// update, then runs `next` (which may wait for the questions that follow).
+inline void confirmUpdate(const std::function<void()> &next = {}) {
+    whenModal<QMessageBox>([next](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "confirmUpdateBox");
+        if (next) {
+            next();
+        }
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+
+// Confirms the update, then answers the backup offered before it with `button`.
 inline void answerBackupOffer(QMessageBox::StandardButton button) {
-    whenModal<QMessageBox>([button](QMessageBox *box) {
-        EXPECT_EQ(box->objectName(), "backupBeforeUpdateBox");
-        box->button(button)->click();
+    confirmUpdate([button] {
+        whenModal<QMessageBox>([button](QMessageBox *box) {
+            EXPECT_EQ(box->objectName(), "backupBeforeUpdateBox");
+            box->button(button)->click();
+        });
     });
 }
 
