@@ -176,10 +176,11 @@ template <class T> void whenModal(std::function<void(T *)> act, int passes = 100
 inline void confirmUpdate(const std::function<void()> &next = {}) {
     whenModal<QMessageBox>([next](QMessageBox *box) {
         EXPECT_EQ(box->objectName(), "confirmUpdateBox");
+        // Answered first: a question looked for by `next` must not find this box still open.
+        box->button(QMessageBox::Ok)->click();
         if (next) {
             next();
         }
-        box->button(QMessageBox::Ok)->click();
     });
 }
 
