@@ -10,6 +10,7 @@
 //                                  menu's list, and a load from the unit with SERIAL chosen
 // Each step prints what it compared; "expect KEY=VALUE" lines name what the unit's summary
 // must show afterwards. The exit status is 0 only when every comparison held.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -87,12 +88,17 @@ long long runFirmwareUpdate(MainWindow &w, const char *image) {
     // The button is enabled once a file is chosen; the file dialog is what the peer stands in for.
     auto *start_button = widget<QPushButton>(w, "pushButton_start_update");
     start_button->setEnabled(true);
-    // The window offers a backup of the settings first, and a reboot after a completed update:
-    // decline each once it is open.
+    // The window names the image and the unit first (write it), then offers a backup of the
+    // settings, and a reboot after a completed update: decline each of those once it is open.
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            box->button(QMessageBox::No)->click();
+            const auto wanted = box->objectName() == QLatin1String("confirmUpdateBox")
+                                    ? QMessageBox::Ok
+                                    : QMessageBox::No;
+            if (QAbstractButton *button = box->button(wanted)) {
+                button->click();
+            }
         }
     });
     answer.start(10);
