@@ -54,11 +54,15 @@ for moment in 0 0.3 1 2.5 4; do
     cli_pid=$!
     wait_for_line "$out" '^image ' 30 "$cli_pid" || failed "efis-cli flash started"
     sleep "$moment"
-    kill -INT "$cli_pid" 2>/dev/null
+    signalled=1
+    kill -INT "$cli_pid" 2>/dev/null || signalled=0
     rc=0
     wait "$cli_pid" || rc=$?
     where="$(sed -n 's/^efis-cli: interrupted //p' "$err" | head -n 1)"
-    if [ "$rc" -eq 130 ] && [ -n "$where" ]; then
+    if [ "$rc" -eq 0 ] && grep -q '^firmware written' "$out"; then
+        # A fast guest ends the transfer before the later moments: no Ctrl-C to stop it.
+        echo "Ctrl-C $moment s into efis-cli flash: the update had ended (signal sent: $signalled)"
+    elif [ "$rc" -eq 130 ] && [ -n "$where" ]; then
         echo "Ctrl-C $moment s into efis-cli flash: exit status 130, stopped $where"
         stopped=$((stopped + 1))
     else
