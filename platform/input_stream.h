@@ -33,11 +33,12 @@ public:
               std::string *why);
 
 private:
-    std::intptr_t handle_ = -1; // a file descriptor, or a HANDLE on Windows
-    void *event_ = nullptr;     // Windows: signals the end of an overlapped read
+    std::intptr_t handle_ = -1;              // a file descriptor, or a HANDLE on Windows
+    [[maybe_unused]] void *event_ = nullptr; // Windows: signals the end of an overlapped read
     Kind kind_ = Kind::Regular;
     std::uint64_t size_ = 0;
-    std::uint64_t offset_ = 0; // Windows: where the next read of a regular file starts
+    // Windows: where the next read of a regular file starts.
+    [[maybe_unused]] std::uint64_t offset_ = 0;
 };
 
 } // namespace platform

@@ -20,8 +20,10 @@ public:
     void pause(std::chrono::microseconds duration);
 
 private:
-    unsigned long saved_slack_ = 0; // Linux: the thread's timer slack before
-    void *timer_ = nullptr;         // Windows: a high-resolution waitable timer
+    // Linux: the thread's timer slack before.
+    [[maybe_unused]] unsigned long saved_slack_ = 0;
+    // Windows: a high-resolution waitable timer.
+    [[maybe_unused]] void *timer_ = nullptr;
 };
 
 // Waits `ms` milliseconds, as a read of the unit's interface does for a reply: a signal that
