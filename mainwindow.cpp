@@ -773,8 +773,7 @@ void MainWindow::setUpDeviceMenu() {
     menu.updateRunning = [this] { return update_page != nullptr && update_page->running(); };
     menu.mayLoseEditsToOtherUnit = [this] { return mayLoseEdits(EditLoss::OtherUnit); };
     menu.mayLoseEditsToReconnect = [this] { return mayLoseEdits(EditLoss::Reconnect); };
-    menu.hasUnsentEdits = [this] { return session.hasUnsentEdits(); };
-    menu.editedFieldCount = [this] { return static_cast<int>(session.editedFieldCount()); };
+    menu.session = &session;
     menu.load = [this] { loadConfigFromDevice(); };
     menu.record = [this]() -> std::optional<unit_info::Facts::Record> {
         if (!record_loaded) {

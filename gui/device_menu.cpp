@@ -124,11 +124,12 @@ void DeviceMenu::connectAndLoad(bool found_by_poll) {
 void DeviceMenu::loadAfterConnecting(bool ask) {
     // The user's edits are worth more than the unit's copy: kept in the form when the unit turns
     // up, and by the person's choice when they asked to connect.
-    if (w.hasUnsentEdits() && (!ask || !w.mayLoseEditsToReconnect())) {
-        qDebug() << "Connected with" << w.editedFieldCount() << "edits pending; not loading";
+    const int edited = static_cast<int>(w.session->editedFieldCount());
+    if (w.session->hasUnsentEdits() && (!ask || !w.mayLoseEditsToReconnect())) {
+        qDebug() << "Connected with" << edited << "edits pending; not loading";
         showStatus(tr("Connected - your %n edit(s) are kept; Load replaces them with the unit's "
                       "settings",
-                      nullptr, w.editedFieldCount()));
+                      nullptr, edited));
         return;
     }
     w.load();

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "discovery.h"
+#include "settings_session.h"
 #include "unit_connection.h"
 #include "unit_info.h"
 #include "unit_locator.h"
@@ -38,8 +39,8 @@ public:
         // loads (true: go on).
         std::function<bool()> mayLoseEditsToOtherUnit;
         std::function<bool()> mayLoseEditsToReconnect;
-        std::function<bool()> hasUnsentEdits;
-        std::function<int()> editedFieldCount;
+        // What is edited over the unit's values: the session says it, nothing is copied.
+        const SettingsSession *session = nullptr;
         std::function<void()> load;
         // What the last load read of the record, for Unit Information; empty before one did.
         std::function<std::optional<unit_info::Facts::Record>()> record;
