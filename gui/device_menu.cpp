@@ -218,7 +218,10 @@ void DeviceMenu::showUnitInformation() {
     }
     unit_info::Facts facts =
         unit_info::gather(connection_->comms(), connection_->connectedInterface());
-    facts.record = w.record();
+    if (w.session->recordRead()) {
+        facts.record = unit_info::Facts::Record{w.session->record(), w.session->unitChecksum(),
+                                                w.session->checksumMatched()};
+    }
     QStringList lines;
     for (const unit_info::Row &row : unit_info::rows(facts)) {
         lines << QStringLiteral("%1: %2").arg(row.label,
