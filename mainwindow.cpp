@@ -21,6 +21,7 @@
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
+#include "outcome.h"
 #include "preview_dock.h"
 #include "registration_prefix.h"
 #include "settings_file_actions.h"
@@ -63,9 +64,7 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
 
 namespace {
 
-const char *const NOT_CONNECTED_LOG = "No communication interface connected";
-const char *const NOT_CONNECTED_STATUS =
-    "Error: No communication interface connected (USB HID or CAN FD)";
+const outcome::Words NOT_CONNECTED = outcome::words(outcome::Result::NoConnection);
 
 bool isConnected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
@@ -278,8 +277,8 @@ void MainWindow::onUnitsChanged() {
 void MainWindow::loadConfigFromDevice() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
 
@@ -303,8 +302,8 @@ void MainWindow::onLoadClicked() {
 void MainWindow::onUpdateClicked() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
     if (!session.hasUnsentEdits()) {
@@ -326,8 +325,8 @@ void MainWindow::onUpdateClicked() {
 void MainWindow::onSaveClicked() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
     if (!edit_guard->problemsAccepted(formRecord())) {
@@ -598,8 +597,8 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 void MainWindow::onRebootClicked() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
     // After an update that did not complete, the unit may not start again.
@@ -610,12 +609,12 @@ void MainWindow::onRebootClicked() {
         return;
     }
 
-    if (!reboot_unit(comms)) {
-        qDebug() << "Failed to send reboot command";
-        ui->statusbar->showMessage("Error: Failed to send reboot command", 0);
-    } else {
-        qDebug() << "Reboot command sent successfully";
-        ui->statusbar->showMessage("Reboot command sent to device", 0);
+    const bool sent = reboot_unit(comms);
+    const outcome::Words said =
+        outcome::words(sent ? outcome::Result::RebootSent : outcome::Result::RebootFailed);
+    qDebug().noquote() << said.log;
+    ui->statusbar->showMessage(said.status, 0);
+    if (sent) {
         session.unitRestarted();
         // The unit restarts and leaves the bus: the open interface leads nowhere now. The poll
         // finds the unit again when it is back.

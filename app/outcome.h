@@ -2,7 +2,8 @@
 #define OUTCOME_H
 
 // The outcomes of the update job, the reboot and the wait for the unit, each worded once: the
-// status text the window shows, the log line it writes and the exit status efis-cli ends with.
+// status text the window shows, the log line it writes, what efis-cli says of it and the exit
+// status efis-cli ends with.
 // A front end looks its result up here and says it; the specified texts stand here as they are
 // specified, so they are the same wherever they are shown.
 
@@ -22,6 +23,7 @@ enum class Exit : int {
 };
 
 enum class Result {
+    NoConnection,     // an exchange asked for without a unit connected
     NoFileChosen,     // no image chosen
     NotConnected,     // the update asked for without a unit
     ImageRefused,     // args: path, why (a phrase after the file's name)
@@ -29,8 +31,8 @@ enum class Result {
     UpdateNotStarted, // the person declined to go on without a backup
     UpdateStarted,    // args: path
     UpdateCompleted,
-    UpdateFailed,    // args: the reason (a sentence)
-    UpdateCancelled, // args: bytes confirmed, bytes in all (as shown)
+    UpdateFailed,    // args: the reason (a sentence); efis-cli: and what follows it
+    UpdateCancelled, // args: bytes confirmed, bytes in all (as shown); efis-cli: and what follows
     RebootFailed,
     RebootSent,
     UnitNotBack,    // args: seconds waited
@@ -43,6 +45,7 @@ enum class Result {
 struct Words {
     QString status; // the window's status bar; empty: the status bar keeps its message
     QString log;    // the log line; empty: none
+    QString cli;    // what efis-cli says (its error line, or its output line for a success)
     Exit exit = Exit::Ok;
 };
 
@@ -52,8 +55,8 @@ QString quoted(const QString &text);
 
 // The words of `result`, with `args` put into their places in order.
 Words words(Result result, const QStringList &args = {});
-// The same, where the log writes its arguments otherwise than the status bar shows them (plain
-// numbers in the log, grouped digits on the status bar).
+// The same, where the log (and efis-cli) write their arguments otherwise than the status bar
+// shows them (plain numbers in the log, grouped digits on the status bar).
 Words words(Result result, const QStringList &status_args, const QStringList &log_args);
 
 } // namespace outcome

@@ -51,6 +51,11 @@ void endRun(FILE *out, bool json, int status) {
     std::fflush(out);
 }
 
+int failed(const outcome::Words &words) {
+    error(words.cli);
+    return static_cast<int>(words.exit);
+}
+
 void note(const QString &text) {
     error_lines << text;
     std::fprintf(stderr, "%s\n", shown_text::escapeControls(text).toLocal8Bit().constData());
@@ -160,8 +165,7 @@ int Context::load() {
     loaded = session.load(comms.get());
     switch (loaded.outcome) {
     case LoadOutcome::NotConnected:
-        error(QStringLiteral("no unit connected"));
-        return CLI_NO_UNIT;
+        return failed(outcome::words(outcome::Result::NoConnection));
     case LoadOutcome::HeaderUnread:
         error(QStringLiteral("could not read header word %1 of the unit's settings")
                   .arg(static_cast<int>(loaded.header)));

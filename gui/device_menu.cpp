@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "hid_access.h"
+#include "outcome.h"
 #include "settings_file.h"
 
 DeviceMenu::DeviceMenu(const Window &window, QObject *parent) : QObject(parent), w(window) {
@@ -212,8 +213,9 @@ void DeviceMenu::onUnitLost() {
 
 void DeviceMenu::showUnitInformation() {
     if (!connection_->isConnected() || w.updateRunning()) {
-        qDebug() << "No communication interface connected";
-        showStatus("Error: No communication interface connected (USB HID or CAN FD)");
+        const outcome::Words said = outcome::words(outcome::Result::NoConnection);
+        qDebug().noquote() << said.log;
+        showStatus(said.status);
         return;
     }
     unit_info::Facts facts =

@@ -115,8 +115,19 @@ TEST_F(Cli, FlashAndReboot) {
     EXPECT_EQ(sim::unit().flash().read(FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE, image.size()),
               image);
 
-    EXPECT_EQ(cli({"reboot"}).status, CLI_OK);
+    EXPECT_NE(r.out.find("firmware written from " + path + "\n"), std::string::npos) << r.out;
+
+    r = cli({"reboot"});
+    EXPECT_EQ(r.status, CLI_OK);
+    EXPECT_EQ(r.out, "reboot command sent\n");
     EXPECT_TRUE(sim::unit().rebootRequested());
+    // A reboot command that cannot be written is said so, and fails.
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, CANMSG_ENTER_BL));
+    r = cli({"reboot"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_EQ(r.err.rfind("efis-cli: the reboot command could not be sent\n", 0), 0u) << r.err;
+    EXPECT_EQ(sim::unit().reboots(), 0u);
 }
 
 TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
