@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "settings_flows.h"
+
 namespace outcome {
 
 namespace {
@@ -18,9 +20,32 @@ struct Row {
 
 // One row per result. %1, %2 ... are the arguments in order; every text of a row takes the same
 // arguments, each the ones it names.
-constexpr std::array<Row, 17> TABLE{{
+constexpr std::array<Row, 26> TABLE{{
     {Result::NoConnection, "Error: No communication interface connected (USB HID or CAN FD)",
      "No communication interface connected", "no unit connected", Exit::NoUnit},
+    {Result::ChecksumUnread, "Error: Failed to read checksum from device",
+     "Error reading checksum value", "could not read header word %1 of the unit's settings",
+     Exit::UnitFailed},
+    {Result::MagicUnread, "Error: Failed to read magic number from device",
+     "Error reading magic value", "could not read header word %1 of the unit's settings",
+     Exit::UnitFailed},
+    {Result::VersionUnread, "Error: Failed to read memory version from device",
+     "Error reading memory version value", "could not read header word %1 of the unit's settings",
+     Exit::UnitFailed},
+    {Result::CountUnread, "Error: Failed to read num_elements from device",
+     "Error reading num_elements value", "could not read header word %1 of the unit's settings",
+     Exit::UnitFailed},
+    {Result::FieldRejected, "Error: Failed to process configuration data",
+     "Error setting value for index %1", "field %1 could not be taken", Exit::UnitFailed},
+    {Result::FieldUnread, "", "Warning: Failed to read value for index %1 , setting to 0",
+     "warning: could not read field(s) %1 of the unit's settings: they are left out of any save",
+     Exit::Ok},
+    {Result::ChecksumMismatch, "Warning: Configuration CRC verification failed",
+     "CRC mismatch: Calculated = %1 Stored= %2",
+     "warning: the unit's checksum %2 does not match its settings (%1)", Exit::Ok},
+    {Result::RecordErased, ERASED_RECORD_TEXT, "The unit's settings record is erased",
+     ERASED_RECORD_TEXT, Exit::Ok},
+    {Result::SettingsLoaded, "Configuration successfully loaded from device", "", "", Exit::Ok},
     {Result::NoFileChosen, "No firmware file selected", "", "", Exit::Usage},
     {Result::NotConnected, "Device not connected. Please connect to device first.",
      "Firmware update failed: CommsManager not connected", "no unit connected", Exit::NoUnit},
@@ -87,6 +112,19 @@ QString filled(const char *text, const QStringList &args) {
 }
 
 } // namespace
+
+Result headerUnread(settings_struct_index index) {
+    switch (index) {
+    case SETTINGS_CHECKSUM_INDEX:
+        return Result::ChecksumUnread;
+    case SETTINGS_MAGIC_NUM:
+        return Result::MagicUnread;
+    case SETTINGS_VERSION:
+        return Result::VersionUnread;
+    default:
+        return Result::CountUnread;
+    }
+}
 
 QString quoted(const QString &text) {
     QString out;

@@ -1,7 +1,8 @@
 #ifndef OUTCOME_H
 #define OUTCOME_H
 
-// The outcomes of the update job, the reboot and the wait for the unit, each worded once: the
+// The outcomes of the settings load, the update job, the reboot and the wait for the unit, each
+// worded once: the
 // status text the window shows, the log line it writes, what efis-cli says of it and the exit
 // status efis-cli ends with.
 // A front end looks its result up here and says it; the specified texts stand here as they are
@@ -9,6 +10,8 @@
 
 #include <QString>
 #include <QStringList>
+
+#include "settings_types.h"
 
 namespace outcome {
 
@@ -23,7 +26,18 @@ enum class Exit : int {
 };
 
 enum class Result {
-    NoConnection,     // an exchange asked for without a unit connected
+    NoConnection, // an exchange asked for without a unit connected
+    // The load of the unit's settings. Each front end gives the arguments in its own form.
+    ChecksumUnread,   // a header word not read (also before a store); efis-cli: args: its index
+    MagicUnread,      //   the same for the marker word,
+    VersionUnread,    //   the record's version
+    CountUnread,      //   and its element count
+    FieldRejected,    // args: the field's index
+    FieldUnread,      // args: the window: one field's index (a line each); efis-cli: the list
+    ChecksumMismatch, // args: the checksum computed, the unit's
+    RecordErased,     // the unit holds no record: not a failure
+    SettingsLoaded,
+    // The update job, the reboot and the wait.
     NoFileChosen,     // no image chosen
     NotConnected,     // the update asked for without a unit
     ImageRefused,     // args: path, why (a phrase after the file's name)
@@ -52,6 +66,9 @@ struct Words {
 // A text as the log writes a text item (in double quotes, with its escapes), for an argument of
 // a log line that was always written so.
 QString quoted(const QString &text);
+
+// The result of a header word of the record that could not be read.
+Result headerUnread(settings_struct_index index);
 
 // The words of `result`, with `args` put into their places in order.
 Words words(Result result, const QStringList &args = {});

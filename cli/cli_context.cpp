@@ -167,28 +167,26 @@ int Context::load() {
     case LoadOutcome::NotConnected:
         return failed(outcome::words(outcome::Result::NoConnection));
     case LoadOutcome::HeaderUnread:
-        error(QStringLiteral("could not read header word %1 of the unit's settings")
-                  .arg(static_cast<int>(loaded.header)));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::headerUnread(loaded.header),
+                                     {QString::number(static_cast<int>(loaded.header))}));
     case LoadOutcome::FieldRejected:
-        error(QStringLiteral("field %1 could not be taken").arg(loaded.rejected_field));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::Result::FieldRejected,
+                                     {QString::number(loaded.rejected_field)}));
     case LoadOutcome::Loaded:
         break;
     }
     // A partial read is said, as the window says it; what could not be read stays out of any
     // save (the save reads it again and keeps the unit's own), and out of any file.
     if (!loaded.unread_fields.empty()) {
-        error(QStringLiteral("warning: could not read field(s) %1 of the unit's settings: they "
-                             "are left out of any save")
-                  .arg(fieldList(loaded.unread_fields)));
+        error(outcome::words(outcome::Result::FieldUnread, {fieldList(loaded.unread_fields)}).cli);
     }
     if (loaded.erased) {
-        error(QString::fromLatin1(ERASED_RECORD_TEXT));
+        error(outcome::words(outcome::Result::RecordErased).cli);
     } else if (!loaded.crc_matches) {
-        error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
-                  .arg(settings_file::hexWord(session.unitChecksum()),
-                       settings_file::hexWord(loaded.calculated_crc)));
+        error(outcome::words(outcome::Result::ChecksumMismatch,
+                             {settings_file::hexWord(loaded.calculated_crc),
+                              settings_file::hexWord(session.unitChecksum())})
+                  .cli);
     }
     return CLI_OK;
 }

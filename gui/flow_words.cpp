@@ -6,20 +6,10 @@ namespace flow_words {
 
 namespace {
 
-// What an unreadable header word logs and shows.
-Said headerUnread(settings_struct_index index) {
-    switch (index) {
-    case SETTINGS_CHECKSUM_INDEX:
-        return {"Error: Failed to read checksum from device", {"Error reading checksum value"}};
-    case SETTINGS_MAGIC_NUM:
-        return {"Error: Failed to read magic number from device", {"Error reading magic value"}};
-    case SETTINGS_VERSION:
-        return {"Error: Failed to read memory version from device",
-                {"Error reading memory version value"}};
-    default:
-        return {"Error: Failed to read num_elements from device",
-                {"Error reading num_elements value"}};
-    }
+// The table's words of `result` as the window says them.
+Said said(outcome::Result result, const QStringList &args = {}) {
+    const outcome::Words words = outcome::words(result, args);
+    return {words.status, words.log.isEmpty() ? QStringList() : QStringList{words.log}};
 }
 
 // One line per field, as the log writes a text and then a number.
@@ -38,39 +28,30 @@ QString hex(uint32_t word) {
 } // namespace
 
 Said load(const LoadResult &result, uint32_t unit_checksum) {
-    Said said;
+    QStringList unread;
     for (const int index : result.unread_fields) {
-        said.log << QStringLiteral("Warning: Failed to read value for index %1 , setting to 0")
-                        .arg(index);
+        unread << outcome::words(outcome::Result::FieldUnread, {QString::number(index)}).log;
     }
+    Said done;
     switch (result.outcome) {
     case LoadOutcome::NotConnected:
-        return said;
-    case LoadOutcome::HeaderUnread: {
-        // The form keeps what it shows.
-        const Said header = headerUnread(result.header);
-        return {header.status, said.log + header.log};
-    }
+        break;
+    case LoadOutcome::HeaderUnread: // the form keeps what it shows
+        done = said(outcome::headerUnread(result.header));
+        break;
     case LoadOutcome::FieldRejected:
-        said.log << QStringLiteral("Error setting value for index %1").arg(result.rejected_field);
-        said.status = QStringLiteral("Error: Failed to process configuration data");
-        return said;
+        done = said(outcome::Result::FieldRejected, {QString::number(result.rejected_field)});
+        break;
     case LoadOutcome::Loaded:
+        // A mismatch stays on the status bar: the values shown are not what the unit stored.
+        done = result.erased        ? said(outcome::Result::RecordErased)
+               : result.crc_matches ? said(outcome::Result::SettingsLoaded)
+                                    : said(outcome::Result::ChecksumMismatch,
+                                           {hex(result.calculated_crc), hex(unit_checksum)});
         break;
     }
-    if (result.erased) {
-        // Not a failure: the unit holds no record, and a save writes one.
-        said.log << QStringLiteral("The unit's settings record is erased");
-        said.status = QString::fromLatin1(ERASED_RECORD_TEXT);
-    } else if (result.crc_matches) {
-        said.status = QStringLiteral("Configuration successfully loaded from device");
-    } else {
-        // It stays on the status bar: the values shown are not what the unit stored.
-        said.log << QStringLiteral("CRC mismatch: Calculated = %1 Stored= %2")
-                        .arg(hex(result.calculated_crc), hex(unit_checksum));
-        said.status = QStringLiteral("Warning: Configuration CRC verification failed");
-    }
-    return said;
+    done.log = unread + done.log;
+    return done;
 }
 
 Said send(const SendResult &result) {
@@ -96,7 +77,7 @@ Said save(const SaveResult &result) {
                     .arg(result.failed.size()),
                 perField("Failed to send value for index", result.failed)};
     case SaveOutcome::HeaderUnread:
-        return headerUnread(result.header);
+        return said(outcome::headerUnread(result.header));
     case SaveOutcome::StoreFailed:
         return {QStringLiteral("Error: Failed to store configuration to EEPROM"),
                 {QStringLiteral("Error storing configuration to EEPROM")}};

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -152,6 +153,31 @@ TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
     r = cli({"info"});
     EXPECT_EQ(r.status, CLI_NO_UNIT);
     EXPECT_NE(r.err.find("no EFIS unit found"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, ALoadThatStopsOrDoesNotMatchItsChecksumIsSaid) {
+    // The marker word (the second header word) unanswered: nothing more is read.
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 1));
+    CliRun r = cli({"get", "vne"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: could not read header word 253 of the unit's settings\n"),
+              std::string::npos)
+        << r.err;
+
+    // The unit reports a checksum its record does not have: said, and the values still shown.
+    sim::reset();
+    sim::unit().settings().crc32 = 0x00C0FFEEu;
+    char computed[16];
+    std::snprintf(computed, sizeof(computed), "0x%08X",
+                  static_cast<unsigned>(sim::SimUnit::storeChecksum(sim::unit().settings())));
+    r = cli({"get", "vne"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.err.find(std::string("warning: the unit's checksum 0x00C0FFEE does not match its "
+                                     "settings (") +
+                         computed + ")\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("vne: "), std::string::npos) << r.out;
 }
 
 TEST_F(Cli, FilesThatNeverEndAreRefusedBeforeTheUnitIsReached) {
