@@ -20,7 +20,7 @@ struct Row {
 
 // One row per result. %1, %2 ... are the arguments in order; every text of a row takes the same
 // arguments, each the ones it names.
-constexpr std::array<Row, 26> TABLE{{
+constexpr std::array<Row, 34> TABLE{{
     {Result::NoConnection, "Error: No communication interface connected (USB HID or CAN FD)",
      "No communication interface connected", "no unit connected", Exit::NoUnit},
     {Result::ChecksumUnread, "Error: Failed to read checksum from device",
@@ -46,6 +46,21 @@ constexpr std::array<Row, 26> TABLE{{
     {Result::RecordErased, ERASED_RECORD_TEXT, "The unit's settings record is erased",
      ERASED_RECORD_TEXT, Exit::Ok},
     {Result::SettingsLoaded, "Configuration successfully loaded from device", "", "", Exit::Ok},
+    {Result::StoreNotSent, "", "Failed to send store command",
+     "the store command could not be sent", Exit::UnitFailed},
+    {Result::StoreEraseTimeout, "", "Timeout waiting for erase status frame",
+     "no erase status within the time-out", Exit::UnitFailed},
+    {Result::StoreEraseFailed, "", "Flash erase failed",
+     "the unit could not erase its settings memory", Exit::UnitFailed},
+    {Result::StoreUnexpectedErase, "", "Unexpected erase status frame, CAN ID: %1",
+     "unexpected erase status 0x%1", Exit::UnitFailed},
+    {Result::StoreAckTimeout, "", "Timeout waiting for ACK/NACK frame",
+     "no acknowledgement of the store within the time-out", Exit::UnitFailed},
+    {Result::StoreUnexpectedAck, "", "Unexpected ACK/NACK frame, CAN ID: %1",
+     "unexpected store reply 0x%1", Exit::UnitFailed},
+    {Result::Stored, "", "Received ACK/NACK frame", "stored", Exit::Ok},
+    {Result::StoreFailed, "Error: Failed to store configuration to EEPROM",
+     "Error storing configuration to EEPROM", "settings not stored: %1", Exit::UnitFailed},
     {Result::NoFileChosen, "No firmware file selected", "", "", Exit::Usage},
     {Result::NotConnected, "Device not connected. Please connect to device first.",
      "Firmware update failed: CommsManager not connected", "no unit connected", Exit::NoUnit},
@@ -124,6 +139,28 @@ Result headerUnread(settings_struct_index index) {
     default:
         return Result::CountUnread;
     }
+}
+
+Result storeResult(StoreOutcome outcome) {
+    switch (outcome) {
+    case StoreOutcome::NotConnected:
+        return Result::NoConnection;
+    case StoreOutcome::SendFailed:
+        return Result::StoreNotSent;
+    case StoreOutcome::EraseTimeout:
+        return Result::StoreEraseTimeout;
+    case StoreOutcome::EraseFailed:
+        return Result::StoreEraseFailed;
+    case StoreOutcome::UnexpectedErase:
+        return Result::StoreUnexpectedErase;
+    case StoreOutcome::AckTimeout:
+        return Result::StoreAckTimeout;
+    case StoreOutcome::UnexpectedAck:
+        return Result::StoreUnexpectedAck;
+    case StoreOutcome::Stored:
+        break;
+    }
+    return Result::Stored;
 }
 
 QString quoted(const QString &text) {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings_flows.h"
 #include "settings_types.h"
 
 namespace outcome {
@@ -37,6 +38,16 @@ enum class Result {
     ChecksumMismatch, // args: the checksum computed, the unit's
     RecordErased,     // the unit holds no record: not a failure
     SettingsLoaded,
+    // The store of the settings: each step's end (args: an unexpected reply's identifier), then
+    // the save's end when it failed (efis-cli: args: the step's words).
+    StoreNotSent,
+    StoreEraseTimeout,
+    StoreEraseFailed,
+    StoreUnexpectedErase,
+    StoreAckTimeout,
+    StoreUnexpectedAck,
+    Stored,
+    StoreFailed,
     // The update job, the reboot and the wait.
     NoFileChosen,     // no image chosen
     NotConnected,     // the update asked for without a unit
@@ -69,6 +80,9 @@ QString quoted(const QString &text);
 
 // The result of a header word of the record that could not be read.
 Result headerUnread(settings_struct_index index);
+
+// The result of a store exchange that reached the unit (NotConnected: NoConnection).
+Result storeResult(StoreOutcome outcome);
 
 // The words of `result`, with `args` put into their places in order.
 Words words(Result result, const QStringList &args = {});

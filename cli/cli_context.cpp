@@ -128,26 +128,10 @@ int storeAndKeep(CommsManager *comms, uint32_t crc) {
     return last_store.outcome == StoreOutcome::Stored ? 0 : -1;
 }
 
+// What a store exchange came to, in efis-cli's words.
 QString storeText(const StoreResult &store) {
-    switch (store.outcome) {
-    case StoreOutcome::NotConnected:
-        return QStringLiteral("no unit connected");
-    case StoreOutcome::SendFailed:
-        return QStringLiteral("the store command could not be sent");
-    case StoreOutcome::EraseTimeout:
-        return QStringLiteral("no erase status within the time-out");
-    case StoreOutcome::EraseFailed:
-        return QStringLiteral("the unit could not erase its settings memory");
-    case StoreOutcome::UnexpectedErase:
-        return QStringLiteral("unexpected erase status 0x%1").arg(store.can_id, 0, 16);
-    case StoreOutcome::AckTimeout:
-        return QStringLiteral("no acknowledgement of the store within the time-out");
-    case StoreOutcome::UnexpectedAck:
-        return QStringLiteral("unexpected store reply 0x%1").arg(store.can_id, 0, 16);
-    case StoreOutcome::Stored:
-        break;
-    }
-    return QStringLiteral("stored");
+    return outcome::words(outcome::storeResult(store.outcome), {QString::number(store.can_id, 16)})
+        .cli;
 }
 
 } // namespace
@@ -230,10 +214,10 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
         const Settings_t before = record;
         const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
         if (saved.outcome != SaveOutcome::Saved) {
-            error(saved.outcome == SaveOutcome::StoreFailed
-                      ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))
-                      : QStringLiteral("settings not stored: the unit did not answer"));
-            return CLI_UNIT_FAILED;
+            return failed(outcome::words(outcome::Result::StoreFailed,
+                                         {saved.outcome == SaveOutcome::StoreFailed
+                                              ? storeText(last_store)
+                                              : QStringLiteral("the unit did not answer")}));
         }
         report->insert("stored", true);
         report->insert("checksum", settings_file::hexWord(saved.new_crc));

@@ -79,8 +79,7 @@ Said save(const SaveResult &result) {
     case SaveOutcome::HeaderUnread:
         return said(outcome::headerUnread(result.header));
     case SaveOutcome::StoreFailed:
-        return {QStringLiteral("Error: Failed to store configuration to EEPROM"),
-                {QStringLiteral("Error storing configuration to EEPROM")}};
+        return said(outcome::Result::StoreFailed);
     case SaveOutcome::Saved:
         break;
     }
@@ -88,28 +87,19 @@ Said save(const SaveResult &result) {
 }
 
 QStringList store(const StoreResult &result) {
+    QStringList lines;
     switch (result.outcome) {
-    case StoreOutcome::NotConnected:
-        return {};
-    case StoreOutcome::SendFailed:
-        return {QStringLiteral("Failed to send store command")};
-    case StoreOutcome::EraseTimeout:
-        return {QStringLiteral("Timeout waiting for erase status frame")};
-    case StoreOutcome::EraseFailed:
-        return {QStringLiteral("Flash erase failed")};
-    case StoreOutcome::UnexpectedErase:
-        return {
-            QStringLiteral("Unexpected erase status frame, CAN ID: %1").arg(hex(result.can_id))};
+    case StoreOutcome::NotConnected: // nothing was sent
+        return lines;
     case StoreOutcome::AckTimeout:
-        return {QStringLiteral("Flash erase succeeded"),
-                QStringLiteral("Timeout waiting for ACK/NACK frame")};
     case StoreOutcome::UnexpectedAck:
-        return {QStringLiteral("Flash erase succeeded"),
-                QStringLiteral("Unexpected ACK/NACK frame, CAN ID: %1").arg(hex(result.can_id))};
     case StoreOutcome::Stored:
+        lines << QStringLiteral("Flash erase succeeded");
+        break;
+    default:
         break;
     }
-    return {QStringLiteral("Flash erase succeeded"), QStringLiteral("Received ACK/NACK frame")};
+    return lines << outcome::words(outcome::storeResult(result.outcome), {hex(result.can_id)}).log;
 }
 
 } // namespace flow_words

@@ -155,7 +155,7 @@ TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
     EXPECT_NE(r.err.find("no EFIS unit found"), std::string::npos) << r.err;
 }
 
-TEST_F(Cli, ALoadThatStopsOrDoesNotMatchItsChecksumIsSaid) {
+TEST_F(Cli, ALoadOrStoreThatFailsIsSaidWithWhy) {
     // The marker word (the second header word) unanswered: nothing more is read.
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 1));
     CliRun r = cli({"get", "vne"});
@@ -178,6 +178,16 @@ TEST_F(Cli, ALoadThatStopsOrDoesNotMatchItsChecksumIsSaid) {
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("vne: "), std::string::npos) << r.out;
+
+    // A store the unit refuses: the values were sent, and the line says why nothing was stored.
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_SAVE_USER_SETTINGS));
+    r = cli({"set", "vne=181", "--save"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: settings not stored: the unit could not erase its settings "
+                         "memory\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(Cli, FilesThatNeverEndAreRefusedBeforeTheUnitIsReached) {
