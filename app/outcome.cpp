@@ -20,7 +20,7 @@ struct Row {
 
 // One row per result. %1, %2 ... are the arguments in order; every text of a row takes the same
 // arguments, each the ones it names.
-constexpr std::array<Row, 34> TABLE{{
+constexpr std::array<Row, 41> TABLE{{
     {Result::NoConnection, "Error: No communication interface connected (USB HID or CAN FD)",
      "No communication interface connected", "no unit connected", Exit::NoUnit},
     {Result::ChecksumUnread, "Error: Failed to read checksum from device",
@@ -46,6 +46,16 @@ constexpr std::array<Row, 34> TABLE{{
     {Result::RecordErased, ERASED_RECORD_TEXT, "The unit's settings record is erased",
      ERASED_RECORD_TEXT, Exit::Ok},
     {Result::SettingsLoaded, "Configuration successfully loaded from device", "", "", Exit::Ok},
+    {Result::FieldNotSent, "", "Failed to send value for index %1",
+     "the unit did not take field(s) %1", Exit::UnitFailed},
+    {Result::FieldNotReadForSave, "", "Failed to read value for index %1", "", Exit::UnitFailed},
+    {Result::ValuesSent, "Successfully sent %1 configuration value(s) to device", "", "", Exit::Ok},
+    {Result::SomeNotSent, "Sent %1 value(s), %2 failed", "", "", Exit::UnitFailed},
+    {Result::SaveUnread, "Error: %1 value(s) could not be read; settings not saved", "", "",
+     Exit::UnitFailed},
+    {Result::SaveNotSent, "Error: %1 value(s) could not be sent; settings not saved", "", "",
+     Exit::UnitFailed},
+    {Result::Saved, "Configuration saved to EEPROM successfully", "", "", Exit::Ok},
     {Result::StoreNotSent, "", "Failed to send store command",
      "the store command could not be sent", Exit::UnitFailed},
     {Result::StoreEraseTimeout, "", "Timeout waiting for erase status frame",

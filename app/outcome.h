@@ -38,6 +38,15 @@ enum class Result {
     ChecksumMismatch, // args: the checksum computed, the unit's
     RecordErased,     // the unit holds no record: not a failure
     SettingsLoaded,
+    // The sending of edits and the save: the fields one by one (args: the window: one field's
+    // index, a line each; efis-cli: the list), then the flow's end (args: counts).
+    FieldNotSent,
+    FieldNotReadForSave,
+    ValuesSent,  // args: sent
+    SomeNotSent, // args: sent, not sent
+    SaveUnread,  // args: not read
+    SaveNotSent, // args: not sent
+    Saved,
     // The store of the settings: each step's end (args: an unexpected reply's identifier), then
     // the save's end when it failed (efis-cli: args: the step's words).
     StoreNotSent,

@@ -200,9 +200,8 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
     if (session.hasUnsentEdits()) {
         const SendResult result = session.sendEdits(comms.get(), UnitChoices{});
         if (!result.failed.empty()) {
-            error(
-                QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
-            return CLI_UNIT_FAILED;
+            return failed(
+                outcome::words(outcome::Result::FieldNotSent, {fieldList(result.failed)}));
         }
     }
     report->insert("sent", sent);

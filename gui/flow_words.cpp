@@ -7,18 +7,22 @@ namespace flow_words {
 namespace {
 
 // The table's words of `result` as the window says them.
-Said said(outcome::Result result, const QStringList &args = {}) {
+Said fromTable(outcome::Result result, const QStringList &args = {}) {
     const outcome::Words words = outcome::words(result, args);
     return {words.status, words.log.isEmpty() ? QStringList() : QStringList{words.log}};
 }
 
-// One line per field, as the log writes a text and then a number.
-QStringList perField(const char *text, const std::vector<int> &fields) {
+// The log lines of a result said for each field.
+QStringList perField(outcome::Result result, const std::vector<int> &fields) {
     QStringList lines;
     for (const int index : fields) {
-        lines << QStringLiteral("%1 %2").arg(QLatin1String(text)).arg(index);
+        lines << outcome::words(result, {QString::number(index)}).log;
     }
     return lines;
+}
+
+QString count(std::size_t n) {
+    return QString::number(n);
 }
 
 QString hex(uint32_t word) {
@@ -28,26 +32,23 @@ QString hex(uint32_t word) {
 } // namespace
 
 Said load(const LoadResult &result, uint32_t unit_checksum) {
-    QStringList unread;
-    for (const int index : result.unread_fields) {
-        unread << outcome::words(outcome::Result::FieldUnread, {QString::number(index)}).log;
-    }
+    const QStringList unread = perField(outcome::Result::FieldUnread, result.unread_fields);
     Said done;
     switch (result.outcome) {
     case LoadOutcome::NotConnected:
         break;
     case LoadOutcome::HeaderUnread: // the form keeps what it shows
-        done = said(outcome::headerUnread(result.header));
+        done = fromTable(outcome::headerUnread(result.header));
         break;
     case LoadOutcome::FieldRejected:
-        done = said(outcome::Result::FieldRejected, {QString::number(result.rejected_field)});
+        done = fromTable(outcome::Result::FieldRejected, {QString::number(result.rejected_field)});
         break;
     case LoadOutcome::Loaded:
         // A mismatch stays on the status bar: the values shown are not what the unit stored.
-        done = result.erased        ? said(outcome::Result::RecordErased)
-               : result.crc_matches ? said(outcome::Result::SettingsLoaded)
-                                    : said(outcome::Result::ChecksumMismatch,
-                                           {hex(result.calculated_crc), hex(unit_checksum)});
+        done = result.erased        ? fromTable(outcome::Result::RecordErased)
+               : result.crc_matches ? fromTable(outcome::Result::SettingsLoaded)
+                                    : fromTable(outcome::Result::ChecksumMismatch,
+                                                {hex(result.calculated_crc), hex(unit_checksum)});
         break;
     }
     done.log = unread + done.log;
@@ -55,35 +56,33 @@ Said load(const LoadResult &result, uint32_t unit_checksum) {
 }
 
 Said send(const SendResult &result) {
-    Said said;
-    said.log = perField("Failed to send value for index", result.failed);
-    said.status = result.failed.empty()
-                      ? QStringLiteral("Successfully sent %1 configuration value(s) to device")
-                            .arg(result.sent.size())
-                      : QStringLiteral("Sent %1 value(s), %2 failed")
-                            .arg(result.sent.size())
-                            .arg(result.failed.size());
+    Said said = result.failed.empty()
+                    ? fromTable(outcome::Result::ValuesSent, {count(result.sent.size())})
+                    : fromTable(outcome::Result::SomeNotSent,
+                                {count(result.sent.size()), count(result.failed.size())});
+    said.log = perField(outcome::Result::FieldNotSent, result.failed);
     return said;
 }
 
 Said save(const SaveResult &result) {
+    Said said;
     switch (result.outcome) {
     case SaveOutcome::Unread:
-        return {QStringLiteral("Error: %1 value(s) could not be read; settings not saved")
-                    .arg(result.unread.size()),
-                perField("Failed to read value for index", result.unread)};
+        said = fromTable(outcome::Result::SaveUnread, {count(result.unread.size())});
+        said.log = perField(outcome::Result::FieldNotReadForSave, result.unread);
+        return said;
     case SaveOutcome::SendFailed:
-        return {QStringLiteral("Error: %1 value(s) could not be sent; settings not saved")
-                    .arg(result.failed.size()),
-                perField("Failed to send value for index", result.failed)};
+        said = fromTable(outcome::Result::SaveNotSent, {count(result.failed.size())});
+        said.log = perField(outcome::Result::FieldNotSent, result.failed);
+        return said;
     case SaveOutcome::HeaderUnread:
-        return said(outcome::headerUnread(result.header));
+        return fromTable(outcome::headerUnread(result.header));
     case SaveOutcome::StoreFailed:
-        return said(outcome::Result::StoreFailed);
+        return fromTable(outcome::Result::StoreFailed);
     case SaveOutcome::Saved:
         break;
     }
-    return {QStringLiteral("Configuration saved to EEPROM successfully"), {}};
+    return fromTable(outcome::Result::Saved);
 }
 
 QStringList store(const StoreResult &result) {

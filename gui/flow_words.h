@@ -1,9 +1,10 @@
 #ifndef FLOW_WORDS_H
 #define FLOW_WORDS_H
 
-// What the window says of each settings flow's outcome: the status text and the log lines, in
-// the words the window has always used. The window's flow functions write the lines themselves,
-// so that each line still names the function that ran the flow.
+// What the window says of each settings flow's outcome: the status text and the log lines, taken
+// from the outcome table's rows (app/outcome), in the order the window says them. The window's
+// flow functions write the lines themselves, so that each line still names the function that ran
+// the flow.
 
 #include <QString>
 #include <QStringList>

@@ -142,7 +142,10 @@ TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
     EXPECT_NE(r.err.find("newer than this tool reads"), std::string::npos) << r.err;
 
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_SET_USER_SETTING));
-    EXPECT_EQ(cli({"set", "vne=170"}).status, CLI_UNIT_FAILED);
+    r = cli({"set", "vne=170"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: the unit did not take field(s) 6\n"), std::string::npos)
+        << r.err;
     sim::reset(); // requests counted afresh
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
     r = cli({"export", dir.filePath("partial.json").toStdString()});
