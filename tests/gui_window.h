@@ -26,10 +26,14 @@
 #include <vector>
 
 #include "capture.h"
+#include "discovery.h"
 #include "get_set.h"
 #include "mainwindow.h"
+#include "settings_file.h"
+#include "settings_flows.h"
 #include "sim_unit.h"
 #include "unit_connection.h"
+#include "update_job.h"
 
 // Reaches the window's private steps and state.
 class MainWindowTestPeer {
