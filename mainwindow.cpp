@@ -303,8 +303,23 @@ void MainWindow::updateConfigFromUI() {
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX,
-                           layUnitChoices(session.record().units, form->unitChoices()).units_value);
+    const uint32_t units = layUnitChoices(session.record().units, form->unitChoices()).units_value;
+    // Shown as edits (an import), the record already holds the new units and its V-speeds.
+    if (previous_record == nullptr) {
+        // One click toggles two buttons: the second finds nothing left to change.
+        if (units == session.record().units.units_value) {
+            return;
+        }
+        const FormBinder::SpeedUnitChange change =
+            form->changeSpeedUnit(this, session.record(), units);
+        if (!change.status.isEmpty()) {
+            ui->statusbar->showMessage(change.status, 0);
+        }
+        if (!change.go_on) {
+            return;
+        }
+    }
+    updateConfigValueLocal(UNITS_VALUE_INDEX, units);
 }
 
 // ---- device configuration flows ---------------------------------------------

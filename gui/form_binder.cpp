@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "get_set.h"
+#include "speed_unit_question.h"
+#include "speed_units.h"
 
 namespace {
 
@@ -79,6 +81,11 @@ FormBinder::FormBinder(QWidget *form) : form_(form) {
     }
     widgetAs<QPlainTextEdit>(*fieldByIndex(REGISTRATION_1_INDEX), 1)
         ->setToolTip(tr(REGISTRATION_LIMIT));
+    for (const UnitOption &choice : fieldByIndex(UNITS_VALUE_INDEX)->choices) {
+        QObject::connect(qobject_cast<QRadioButton *>(widget(choice.widget)),
+                         &QRadioButton::toggled, form, [this] { showSpeedUnit(); });
+    }
+    showSpeedUnit();
 }
 
 QWidget *FormBinder::widget(const char *name) const {
@@ -179,6 +186,7 @@ FormBinder::Filled FormBinder::fill(const Settings_t &record, const Fill &how) {
             named.second->blockSignals(false);
         }
     }
+    showSpeedUnit(); // the buttons were set with their signals blocked
     // What no widget shows is marked by its word alone.
     for (const FieldRow &row : fieldCatalogue()) {
         if (!from_unit && !hasWidgets(row) && changed(row) && how.edit) {
@@ -296,6 +304,61 @@ std::array<uint32_t, 3> FormBinder::takeRegistration() {
 
 int FormBinder::mark(const SettingsSession &session) {
     return form_binding::markEdited(form_, session);
+}
+
+void FormBinder::showSpeedUnit() {
+    const std::optional<SpeedUnit> unit = speedUnitOf(unitChoices().bits);
+    const QString suffix =
+        unit ? QStringLiteral(" ") + QString::fromLatin1(speedSymbol(*unit)) : QString();
+    for (const settings_struct_index index : vSpeedIndices()) {
+        widgetAs<QSpinBox>(*fieldByIndex(index))->setSuffix(suffix);
+    }
+}
+
+FormBinder::SpeedUnitChange FormBinder::changeSpeedUnit(QWidget *parent, const Settings_t &record,
+                                                        uint32_t units) {
+    const std::optional<SpeedUnit> from = speedUnitOf(record.units.units_value);
+    const std::optional<SpeedUnit> to = speedUnitOf(units);
+    SpeedUnitChange change;
+    // Without a known unit before and after, the numbers have no meaning to keep or convert.
+    if (!from || !to || *from == *to || !anyVSpeedSet(record)) {
+        return change;
+    }
+    const SpeedConversion conversion = convertSpeeds(record, *from, *to);
+    const speed_unit_question::Answer answer =
+        speed_unit_question::ask(parent, conversion, *from, *to);
+    change.status = speed_unit_question::outcomeText(answer, *from, *to,
+                                                     static_cast<int>(conversion.speeds.size()));
+    switch (answer) {
+    case speed_unit_question::Answer::Cancel: {
+        // The buttons show the record's choice again; nothing reaches an edit handler.
+        change.go_on = false;
+        const FieldRow &row = *fieldByIndex(UNITS_VALUE_INDEX);
+        for (const UnitOption &choice : row.choices) {
+            widget(choice.widget)->blockSignals(true);
+        }
+        for (const UnitOption &choice : row.choices) {
+            if ((record.units.units_value & choice.bit) != 0) {
+                qobject_cast<QRadioButton *>(widget(choice.widget))->setChecked(true);
+            }
+        }
+        for (const UnitOption &choice : row.choices) {
+            widget(choice.widget)->blockSignals(false);
+        }
+        showSpeedUnit();
+        break;
+    }
+    case speed_unit_question::Answer::Convert:
+        // Each box takes its new value as a person's edit would: its handler marks it.
+        for (const ConvertedSpeed &speed : conversion.speeds) {
+            widgetAs<QSpinBox>(*fieldByIndex(speed.index))
+                ->setValue(static_cast<int>(settings_get_value(&conversion.record, speed.index)));
+        }
+        break;
+    case speed_unit_question::Answer::Keep:
+        break;
+    }
+    return change;
 }
 
 namespace form_binding {

@@ -66,6 +66,20 @@ public:
     // Marks the widgets of the fields the session holds as edited; the count of marked fields.
     int mark(const SettingsSession &session);
 
+    // Each V-speed box shows the speed unit the radio buttons choose ("kt", "mph", "km/h"), or
+    // none while none is chosen. Follows the buttons by itself; a fill calls it too.
+    void showSpeedUnit();
+    // The radio buttons now choose `units` while `record` holds the V-speeds in its own speed
+    // unit. With V-speeds set and both units known, asks whether to convert them or keep the
+    // numbers: converted, each V-speed box takes its new value through its edit handler;
+    // cancelled, the buttons show the record's units again and `go_on` is false. `status` is
+    // the outcome for the status bar; empty when nothing was asked.
+    struct SpeedUnitChange {
+        bool go_on = true;
+        QString status;
+    };
+    SpeedUnitChange changeSpeedUnit(QWidget *parent, const Settings_t &record, uint32_t units);
+
 private:
     QWidget *widget(const char *name) const;
     template <typename T> T *widgetAs(const FieldRow &row, int i = 0) const;

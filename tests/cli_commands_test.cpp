@@ -61,7 +61,7 @@ TEST_F(Cli, InfoAndGetReadTheUnitWithCleanOutput) {
 }
 
 TEST_F(Cli, SetSendsOnlyWhatChangesAndSaveStoresUnderAMatchingChecksum) {
-    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--save"});
+    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--keep-speeds", "--save"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_EQ(r.out.substr(0, 31), "sent speed_unit\nsent vne\nstored");
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 180);

@@ -1,0 +1,123 @@
+// The form as a pilot reads it: a change of the speed unit asks what becomes of the V-speeds
+// (converted, kept, or the change left undone, which Enter chooses) and refuses a conversion
+// that does not fit the unit; each V-speed box names its unit.
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include "gui_window.h"
+
+using namespace gui_test;
+
+namespace {
+
+// Answers the speed unit question with the button named `name`, after checking what it says.
+void answerSpeedQuestion(const char *name, const std::function<void(QMessageBox *)> &check = {}) {
+    whenModal<QMessageBox>([name, check](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "speedUnitBox");
+        if (check) {
+            check(box);
+        }
+        box->findChild<QPushButton *>(name)->click();
+    });
+}
+
+class SpeedUnitTest : public WindowTest {
+protected:
+    int vspeed(const char *name) { return w<QSpinBox>(name)->value(); }
+    QString suffix() { return w<QSpinBox>("spinBox_vne")->suffix(); }
+};
+
+TEST_F(SpeedUnitTest, ConvertingChangesEveryVSpeedAsOneEditThatUpdateSends) {
+    open(); // knots; Vs0 45, Vne 150
+    ASSERT_EQ(suffix(), " kt");
+    answerSpeedQuestion("convertSpeedsButton", [](QMessageBox *box) {
+        EXPECT_TRUE(box->text().contains("set in kt"));
+        EXPECT_TRUE(
+            box->informativeText().contains(QString::fromUtf8("Vne: 150 kt \u2192 173 mph")));
+    });
+    w<QRadioButton>("radioButton_mph")->click();
+
+    EXPECT_EQ(vspeed("spinBox_vs0"), 52); // 51.8
+    EXPECT_EQ(vspeed("spinBox_vne"), 173);
+    EXPECT_EQ(suffix(), " mph");
+    EXPECT_EQ(status(), "8 V-speed(s) converted from kt to mph, rounded to whole numbers");
+    EXPECT_EQ(window->changedValues().size(), 9u); // the units word and the eight V-speeds
+
+    // One step: Undo takes the unit and the numbers back together.
+    w<QAction>("actionUndoEdit")->trigger();
+    EXPECT_TRUE(w<QRadioButton>("radioButton_knots")->isChecked());
+    EXPECT_EQ(vspeed("spinBox_vne"), 150);
+    EXPECT_EQ(suffix(), " kt");
+    w<QAction>("actionRedoEdit")->trigger();
+    EXPECT_EQ(vspeed("spinBox_vne"), 173);
+
+    run([&] { w<QPushButton>("pushButton_update")->click(); });
+    EXPECT_EQ(sim::unit().settings().units.bits.is_mph, 1u);
+    EXPECT_EQ(sim::unit().settings().units.bits.is_knots, 0u);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 173);
+    EXPECT_EQ(sim::unit().settings().vspeeds.Vs0, 52);
+}
+
+TEST_F(SpeedUnitTest, KeepingTheNumbersChangesOnlyTheUnit) {
+    open();
+    answerSpeedQuestion("keepSpeedsButton");
+    w<QRadioButton>("radioButton_kph")->click();
+    EXPECT_EQ(vspeed("spinBox_vne"), 150);
+    EXPECT_EQ(suffix(), " km/h");
+    EXPECT_EQ(status(), "V-speed numbers kept: they now read in km/h");
+    EXPECT_EQ(window->changedValues(), std::set<settings_struct_index>{UNITS_VALUE_INDEX});
+
+    // The longest unit beside the largest number is not cut off.
+    window->show();
+    w<QSpinBox>("spinBox_vne")->setValue(255);
+    QApplication::processEvents();
+    for (const char *name : {"spinBox_vmin", "spinBox_vne"}) {
+        auto *box = w<QSpinBox>(name);
+        EXPECT_GE(box->width(), box->sizeHint().width()) << name;
+    }
+}
+
+TEST_F(SpeedUnitTest, EnterLeavesTheUnitAndTheVSpeedsAsTheyWere) {
+    open();
+    const Settings_t before = peer().record();
+    whenModal<QMessageBox>([](QMessageBox *box) {
+        EXPECT_EQ(box->objectName(), "speedUnitBox");
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    w<QRadioButton>("radioButton_mph")->click();
+    EXPECT_TRUE(w<QRadioButton>("radioButton_knots")->isChecked());
+    EXPECT_FALSE(w<QRadioButton>("radioButton_mph")->isChecked());
+    EXPECT_EQ(suffix(), " kt");
+    EXPECT_EQ(status(), "Speed unit not changed: still kt");
+    EXPECT_TRUE(window->changedValues().empty());
+    EXPECT_EQ(std::memcmp(&peer().record(), &before, sizeof(before)), 0);
+
+    // With no V-speed set there is nothing to ask.
+    for (const char *name : {"spinBox_vmin", "spinBox_vs0", "spinBox_vs1", "spinBox_vfe",
+                             "spinBox_vn0", "spinBox_vne", "spinBox_vref", "spinBox_vlo"}) {
+        w<QSpinBox>(name)->setValue(0);
+    }
+    w<QRadioButton>("radioButton_mph")->click();
+    EXPECT_EQ(peer().record().units.bits.is_mph, 1u);
+    EXPECT_EQ(suffix(), " mph");
+}
+
+TEST_F(SpeedUnitTest, AConversionThatDoesNotFitIsRefusedNamingTheValues) {
+    open(); // Vne 150 kt is 278 km/h, beyond the unit's byte; Vn0 120 kt (222 km/h) fits
+    answerSpeedQuestion("keepSpeedsButton", [](QMessageBox *box) {
+        EXPECT_FALSE(box->findChild<QPushButton *>("convertSpeedsButton")->isEnabled());
+        EXPECT_TRUE(box->text().contains("Vne 150 kt would be 278 km/h"));
+        EXPECT_FALSE(box->text().contains("Vn0 120"));
+        EXPECT_TRUE(box->text().contains("0 to 255"));
+    });
+    w<QRadioButton>("radioButton_kph")->click();
+    EXPECT_EQ(vspeed("spinBox_vne"), 150);
+    EXPECT_EQ(vspeed("spinBox_vn0"), 120);
+    EXPECT_TRUE(w<QRadioButton>("radioButton_kph")->isChecked());
+}
+
+} // namespace
