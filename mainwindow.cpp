@@ -569,7 +569,11 @@ void MainWindow::onRegistrationChanged() {
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
-    const std::array<uint32_t, 3> words = form->takeRegistration();
+    QString refused;
+    const std::array<uint32_t, 3> words = form->takeRegistration(&refused);
+    if (!refused.isEmpty()) {
+        ui->statusbar->showMessage(refused, 0);
+    }
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);

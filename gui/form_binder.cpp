@@ -24,8 +24,11 @@
 namespace {
 
 const char *const REGISTRATION_LIMIT =
-    "The registration after its prefix: letters and digits, at most 11 characters with the "
-    "prefix";
+    "The registration after its prefix: letters (in capitals), digits and signs of Western "
+    "European text, at most 11 characters with the prefix";
+const char *const REGISTRATION_REFUSED =
+    "%1 cannot be stored in the registration: the unit holds only letters, digits "
+    "and signs of Western European text (Latin-1)";
 const char *const REGISTRATION_UNREAD =
     "The registration could not be read from the unit; Save keeps the unit's registration "
     "unless you type a new one";
@@ -282,13 +285,19 @@ std::array<uint32_t, 3> FormBinder::registrationWords() const {
     return codecs::joinRegistration(bytes, text.toLatin1().toStdString());
 }
 
-std::array<uint32_t, 3> FormBinder::takeRegistration() {
+std::array<uint32_t, 3> FormBinder::takeRegistration(QString *refused) {
     const FieldRow &row = *fieldByIndex(REGISTRATION_1_INDEX);
     QPlainTextEdit *box = widgetAs<QPlainTextEdit>(row, 1);
     const QString typed = box->toPlainText();
     const int room = codecs::REGISTRATION_TEXT_LEN -
                      static_cast<int>(widgetAs<QComboBox>(row, 0)->currentText().size());
-    const QString kept = form_binding::registrationInput(typed, room);
+    QString note;
+    const QString kept = form_binding::registrationInput(typed, room, &note);
+    // The tool tip says why a character was kept out until the next one is taken.
+    box->setToolTip(note.isEmpty() ? tr(REGISTRATION_LIMIT) : note);
+    if (refused != nullptr) {
+        *refused = note;
+    }
     if (kept != typed) {
         // The cursor stays after what it followed.
         const int position = static_cast<int>(
@@ -438,14 +447,25 @@ int markEdited(QWidget *form, const SettingsSession &session) {
     return count;
 }
 
-QString registrationInput(const QString &typed, int room) {
+QString registrationInput(const QString &typed, int room, QString *refused) {
     QString kept;
-    for (const QChar c : typed) {
-        if (kept.size() >= room) {
-            break;
+    for (const char32_t c : typed.toUcs4()) {
+        const char32_t upper = codecs::registrationUpper(c);
+        if (!codecs::registrationCharStorable(upper)) {
+            if (refused != nullptr && refused->isEmpty()) {
+                // Named by its code as well: a control character or a space look like nothing.
+                QString name = QStringLiteral("U+") + QString::number(static_cast<uint>(c), 16)
+                                                          .toUpper()
+                                                          .rightJustified(4, QLatin1Char('0'));
+                if (QChar::isPrint(c) && !QChar::isSpace(c)) {
+                    name = QStringLiteral("\"%1\" (%2)").arg(QString::fromUcs4(&c, 1), name);
+                }
+                *refused = tr(REGISTRATION_REFUSED).arg(name);
+            }
+            continue;
         }
-        if (c.isPrint()) {
-            kept += c.toUpper();
+        if (kept.size() < room) {
+            kept += QChar(static_cast<char16_t>(upper));
         }
     }
     return kept;

@@ -56,10 +56,11 @@ public:
     // Lets a person pick the colour of a colour field, starting from `current`; false when
     // cancelled (nothing changes but the dialog's custom colour slot).
     bool pickColour(QWidget *parent, settings_struct_index index, uint32_t current);
-    // Keeps in the number box only what the record may hold (printable characters, letters in
-    // upper case, no more than the prefix leaves room for) and returns the registration's three
-    // words as the form shows it.
-    std::array<uint32_t, 3> takeRegistration();
+    // Keeps in the number box only what the unit can store (printable Latin-1, letters in upper
+    // case, no more than the prefix leaves room for) and returns the registration's three words
+    // as the form shows it. A character kept out is named in `refused` (and in the box's tool
+    // tip) with the reason; empty when every character typed was taken.
+    std::array<uint32_t, 3> takeRegistration(QString *refused = nullptr);
     // The registration's three words as the form shows it.
     std::array<uint32_t, 3> registrationWords() const;
 
@@ -108,9 +109,10 @@ Settings_t asTheFormHoldsIt(const Settings_t &record);
 // elsewhere and restyles the widgets that changed. Returns how many fields are marked.
 int markEdited(QWidget *form, const SettingsSession &session);
 
-// What the number box keeps of what was typed: printable characters only, letters in upper
-// case, at most `room` characters.
-QString registrationInput(const QString &typed, int room);
+// What the number box keeps of what was typed: the characters the unit can store, letters in
+// upper case, at most `room` characters. The first character kept out for what it is (not for
+// want of room) goes to `refused`.
+QString registrationInput(const QString &typed, int room, QString *refused = nullptr);
 
 } // namespace form_binding
 

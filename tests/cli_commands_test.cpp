@@ -378,4 +378,10 @@ TEST_F(Cli, ControlCharactersFromAUnitOrAFileAreShownEscapedAndNeverSent) {
         << r.err;
     EXPECT_EQ(setRequests(), sets);
     EXPECT_EQ(std::string(sim::unit().settings().registration), "G-ABCD");
+
+    // The same rule as the window's box: a soft hyphen shows nothing on the unit.
+    r = cli({"set", "registration=\"G-A\u00adB\""});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("holds U+00AD"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), sets);
 }

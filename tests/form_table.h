@@ -463,8 +463,8 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(110, 10, 104, 31)
         .font(kFormFont)
         .wrap(QPlainTextEdit::NoWrap)
-        .tip("The registration after its prefix: letters and digits, at most 11 characters with "
-             "the prefix")
+        .tip("The registration after its prefix: letters (in capitals), digits and signs of "
+             "Western European text, at most 11 characters with the prefix")
         .noScrollBars()
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed),
 

@@ -3,6 +3,7 @@
 // that does not fit the unit; each V-speed box names its unit.
 #include <QAction>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -118,6 +119,31 @@ TEST_F(SpeedUnitTest, AConversionThatDoesNotFitIsRefusedNamingTheValues) {
     EXPECT_EQ(vspeed("spinBox_vne"), 150);
     EXPECT_EQ(vspeed("spinBox_vn0"), 120);
     EXPECT_TRUE(w<QRadioButton>("radioButton_kph")->isChecked());
+}
+
+TEST_F(WindowTest, TheRegistrationBoxKeepsOutWhatTheUnitCannotStoreAndSaysWhy) {
+    open(); // G-ABCD
+    auto *number = w<QPlainTextEdit>("text_registration_num");
+    number->setFocus();
+    number->selectAll();
+    // As a keyboard with those letters types them (keyClicks knows ASCII keys only).
+    for (const QChar c : QString::fromUtf8("\u017Eab-\u00E9")) {
+        QTest::sendKeyEvent(QTest::Click, number, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+    EXPECT_EQ(number->toPlainText(), QString::fromUtf8("AB-\u00C9"));
+    EXPECT_TRUE(status().contains(QString::fromUtf8("\"\u017E\" (U+017E) cannot be stored")))
+        << status().toStdString();
+    // Typed on, the tool tip no longer blames a character that is gone; the status keeps it.
+    EXPECT_FALSE(number->toolTip().contains("U+017E"));
+
+    // Pasted whole, the note is in the tool tip as well.
+    number->setPlainText(QString::fromUtf8("x\u20AC1"));
+    EXPECT_EQ(number->toPlainText(), "X1");
+    EXPECT_TRUE(number->toolTip().contains("U+20AC")) << number->toolTip().toStdString();
+
+    number->setPlainText(QString::fromUtf8("ab-\u00E9"));
+    run([&] { w<QPushButton>("pushButton_update")->click(); });
+    EXPECT_EQ(std::string(sim::unit().settings().registration), "GAB-\xC9");
 }
 
 } // namespace
