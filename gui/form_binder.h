@@ -92,9 +92,12 @@ private:
 
 namespace form_binding {
 
-// The style of a marked widget.
+// The style of a marked widget (the colour buttons, which paint themselves, draw the same
+// frame in EDITED_COLOUR).
+#define EFIS_EDITED_COLOUR "#e08000"
+inline constexpr const char *EDITED_COLOUR = EFIS_EDITED_COLOUR;
 inline constexpr const char *EDITED_STYLE =
-    "*[edited=\"true\"] { border: 2px solid #e08000; border-radius: 3px; }";
+    "*[edited=\"true\"] { border: 2px solid " EFIS_EDITED_COLOUR "; border-radius: 3px; }";
 
 // The form's label for a settings file key; the key itself when the form has no such field.
 QString labelOf(const QString &key);

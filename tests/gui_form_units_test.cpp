@@ -2,6 +2,8 @@
 // (converted, kept, or the change left undone, which Enter chooses) and refuses a conversion
 // that does not fit the unit; each V-speed box names its unit.
 #include <QAction>
+#include <QColorDialog>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -9,6 +11,7 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include "form_binder.h"
 #include "gui_window.h"
 
 using namespace gui_test;
@@ -144,6 +147,61 @@ TEST_F(WindowTest, TheRegistrationBoxKeepsOutWhatTheUnitCannotStoreAndSaysWhy) {
     number->setPlainText(QString::fromUtf8("ab-\u00E9"));
     run([&] { w<QPushButton>("pushButton_update")->click(); });
     EXPECT_EQ(std::string(sim::unit().settings().registration), "GAB-\xC9");
+}
+
+// How many pixels of `image` within `area` lie within 60 of `colour` in each channel.
+int pixelsNear(const QImage &image, const QRect &area, const QColor &colour) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor p = image.pixelColor(x, y);
+            n += std::abs(p.red() - colour.red()) < 60 &&
+                         std::abs(p.green() - colour.green()) < 60 &&
+                         std::abs(p.blue() - colour.blue()) < 60
+                     ? 1
+                     : 0;
+        }
+    }
+    return n;
+}
+
+TEST_F(WindowTest, AColourButtonShowsItsColourFlatWithItsValueOnIt) {
+    open(); // sky 0x87CEEB
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto *sky = w<QPushButton>("color_picker_sky0");
+    EXPECT_EQ(sky->toolTip(), "#87CEEB");
+    // The value fits on the button in its font.
+    EXPECT_LE(sky->fontMetrics().horizontalAdvance("#87CEEB") + 8, sky->width());
+
+    QImage image = sky->grab().toImage();
+    const QRect inner = image.rect().adjusted(3, 3, -4, -4);
+    // Flat: the fill's corners, top and bottom, are the colour itself, not a gradient of it.
+    for (const QPoint at :
+         {inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight()}) {
+        EXPECT_EQ(image.pixelColor(at), QColor(0x87, 0xCE, 0xEB)) << at.x() << "," << at.y();
+    }
+    // Its value in black on the light blue.
+    EXPECT_GT(pixelsNear(image, inner, Qt::black), 10);
+    EXPECT_EQ(pixelsNear(image, inner, Qt::white), 0);
+
+    // Tab from the last V-speed reaches the first colour button, and its focus shows.
+    w<QSpinBox>("spinBox_vlo")->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), w<QSpinBox>("spinBox_vlo"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), sky);
+    EXPECT_NE(sky->grab().toImage(), image);
+
+    // A dark colour carries its value in white; the button is marked as edited.
+    whenModal<QColorDialog>([](QColorDialog *d) {
+        d->setCurrentColor(QColor(0, 0, 0x80));
+        d->accept();
+    });
+    sky->click();
+    EXPECT_EQ(sky->toolTip(), "#000080");
+    image = sky->grab().toImage();
+    EXPECT_GT(pixelsNear(image, inner, Qt::white), 10);
+    EXPECT_EQ(image.pixelColor(0, 0), QColor(form_binding::EDITED_COLOUR));
 }
 
 } // namespace
