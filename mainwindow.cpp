@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <array>
 #include <cstdio>
@@ -26,6 +27,7 @@
 #include "firmware_ops.h"
 #include "fitting_form.h"
 #include "form_binder.h"
+#include "form_values_note.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
@@ -206,6 +208,9 @@ MainWindow::MainWindow(QWidget *parent)
     setUpDeviceMenu();
     file_actions->setConnection(connection);
     setUpUpdatePage();
+    values_note = new FormValuesNote(findChild<QWidget *>("windowBody"),
+                                     findChild<QVBoxLayout *>("windowBodyLayout"), ui->tabWidget,
+                                     ui->tab, session, connection);
     addLogAndHelpMenus(this);
     preview_dock = new PreviewDock([this] { return formRecord(); }, this);
     preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
@@ -269,6 +274,7 @@ void MainWindow::showAsEdits(const Settings_t &record) {
     previous_record = &previous;
     updateUIFromConfig();
     previous_record = nullptr;
+    values_note->fileShown();
 }
 
 void MainWindow::updateUIFromConfig() {

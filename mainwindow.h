@@ -28,6 +28,7 @@
 
 QT_BEGIN_NAMESPACE
 class FittingForm;
+class FormValuesNote;
 class FormBinder;
 class PreviewDock;
 class QAction;
@@ -191,6 +192,8 @@ private:
     bool record_loaded = false;
     bool record_crc_matches = false;
     UpdatePage *update_page = nullptr;
+    // Says above the form when its values are not the connected unit's.
+    FormValuesNote *values_note = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -294,7 +294,8 @@ inline constexpr const char *kTipVlo =
 inline const ExpectedWidget kExpectedForm[] = {
     // Window level.
     widget("MainWindow", "QMainWindow", nullptr).at(0, 0, 860, 598).withText("RK_62 EFIS Config"),
-    widget("windowBody", "QWidget", "MainWindow").holds("windowBodyLayout", "QVBoxLayout", 2),
+    widget("windowBody", "QWidget", "MainWindow").holds("windowBodyLayout", "QVBoxLayout", 3),
+    widget("label_formValuesNote", "QLabel", "windowBody"),
     widget("formScrollArea", "QScrollArea", "windowBody"),
     widget("settingsButtonBar", "QWidget", "windowBody")
         .holds("settingsButtonBarLayout", "QHBoxLayout", 3),

@@ -3,16 +3,21 @@
 // that does not fit the unit; each V-speed box names its unit.
 #include <QAction>
 #include <QColorDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "form_binder.h"
 #include "gui_window.h"
+#include "settings_file.h"
 
 using namespace gui_test;
 
@@ -202,6 +207,49 @@ TEST_F(WindowTest, AColourButtonShowsItsColourFlatWithItsValueOnIt) {
     image = sky->grab().toImage();
     EXPECT_GT(pixelsNear(image, inner, Qt::white), 10);
     EXPECT_EQ(image.pixelColor(0, 0), QColor(form_binding::EDITED_COLOUR));
+}
+
+TEST_F(WindowTest, TheFormSaysWhenItsValuesAreNotTheConnectedUnits) {
+    const std::vector<sim::EnumEntry> unit_entries = sim::unit().enumeration();
+    open(false);
+    window->show();
+    auto *note = w<QLabel>("label_formValuesNote");
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains("These are not a unit's values"))
+        << note->text().toStdString();
+    w<QTabWidget>("tabWidget")->setCurrentIndex(1); // the firmware tab shows no settings
+    EXPECT_FALSE(note->isVisible());
+    w<QTabWidget>("tabWidget")->setCurrentIndex(0);
+
+    // An import fills the form: the note goes. Reverted, the starting values and the note return.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("unit.json");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(settings_file::write(sim::unit().settings(), settings_file::UnitHeader()));
+    }
+    whenModal<QFileDialog>([&](QFileDialog *d) {
+        d->selectFile(path);
+        static_cast<QDialog *>(d)->accept();
+        whenModal<QDialog>([](QDialog *d) { d->accept(); });
+    });
+    w<QAction>("actionImportSettings")->trigger();
+    ASSERT_EQ(w<QSpinBox>("spinBox_vne")->value(), 150);
+    EXPECT_FALSE(note->isVisible());
+    w<QAction>("actionRevertEdits")->trigger();
+    EXPECT_EQ(w<QSpinBox>("spinBox_vne")->value(), 0);
+    EXPECT_TRUE(note->isVisible());
+
+    // The unit plugged in and loaded: the note goes. Unplugged, the values are the last read.
+    sim::unit().enumeration() = unit_entries;
+    run([&] { peer().pollForUnit(); });
+    ASSERT_TRUE(peer().comms()->isConnected());
+    EXPECT_FALSE(note->isVisible());
+    sim::unit().unplug();
+    run([&] { peer().connection()->checkPresence(); });
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains("values last read from it")) << note->text().toStdString();
 }
 
 } // namespace
