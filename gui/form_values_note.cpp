@@ -53,8 +53,10 @@ void FormValuesNote::fileShown() {
 }
 
 void FormValuesNote::refresh() {
+    // A later load that fails leaves the form with the values read before: still a unit's.
+    unit_values_shown_ = unit_values_shown_ || session_.recordRead();
     QString text;
-    if (!file_shown_ && !session_.recordRead()) {
+    if (!file_shown_ && !unit_values_shown_) {
         text = tr(NO_UNIT_VALUES);
     } else if (!file_shown_ && !connection_->isConnected()) {
         text = tr(UNIT_GONE);

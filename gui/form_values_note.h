@@ -36,6 +36,7 @@ private:
     SettingsSession &session_;
     UnitConnection *connection_;
     bool file_shown_ = false;
+    bool unit_values_shown_ = false;
 };
 
 #endif // FORM_VALUES_NOTE_H
