@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QThread>
+#include <QVBoxLayout>
 
 #include <array>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "fitting_form.h"
 #include "flow_words.h"
 #include "form_binder.h"
+#include "form_values_note.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
@@ -169,6 +171,9 @@ MainWindow::MainWindow(QWidget *parent)
     setUpDeviceMenu();
     file_actions->setConnection(connection);
     setUpUpdatePage();
+    values_note = new FormValuesNote(findChild<QWidget *>("windowBody"),
+                                     findChild<QVBoxLayout *>("windowBodyLayout"), ui->tabWidget,
+                                     ui->tab, session, connection);
     addLogAndHelpMenus(this);
     preview_dock = new PreviewDock([this] { return formRecord(); }, this);
     preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
@@ -234,6 +239,7 @@ void MainWindow::showAsEdits(const Settings_t &record) {
     previous_record = &previous;
     updateUIFromConfig();
     previous_record = nullptr;
+    values_note->fileShown();
 }
 
 void MainWindow::updateUIFromConfig() {
@@ -268,8 +274,23 @@ void MainWindow::updateConfigFromUI() {
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX,
-                           layUnitChoices(session.record().units, form->unitChoices()).units_value);
+    const uint32_t units = layUnitChoices(session.record().units, form->unitChoices()).units_value;
+    // Shown as edits (an import), the record already holds the new units and its V-speeds.
+    if (previous_record == nullptr) {
+        // One click toggles two buttons: the second finds nothing left to change.
+        if (units == session.record().units.units_value) {
+            return;
+        }
+        const FormBinder::SpeedUnitChange change =
+            form->changeSpeedUnit(this, session.record(), units);
+        if (!change.status.isEmpty()) {
+            ui->statusbar->showMessage(change.status, 0);
+        }
+        if (!change.go_on) {
+            return;
+        }
+    }
+    updateConfigValueLocal(UNITS_VALUE_INDEX, units);
 }
 
 // ---- device configuration flows ---------------------------------------------
@@ -426,7 +447,11 @@ void MainWindow::onRegistrationChanged() {
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
-    const std::array<uint32_t, 3> words = form->takeRegistration();
+    QString refused;
+    const std::array<uint32_t, 3> words = form->takeRegistration(&refused);
+    if (!refused.isEmpty()) {
+        ui->statusbar->showMessage(refused, 0);
+    }
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);

@@ -15,6 +15,7 @@
 
 class DeviceMenu;
 class FittingForm;
+class FormValuesNote;
 class FormBinder;
 class PreviewDock;
 class QCloseEvent;
@@ -166,6 +167,8 @@ private:
     UnitConnection *connection = nullptr;
     DeviceMenu *device_menu = nullptr;
     UpdatePage *update_page = nullptr;
+    // Says above the form when its values are not the connected unit's.
+    FormValuesNote *values_note = nullptr;
 };
 
 #endif // MAINWINDOW_H

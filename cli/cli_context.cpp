@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "codecs.h"
 #include "efis_cli.h"
 #include "get_set.h"
 #include "settings_flows.h"
@@ -89,12 +90,22 @@ QString fieldList(const std::vector<int> &fields) {
 QString registrationProblem(const Settings_t &record) {
     const QString registration =
         settings_file::settingsObject(record).value(QStringLiteral("registration")).toString();
-    if (!shown_text::hasControls(registration)) {
-        return QString();
+    if (shown_text::hasControls(registration)) {
+        return QStringLiteral("the registration \"%1\" holds control characters: only "
+                              "printable characters are taken")
+            .arg(registration);
     }
-    return QStringLiteral("the registration \"%1\" holds control characters: only printable "
-                          "characters are taken")
-        .arg(registration);
+    // The window's registration box keeps out the same characters.
+    for (const char32_t c : registration.toUcs4()) {
+        if (!codecs::registrationCharStorable(c)) {
+            return QStringLiteral("the registration \"%1\" holds U+%2, which the unit cannot "
+                                  "store: only printable Latin-1 characters are taken")
+                .arg(registration, QString::number(static_cast<uint>(c), 16)
+                                       .toUpper()
+                                       .rightJustified(4, QLatin1Char('0')));
+        }
+    }
+    return QString();
 }
 
 QString unitOptions(const QCommandLineParser &parser) {

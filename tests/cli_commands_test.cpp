@@ -64,7 +64,7 @@ TEST_F(Cli, InfoAndGetReadTheUnitWithCleanOutput) {
 }
 
 TEST_F(Cli, SetSendsOnlyWhatChangesAndSaveStoresUnderAMatchingChecksum) {
-    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--save"});
+    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--keep-speeds", "--save"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_EQ(r.out.substr(0, 31), "sent speed_unit\nsent vne\nstored");
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 180);
@@ -433,4 +433,10 @@ TEST_F(Cli, ControlCharactersFromAUnitOrAFileAreShownEscapedAndNeverSent) {
         << r.err;
     EXPECT_EQ(setRequests(), sets);
     EXPECT_EQ(std::string(sim::unit().settings().registration), "G-ABCD");
+
+    // The same rule as the window's box: a soft hyphen shows nothing on the unit.
+    r = cli({"set", "registration=\"G-A\u00adB\""});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("holds U+00AD"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), sets);
 }
