@@ -36,24 +36,12 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
     const char *file = context.file ? context.file : "";
     const char *function = context.function ? context.function : "";
     const unsigned line = static_cast<unsigned>(context.line);
-    const char *level = nullptr;
-    switch (type) {
-    case QtDebugMsg:
-        level = "Debug";
-        break;
-    case QtInfoMsg:
-        level = "Info";
-        break;
-    case QtWarningMsg:
-        level = "Warning";
-        break;
-    case QtCriticalMsg:
-        level = "Critical";
-        break;
-    case QtFatalMsg:
-        level = "Fatal";
-        break;
-    }
+    // By Qt's numbering of the message types; any other type writes nothing.
+    static const char *const LEVELS[] = {"Debug", "Warning", "Critical", "Fatal", "Info"};
+    static_assert(QtDebugMsg == 0 && QtWarningMsg == 1 && QtCriticalMsg == 2 && QtFatalMsg == 3 &&
+                  QtInfoMsg == 4);
+    const int kind = static_cast<int>(type);
+    const char *level = kind >= 0 && kind <= 4 ? LEVELS[kind] : nullptr;
     if (level != nullptr) {
         std::fprintf(stderr, "%s: %s (%s:%u, %s)\n", level, localMsg.constData(), file, line,
                      function);
@@ -283,9 +271,7 @@ void MainWindow::onUnitsChanged() {
         }
         const FormBinder::SpeedUnitChange change =
             form->changeSpeedUnit(this, session.record(), units);
-        if (!change.status.isEmpty()) {
-            ui->statusbar->showMessage(change.status, 0);
-        }
+        showStatus(change.status);
         if (!change.go_on) {
             return;
         }
@@ -449,9 +435,7 @@ void MainWindow::onRegistrationChanged() {
     }
     QString refused;
     const std::array<uint32_t, 3> words = form->takeRegistration(&refused);
-    if (!refused.isEmpty()) {
-        ui->statusbar->showMessage(refused, 0);
-    }
+    showStatus(refused);
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);
@@ -573,9 +557,7 @@ void MainWindow::onBrowseClicked() {
 void MainWindow::onStartUpdateClicked() {
     outcome::Result result = outcome::Result::NoFileChosen;
     const outcome::Words ready = update_page->prepare(firmwareFilePath, &result);
-    if (!ready.status.isEmpty()) {
-        ui->statusbar->showMessage(ready.status, 0);
-    }
+    showStatus(ready.status);
     if (!ready.log.isEmpty()) {
         qDebug().noquote() << ready.log;
     }
@@ -595,11 +577,7 @@ void MainWindow::onStartUpdateClicked() {
 
 void MainWindow::updateFirmwareProgress(uint32_t current, uint32_t total, int phase) {
     ui->progressBar_firmware->setValue(TransferMeter::percent(current, total));
-    if (phase == 0) {
-        ui->statusbar->showMessage(QString("Erasing: %1 / %2 blocks").arg(current).arg(total), 0);
-    } else if (phase == 1) {
-        ui->statusbar->showMessage(QString("Uploading: %1 / %2 bytes").arg(current).arg(total), 0);
-    }
+    showStatus(TransferMeter::phaseText(current, total, phase));
     if (update_page->running()) {
         update_page->follow(current, total, phase);
     }

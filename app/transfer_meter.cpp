@@ -16,6 +16,17 @@ int TransferMeter::percent(uint32_t current, uint32_t total) {
     return total == 0 ? 0 : static_cast<int>(static_cast<uint64_t>(current) * 100u / total);
 }
 
+QString TransferMeter::phaseText(uint32_t current, uint32_t total, int phase) {
+    switch (phase) {
+    case 0:
+        return QStringLiteral("Erasing: %1 / %2 blocks").arg(current).arg(total);
+    case 1:
+        return QStringLiteral("Uploading: %1 / %2 bytes").arg(current).arg(total);
+    default:
+        return QString();
+    }
+}
+
 TransferMeter::Reading TransferMeter::update(uint32_t current, uint32_t total, int phase,
                                              int64_t elapsed_ms) {
     Reading reading;

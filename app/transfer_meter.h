@@ -26,6 +26,9 @@ public:
 
     // The share done: current * 100 / total in whole per cent, truncated; 0 when total is 0.
     static int percent(uint32_t current, uint32_t total);
+    // The window's status of one progress report: the erase in blocks (phase 0), the upload in
+    // bytes (phase 1); empty for any other phase.
+    static QString phaseText(uint32_t current, uint32_t total, int phase);
 
     // One progress report of the transfer (phase 0: blocks erased; phase 1: payload bytes
     // confirmed) at `elapsed_ms` since the transfer started.

@@ -32,6 +32,9 @@ TEST(LogHandler, OneLinePerMessageTypeWithItsContext) {
     for (const Case &c : cases) {
         EXPECT_EQ(handle(c.type, "x", 7, "void f()", "abc"), c.line);
     }
+    // A type Qt does not number writes nothing.
+    EXPECT_EQ(handle(static_cast<QtMsgType>(5), "x", 7, "void f()", "abc"), "");
+    EXPECT_EQ(handle(static_cast<QtMsgType>(7), "x", 7, "void f()", "abc"), "");
 }
 
 TEST(LogHandler, MissingContextPrintsEmptyFileAndFunction) {
