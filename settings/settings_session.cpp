@@ -108,6 +108,7 @@ LoadResult SettingsSession::load(CommsManager *comms) {
     unit_ = record_;
     sent_not_stored_.clear();
     record_read_ = result.outcome == LoadOutcome::Loaded;
+    checksum_matched_ = record_read_ && result.crc_matches;
     changed();
     return result;
 }

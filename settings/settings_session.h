@@ -54,6 +54,8 @@ public:
     bool hasUnstoredValues() const { return !sent_not_stored_.empty(); }
     // True once a load has read the unit's record (its header words and fields).
     bool recordRead() const { return record_read_; }
+    // True when the last load read the record and its checksum was the one the unit reported.
+    bool checksumMatched() const { return checksum_matched_; }
     bool unknownOnUnit(settings_struct_index index) const {
         return unknown_on_unit_.count(index) != 0;
     }
@@ -100,6 +102,7 @@ private:
     FieldSet unread_at_load_;
     FieldSet sent_not_stored_;
     bool record_read_ = false;
+    bool checksum_matched_ = false;
     std::vector<Listener> listeners_;
 };
 
