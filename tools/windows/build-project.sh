@@ -21,6 +21,8 @@ trap wine_stop EXIT
 launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    # Paths inside the clone hashed as relative ones: a clone elsewhere finds the same entries.
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$repo}
 fi
 echo "[$(date -u +%H:%M:%S)] configuring the Windows build in $out/build"
 cmake -S "$repo" -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEFIS_WERROR=ON \

@@ -3,6 +3,8 @@
 #   tools/windows/build.sh              # everything: toolchain, project, wine tests, packages, installer check
 #   tools/windows/build.sh --deps-only  # only make sure the cross-built Qt, hidapi and GoogleTest are cached
 #   tools/windows/build.sh --no-tests   # build and package without running anything under wine
+#   tools/windows/build.sh --cached     # install what is missing, then say whether the dependencies
+#                                       # are cached (status 0) or not yet (status 1); builds nothing
 #
 # The cross-built dependencies live outside the repository in a cache keyed by every input (the
 # Debian source packages' versions and hashes, the patches, the recipe with its flags, the
@@ -19,12 +21,14 @@ out=${EFIS_WINDOWS_OUT:-$repo/build-windows}
 
 deps_only=0
 run_tests=1
+only_ask=0
 for arg in "$@"; do
     case $arg in
     --deps-only) deps_only=1 ;;
     --no-tests) run_tests=0 ;;
+    --cached) only_ask=1 ;;
     *)
-        echo "usage: $0 [--deps-only] [--no-tests]" >&2
+        echo "usage: $0 [--deps-only] [--no-tests] [--cached]" >&2
         exit 2
         ;;
     esac
@@ -93,6 +97,10 @@ key_inputs() {
 key=$(key_inputs | sha256sum | cut -c1-16)
 entry="$cache_root/deps-$key"
 export EFIS_WINDOWS_PREFIX="$entry/prefix"
+if [ "$only_ask" = 1 ]; then
+    [ -f "$entry/complete" ] && exit 0
+    exit 1
+fi
 
 if [ ! -f "$entry/complete" ]; then
     # One build per machine at a time; whoever waits finds the entry afterwards.

@@ -8,7 +8,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 entry=$1
-out=$2
+out=$(cd "$2" && pwd)
 prefix="$entry/prefix"
 build="$out/build"
 runtime_dirs=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
@@ -43,7 +43,7 @@ done
 find "$stage" -name '*.exe' -o -name '*.dll' | xargs x86_64-w64-mingw32-strip --strip-unneeded
 
 # Every DLL a program or plugin imports is shipped or is part of Windows.
-system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|imm32|winmm|ws2_32|uxtheme|dwmapi|shlwapi|version|netapi32|userenv|mpr|setupapi|cfgmgr32|hid|winspool\.drv|dwrite|d3d9|d3d11|d3d12|dxgi|dcomp|authz|wtsapi32|rpcrt4|msvcrt|crypt32|bcrypt|ntdll|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|imm32|winmm|ws2_32|uxtheme|dwmapi|shlwapi|version|netapi32|userenv|mpr|setupapi|cfgmgr32|hid|winspool\.drv|dwrite|d2d1|shcore|d3d9|d3d11|d3d12|dxgi|dcomp|authz|wtsapi32|rpcrt4|msvcrt|crypt32|bcrypt|ntdll|api-ms-win-.*)\.dll$'
 missing=0
 while read -r binary; do
     for dll in $(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do
@@ -60,7 +60,8 @@ done < <(find "$stage" -name '*.exe' -o -name '*.dll')
 lic="$stage/licenses"
 cp "$repo/LICENSE" "$lic/LICENSE.txt"
 qt_orig=$(ls "$entry"/source/qt6-base_*.orig.tar.xz)
-qt_top=$(tar -tJf "$qt_orig" | head -1 | cut -d/ -f1)
+# tar ends on a broken pipe once head has its line: that is no failure.
+qt_top=$( (tar -tJf "$qt_orig" || true) | head -1 | cut -d/ -f1)
 notices_src="$out/stage/qt-notices"
 mkdir -p "$notices_src"
 tar -xJf "$qt_orig" -C "$notices_src" --wildcards "$qt_top/LICENSES/*" '*qt_attribution.json' \
@@ -116,4 +117,6 @@ file_list="$out/stage/uninstall-files.nsh"
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DFILE_LIST="$file_list" \
     -DOUTFILE="$packages/efis-config-setup-$version.exe" "$here/installer.nsi"
 echo "[$(date -u +%H:%M:%S)] packages:"
-ls -l "$packages" | sed -n 's/^\S*\s*\S*\s*\S*\s*\S*\s*\(\S*\)\s*\S*\s*\S*\s*\S*\s*\(\S*\)$/  \2 \1 bytes/p'
+for file in "$packages"/*; do
+    echo "  $(basename "$file") $(stat -c %s "$file") bytes"
+done

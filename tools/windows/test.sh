@@ -16,6 +16,9 @@ suite_timeout=${EFIS_WINDOWS_SUITE_TIMEOUT:-900}
 wine_env "$out" "$qt_prefix"
 trap wine_stop EXIT
 rm -rf "$results" && mkdir -p "$results"
+# What the suites write into the folder they run from (backups under their default names, the
+# window's pictures) stays with their results.
+cd "$results"
 
 passed=0
 failed=0
