@@ -59,15 +59,32 @@ void SettingsSession::changed() const {
     }
 }
 
-int SettingsSession::editedFieldCount() const {
-    int count = anyRegistrationWordIn(edits_) ? 1 : 0;
-    for (const settings_struct_index index : edits_) {
+namespace {
+
+// How many of the form's fields `fields` are: the three registration words are one.
+int formFieldCount(const FieldSet &fields) {
+    int count = anyRegistrationWordIn(fields) ? 1 : 0;
+    for (const settings_struct_index index : fields) {
         if (index != REGISTRATION_1_INDEX && index != REGISTRATION_2_INDEX &&
             index != REGISTRATION_3_INDEX) {
             ++count;
         }
     }
     return count;
+}
+
+} // namespace
+
+int SettingsSession::editedFieldCount() const {
+    return formFieldCount(edits_);
+}
+
+int SettingsSession::unstoredFieldCount() const {
+    FieldSet fields;
+    for (const auto &sent : sent_not_stored_) {
+        fields.insert(sent.first);
+    }
+    return formFieldCount(fields);
 }
 
 Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
@@ -90,7 +107,7 @@ void SettingsSession::settle(bool stored) {
         const uint32_t value = settings_get_value(&record_, index);
         if (value != settings_get_value(&unit_, index)) {
             settings_set_value(&unit_, index, &value);
-            sent_not_stored_.insert(index);
+            sent_not_stored_[index] = value;
         }
     }
     if (stored) {
@@ -99,14 +116,25 @@ void SettingsSession::settle(bool stored) {
 }
 
 LoadResult SettingsSession::load(CommsManager *comms) {
+    const FieldWords sent = sent_not_stored_;
     SettingsState state = flowState();
     LoadResult result = load_settings(comms, state);
     if (result.outcome == LoadOutcome::NotConnected) {
         return result;
     }
-    // What the unit reported is what it holds and has stored.
+    // What the unit reported is what it holds. A load reads the unit's working values, not its
+    // stored record (and the unit's checksum word follows every value it takes, so it tells
+    // nothing of what is stored): a value it took and still reads out as taken is still not
+    // stored. One it reads out otherwise was changed there since (by another program, or by a
+    // restart this window did not see), so what Update sent is gone from it; one the load
+    // could not read is taken to be there still, so that a restart is still asked about.
     unit_ = record_;
     sent_not_stored_.clear();
+    for (const auto &[index, word] : sent) {
+        if (unknown_on_unit_.count(index) != 0 || settings_get_value(&unit_, index) == word) {
+            sent_not_stored_[index] = word;
+        }
+    }
     record_read_ = result.outcome == LoadOutcome::Loaded;
     changed();
     return result;
@@ -130,7 +158,9 @@ SaveResult SettingsSession::save(CommsManager *comms, const Settings_t &before, 
 }
 
 void SettingsSession::unitRestarted() {
-    unknown_on_unit_.insert(sent_not_stored_.begin(), sent_not_stored_.end());
+    for (const auto &sent : sent_not_stored_) {
+        unknown_on_unit_.insert(sent.first);
+    }
     sent_not_stored_.clear();
     changed();
 }

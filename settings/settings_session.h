@@ -50,8 +50,14 @@ public:
     bool hasUnsentEdits() const { return !edits_.empty(); }
     // How many of the form's fields are edited: the three registration words are one field.
     int editedFieldCount() const;
-    // Values the unit took since its last store: a restart of the unit loses them.
+    // Values the unit took since its last store: a restart of the unit loses them. A load keeps
+    // them while it reads back the words the unit took (the unit reads out what it holds, not
+    // what it stored); only a store, or a restart, ends them.
     bool hasUnstoredValues() const { return !sent_not_stored_.empty(); }
+    // Those values: each field with the word the unit took.
+    const FieldWords &unstoredValues() const { return sent_not_stored_; }
+    // How many of the form's fields they are: the three registration words are one field.
+    int unstoredFieldCount() const;
     // True once a load has read the unit's record (its header words and fields).
     bool recordRead() const { return record_read_; }
     bool unknownOnUnit(settings_struct_index index) const {
@@ -98,7 +104,7 @@ private:
     FieldSet edits_;
     FieldSet unknown_on_unit_;
     FieldSet unread_at_load_;
-    FieldSet sent_not_stored_;
+    FieldWords sent_not_stored_;
     bool record_read_ = false;
     std::vector<Listener> listeners_;
 };
