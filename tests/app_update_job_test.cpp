@@ -286,3 +286,51 @@ TEST(TransferMeter, OneRuleForShareRateAndTimeLeft) {
     r = meter.update(4064, 200064, 1, 2400);
     EXPECT_EQ(r.rateText(), "1:38 left, 2.0 kB/s") << r.rateText().toStdString();
 }
+
+TEST_F(UpdateJobTest, ValuesSentButNotStoredAreNamedApartFromWhatTheUpdateChanged) {
+    connect();
+    session.edit(VNE_INDEX, 170);
+    session.edit(REGISTRATION_2_INDEX, 0x45000000u);
+    captureStdout([&] { session.sendEdits(comms.get(), UnitChoices{}); });
+    update_job::Before before;
+    before.serial = comms->confirmedSerial(USB_HID);
+    before.has_settings = true;
+    before.settings = session.unitRecord(); // the backup: what the unit reads out, sent values too
+    before.unstored = session.unstoredValues();
+
+    // The new firmware resets Vs0; the restart itself brings back the stored Vne and registration.
+    sim::RebootBehaviour behaviour;
+    Settings_t reset = sim::unit().storedSettings();
+    reset.vspeeds.Vs0 = 33;
+    reset.crc32 = sim::SimUnit::storeChecksum(reset);
+    behaviour.settings_after = reset;
+    sim::unit().setRebootBehaviour(behaviour);
+    ASSERT_EQ(updateRebootAndWait().kind, Return::Same);
+    session.unitRestarted();
+    captureStdout([&] { ASSERT_EQ(session.load(comms.get()).outcome, LoadOutcome::Loaded); });
+
+    const auto keys = [](const std::vector<settings_file::Difference> &rows) {
+        QStringList k;
+        for (const settings_file::Difference &row : rows) {
+            k << row.key;
+        }
+        return k;
+    };
+    const update_job::Comparison both = update_job::compare(before, session.record());
+    EXPECT_EQ(keys(both.changed), QStringList({"vs0"}));
+    EXPECT_EQ(keys(both.unsaved), QStringList({"vne", "registration"}));
+    EXPECT_EQ(both.plan.fields, (FieldSet{VS0_INDEX, VNE_INDEX, REGISTRATION_1_INDEX,
+                                          REGISTRATION_2_INDEX, REGISTRATION_3_INDEX}));
+    EXPECT_EQ(both.plan.target.vspeeds.Vne, 170);
+
+    // Without a backup the values sent are still known, and only they are compared.
+    before.has_settings = false;
+    const update_job::Comparison sent = update_job::compare(before, session.record());
+    EXPECT_TRUE(sent.changed.empty());
+    EXPECT_EQ(keys(sent.unsaved), QStringList({"vne", "registration"}));
+    EXPECT_EQ(sent.plan.target.vspeeds.Vs0, 33);
+
+    // Stored before the update: nothing to name, nothing to restore.
+    before.unstored.clear();
+    EXPECT_TRUE(update_job::compare(before, session.record()).empty());
+}
