@@ -418,10 +418,13 @@ void UpdatePage::offerReboot() {
                     tr("Firmware update completed. Reboot the EFIS now to start the new firmware?"),
                     QMessageBox::Yes | QMessageBox::No, w.widget);
     box.setObjectName("rebootAfterUpdateBox");
-    box.setInformativeText(backed_up ? tr("The window then waits for the EFIS to come back "
-                                          "and compares its settings with the backup.")
-                                     : tr("The window then waits for the EFIS to come back "
-                                          "and loads its settings."));
+    box.setInformativeText((backed_up ? tr("The window then waits for the EFIS to come back "
+                                           "and compares its settings with the backup.")
+                                      : tr("The window then waits for the EFIS to come back "
+                                           "and loads its settings.")) +
+                           QLatin1Char(' ') +
+                           tr("Later: the same happens when the EFIS next restarts while the "
+                              "window is open."));
     box.button(QMessageBox::Yes)->setText(tr("Reboot Now"));
     box.button(QMessageBox::No)->setText(tr("Later"));
     box.setDefaultButton(QMessageBox::Yes);

@@ -187,7 +187,6 @@ TEST_F(SessionTest, ALoadKeepsWhatTheUnitTookUntilItIsStoredOrGoneFromTheUnit) {
     captureStdout([&] { EXPECT_TRUE(session.load(&comms).crc_matches); });
     EXPECT_EQ(session.state(VNE_INDEX), FieldState::SentNotStored);
     EXPECT_EQ(session.unstoredFieldCount(), 3);
-    EXPECT_EQ(session.unstoredValues().at(VNE_INDEX), 170u);
 
     // Vs0 changed on the unit since (another program): what Update sent is gone from it. A field
     // the load could not read is still taken to be there.
@@ -209,5 +208,4 @@ TEST_F(SessionTest, ALoadKeepsWhatTheUnitTookUntilItIsStoredOrGoneFromTheUnit) {
     captureStdout([&] { session.load(&comms); });
     EXPECT_EQ(session.state(VNE_INDEX), FieldState::InStep);
     EXPECT_FALSE(session.hasUnstoredValues());
-    EXPECT_EQ(session.unstoredFieldCount(), 0);
 }
