@@ -73,6 +73,11 @@ int formFieldCount(const FieldSet &fields) {
     return count;
 }
 
+// The serial number of the unit `comms` reaches (0xFFFFFFFF when it did not say).
+uint32_t serialOf(const CommsManager *comms) {
+    return comms != nullptr ? comms->confirmedSerial(comms->getActiveInterface()) : 0xFFFFFFFFu;
+}
+
 } // namespace
 
 int SettingsSession::editedFieldCount() const {
@@ -98,7 +103,8 @@ Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
     return known;
 }
 
-void SettingsSession::settle(bool stored) {
+void SettingsSession::settle(CommsManager *comms, bool stored) {
+    took_serial_ = serialOf(comms);
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);
         if (edits_.count(index) != 0 || unknown_on_unit_.count(index) != 0) {
@@ -130,8 +136,11 @@ LoadResult SettingsSession::load(CommsManager *comms) {
     // could not read is taken to be there still, so that a restart is still asked about.
     unit_ = record_;
     sent_not_stored_.clear();
+    // Another unit's load: what the first one took says nothing of this one.
+    const bool same_unit = serialOf(comms) == took_serial_;
     for (const auto &[index, word] : sent) {
-        if (unknown_on_unit_.count(index) != 0 || settings_get_value(&unit_, index) == word) {
+        if (same_unit &&
+            (unknown_on_unit_.count(index) != 0 || settings_get_value(&unit_, index) == word)) {
             sent_not_stored_[index] = word;
         }
     }
@@ -143,7 +152,7 @@ LoadResult SettingsSession::load(CommsManager *comms) {
 SendResult SettingsSession::sendEdits(CommsManager *comms, UnitChoices choices) {
     SettingsState state = flowState();
     SendResult result = send_changed_settings(comms, state, choices);
-    settle(false);
+    settle(comms, false);
     changed();
     return result;
 }
@@ -152,7 +161,7 @@ SaveResult SettingsSession::save(CommsManager *comms, const Settings_t &before, 
                                  StoreFunction store) {
     SettingsState state = flowState();
     SaveResult result = save_settings(comms, state, before, choices, store);
-    settle(result.outcome == SaveOutcome::Saved);
+    settle(comms, result.outcome == SaveOutcome::Saved);
     changed();
     return result;
 }

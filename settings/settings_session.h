@@ -95,7 +95,7 @@ private:
     SettingsState flowState();
     // After a flow: every field neither edited nor unknown is on the unit as the record holds
     // it; what changed there since the last store is not stored yet.
-    void settle(bool stored);
+    void settle(CommsManager *comms, bool stored);
     void changed() const;
 
     Settings_t record_{};
@@ -105,6 +105,8 @@ private:
     FieldSet unknown_on_unit_;
     FieldSet unread_at_load_;
     FieldWords sent_not_stored_;
+    // The unit that took them (its serial number): another unit's load does not keep them.
+    uint32_t took_serial_ = 0xFFFFFFFFu;
     bool record_read_ = false;
     std::vector<Listener> listeners_;
 };
