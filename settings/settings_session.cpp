@@ -104,7 +104,6 @@ Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
 }
 
 void SettingsSession::settle(CommsManager *comms, bool stored) {
-    took_serial_ = serialOf(comms);
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);
         if (edits_.count(index) != 0 || unknown_on_unit_.count(index) != 0) {
@@ -114,6 +113,7 @@ void SettingsSession::settle(CommsManager *comms, bool stored) {
         if (value != settings_get_value(&unit_, index)) {
             settings_set_value(&unit_, index, &value);
             sent_not_stored_[index] = value;
+            took_serial_ = serialOf(comms);
         }
     }
     if (stored) {
