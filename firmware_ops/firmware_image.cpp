@@ -49,18 +49,21 @@ ImageFile read_image_file(const char *path) {
     }
     // Without waiting: opening a named pipe would wait for a writer, perhaps for ever.
     const int fd = platform::openForReading(path);
-    if (fd < 0) {
+    if (fd < 0 && errno != EISDIR) {
         file.error = errno;
         return file;
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)))) {
         close(fd);
         file.outcome = ImageRead::NotAFile;
         return file;
     }
-    if (S_ISDIR(info.st_mode)) {
-        close(fd);
+    // A folder: opened and said by fstat(), or refused by a system that opens none.
+    if (fd < 0 || S_ISDIR(info.st_mode)) {
+        if (fd >= 0) {
+            close(fd);
+        }
         file.folder = true;
         file.outcome = ImageRead::ReadError;
         file.error = EISDIR;

@@ -325,7 +325,10 @@ int SimUnit::readInputReport(uint8_t *buf, std::size_t length, int timeout_ms) {
         return 0;
     }
     if (reply_delay_us_ != 0) {
-        std::this_thread::sleep_for(std::chrono::microseconds(reply_delay_us_));
+        // As long as asked on every system: a plain sleep of less than a millisecond may return
+        // at once on Windows, and the unit would answer faster than it was told to.
+        platform::ExactPauses pauses;
+        pauses.pause(std::chrono::microseconds(reply_delay_us_));
     }
     if (reply_wait_ms_ > 0 && timeout_ms != 0) {
         // As the kernel's hidraw read does, the wait for the reply sits in poll(), which a signal

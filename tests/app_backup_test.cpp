@@ -103,6 +103,9 @@ TEST_F(BackupTest, ALinkPlantedAtTheNameIsNeverFollowed) {
 }
 
 TEST_F(BackupTest, PrintedNamesAreTakenAsFilesByAShellAndTheOptionParser) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the printed names are quoted for a POSIX shell, which Windows does not have";
+#endif
     std::memcpy(before.settings.registration, "-X--", 4);
     const QString name = backup_file::defaultName(before.settings, before.serial, day);
     ASSERT_TRUE(name.startsWith('-')) << name.toStdString();

@@ -15,11 +15,11 @@
 #include <cstring>
 #include <csignal>
 #include <fstream>
-#include <pthread.h>
 #include <thread>
 
 #include "backup_file.h"
 #include "cli_run.h"
+#include "interrupt_request.h"
 #include "firmware_helpers.h"
 #include "settings_file.h"
 #include "sim_unit.h"
@@ -101,10 +101,13 @@ TEST_F(CliFlash, ARebootThatResetsTheSettingsListsThemAndRestoresThem) {
     // --restore-settings does it at once: sent, then stored.
     rebootResetsVne(99);
     // The backup named is there now: refused before anything is written, unless --force.
-    const QByteArray kept = [&] {
+    // Read and closed at once: a file held open cannot be replaced on Windows.
+    const auto contents = [&] {
         QFile file(QString::fromStdString(backup));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
+    };
+    const QByteArray kept = contents();
+    ASSERT_FALSE(kept.isEmpty());
     const std::size_t writes = sim::unit().flash().writeCount();
     r = cli({"flash", image, "--backup", backup, "--restore-settings"});
     EXPECT_EQ(r.status, CLI_USAGE);
@@ -112,9 +115,7 @@ TEST_F(CliFlash, ARebootThatResetsTheSettingsListsThemAndRestoresThem) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(sim::unit().flash().writeCount(), writes);
-    QFile again(QString::fromStdString(backup));
-    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
-    EXPECT_EQ(again.readAll(), kept);
+    EXPECT_EQ(contents(), kept);
     r = cli({"--json", "flash", image, "--backup", backup, "--force", "--restore-settings"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_EQ(r.json().value("differences").toArray().size(), 2);
@@ -142,14 +143,13 @@ TEST_F(CliFlash, AnotherUnitOrNoneAfterTheRebootFails) {
 }
 
 TEST_F(CliFlash, SigintLetsTheWriteInFlightFinishAndSaysWhereItStopped) {
+    EFIS_SKIP_WITHOUT_CONSOLE_INTERRUPT();
     sim::unit().setReplyDelayMicros(400); // some 1.5 s of payload
-    const pthread_t main_thread = pthread_self();
-    std::thread interrupter([main_thread] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        pthread_kill(main_thread, SIGINT);
-    });
-    const CliRun r = cli({"flash", image, "--backup", backup, "--reboot"});
-    interrupter.join();
+    CliRun r;
+    {
+        const InterruptRequest interrupt(std::chrono::milliseconds(400));
+        r = cli({"flash", image, "--backup", backup, "--reboot"});
+    }
     EXPECT_EQ(r.status, CLI_INTERRUPTED) << r.err;
     unsigned at = 0;
     unsigned of = 0;

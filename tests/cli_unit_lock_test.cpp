@@ -8,11 +8,11 @@
 #include <csignal>
 #include <cstring>
 #include <memory>
-#include <pthread.h>
 #include <string>
 #include <thread>
 
 #include "cli_run.h"
+#include "interrupt_request.h"
 #include "comms.h"
 #include "sim_unit.h"
 
@@ -91,15 +91,14 @@ TEST_F(CliBeside, AnErasedSerialNumberIsAUnitNotNoUnit) {
 }
 
 TEST_F(CliBeside, CtrlCWhileAReadWaitsInTheKernelStopsBetweenExchanges) {
+    EFIS_SKIP_WITHOUT_CONSOLE_INTERRUPT();
     // Each reply keeps the read waiting in poll(), where Ctrl-C lands.
     sim::unit().setReplyWaitMillis(3);
-    const pthread_t main_thread = pthread_self();
-    std::thread interrupter([main_thread] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        pthread_kill(main_thread, SIGINT);
-    });
-    const CliRun r = cli({"get", "vne"});
-    interrupter.join();
+    CliRun r;
+    {
+        const InterruptRequest interrupt(std::chrono::milliseconds(40));
+        r = cli({"get", "vne"});
+    }
     EXPECT_EQ(r.status, CLI_INTERRUPTED) << r.err;
     EXPECT_EQ(r.err, "efis-cli: interrupted during get: nothing was sent\n");
     EXPECT_EQ(r.out, "");

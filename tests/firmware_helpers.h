@@ -38,7 +38,7 @@ inline Bytes le32(uint32_t v) {
 struct ImageShape {
     uint32_t total_size = 0;
     uint32_t encrypted_size = 0;
-    long payload_in_file = -1;
+    long long payload_in_file = -1; // wide enough for any uint32_t on every system
     uint32_t trailing = 0;
 };
 
