@@ -3,36 +3,30 @@
 #include "ui_mainwindow.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
-#include <QEventLoop>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QThread>
-#include <QTimer>
+#include <QVBoxLayout>
 
 #include <array>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "codecs.h"
-#include "firmware_ops.h"
 #include "fitting_form.h"
+#include "flow_words.h"
 #include "form_binder.h"
+#include "form_values_note.h"
 #include "get_set.h"
 #include "log_capture.h"
 #include "log_panel.h"
+#include "outcome.h"
 #include "preview_dock.h"
 #include "registration_prefix.h"
 #include "settings_file_actions.h"
-#include "settings_flows.h"
 #include "transfer_meter.h"
 #include "device_menu.h"
 #include "update_page.h"
@@ -72,32 +66,10 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
 
 namespace {
 
-const char *const NOT_CONNECTED_LOG = "No communication interface connected";
-const char *const NOT_CONNECTED_STATUS =
-    "Error: No communication interface connected (USB HID or CAN FD)";
+const outcome::Words NOT_CONNECTED = outcome::words(outcome::Result::NoConnection);
 
 bool isConnected(const CommsManager *comms) {
     return comms != nullptr && comms->isConnected();
-}
-
-// What an unreadable header word logs and shows.
-struct HeaderWordText {
-    const char *log;
-    const char *status;
-};
-HeaderWordText headerWordText(settings_struct_index index) {
-    switch (index) {
-    case SETTINGS_CHECKSUM_INDEX:
-        return {"Error reading checksum value", "Error: Failed to read checksum from device"};
-    case SETTINGS_MAGIC_NUM:
-        return {"Error reading magic value", "Error: Failed to read magic number from device"};
-    case SETTINGS_VERSION:
-        return {"Error reading memory version value",
-                "Error: Failed to read memory version from device"};
-    default:
-        return {"Error reading num_elements value",
-                "Error: Failed to read num_elements from device"};
-    }
 }
 
 // Hands the transfer's progress to the window that started it.
@@ -128,56 +100,53 @@ MainWindow::MainWindow(QWidget *parent)
     ui->pushButton_start_update->setEnabled(false);
     ui->progressBar_firmware->setEnabled(false);
 
-    connect(ui->pushButton_browse, &QPushButton::clicked, this, &MainWindow::onBrowseClicked);
-    connect(ui->pushButton_start_update, &QPushButton::clicked, this,
-            &MainWindow::onStartUpdateClicked);
-    connect(ui->pushButton_save, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
-    connect(ui->pushButton_load, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
-    connect(ui->color_picker_sky0, &QPushButton::clicked, this,
-            &MainWindow::onSkyColorPickerClicked);
-    connect(ui->color_picker_sky1, &QPushButton::clicked, this,
-            &MainWindow::onSkyColor1PickerClicked);
-    connect(ui->color_picker_ground0, &QPushButton::clicked, this,
-            &MainWindow::onGroundColorPickerClicked);
-    connect(ui->color_picker_ground1, &QPushButton::clicked, this,
-            &MainWindow::onGroundColor1PickerClicked);
-    connect(ui->color_picker_app_indi, &QPushButton::clicked, this,
-            &MainWindow::onApproachIndiColorPickerClicked);
-    connect(ui->color_picker_airplane, &QPushButton::clicked, this,
-            &MainWindow::onAirplaneColorPickerClicked);
-    connect(ui->color_picker_green, &QPushButton::clicked, this,
-            &MainWindow::onGreenArcColorPickerClicked);
-    connect(ui->color_picker_yellow, &QPushButton::clicked, this,
-            &MainWindow::onYellowArcColorPickerClicked);
-    connect(ui->color_picker_red, &QPushButton::clicked, this,
-            &MainWindow::onRedArcColorPickerClicked);
-    connect(ui->color_picker_gear, &QPushButton::clicked, this,
-            &MainWindow::onGearIndiColorPickerClicked);
-    connect(ui->radioButton_mph, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_kph, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_knots, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_feet, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_meter, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_degF, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_degC, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_inhg, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->radioButton_mbar, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
-    connect(ui->spinBox_vmin, &QSpinBox::valueChanged, this, &MainWindow::onVminChanged);
-    connect(ui->spinBox_vs0, &QSpinBox::valueChanged, this, &MainWindow::onVs0Changed);
-    connect(ui->spinBox_vs1, &QSpinBox::valueChanged, this, &MainWindow::onVs1Changed);
-    connect(ui->spinBox_vfe, &QSpinBox::valueChanged, this, &MainWindow::onVfeChanged);
-    connect(ui->spinBox_vn0, &QSpinBox::valueChanged, this, &MainWindow::onVn0Changed);
-    connect(ui->spinBox_vne, &QSpinBox::valueChanged, this, &MainWindow::onVneChanged);
-    connect(ui->spinBox_vref, &QSpinBox::valueChanged, this, &MainWindow::onVrefChanged);
-    connect(ui->spinBox_vlo, &QSpinBox::valueChanged, this, &MainWindow::onVloChanged);
-    connect(ui->min_volt_warn_value, &QDoubleSpinBox::valueChanged, this,
-            &MainWindow::onMinVoltChanged);
-    connect(ui->max_volt_warn_value, &QDoubleSpinBox::valueChanged, this,
-            &MainWindow::onMaxVoltChanged);
-    connect(ui->min_volt_alert_value, &QDoubleSpinBox::valueChanged, this,
-            &MainWindow::onMinVoltAlertChanged);
-    connect(ui->max_volt_alert_value, &QDoubleSpinBox::valueChanged, this,
-            &MainWindow::onMaxVoltAlertChanged);
+    // Every widget signal to its slot; the ten colour handlers have none (their pickers call them).
+    using Slot = void (MainWindow::*)();
+    const std::pair<QPushButton *, Slot> clicks[] = {
+        {ui->pushButton_browse, &MainWindow::onBrowseClicked},
+        {ui->pushButton_start_update, &MainWindow::onStartUpdateClicked},
+        {ui->pushButton_save, &MainWindow::onSaveClicked},
+        {ui->pushButton_load, &MainWindow::onLoadClicked},
+        {ui->color_picker_sky0, &MainWindow::onSkyColorPickerClicked},
+        {ui->color_picker_sky1, &MainWindow::onSkyColor1PickerClicked},
+        {ui->color_picker_ground0, &MainWindow::onGroundColorPickerClicked},
+        {ui->color_picker_ground1, &MainWindow::onGroundColor1PickerClicked},
+        {ui->color_picker_app_indi, &MainWindow::onApproachIndiColorPickerClicked},
+        {ui->color_picker_airplane, &MainWindow::onAirplaneColorPickerClicked},
+        {ui->color_picker_green, &MainWindow::onGreenArcColorPickerClicked},
+        {ui->color_picker_yellow, &MainWindow::onYellowArcColorPickerClicked},
+        {ui->color_picker_red, &MainWindow::onRedArcColorPickerClicked},
+        {ui->color_picker_gear, &MainWindow::onGearIndiColorPickerClicked}};
+    for (const auto &[button, slot] : clicks) {
+        connect(button, &QPushButton::clicked, this, slot);
+    }
+    for (QRadioButton *unit : {ui->radioButton_mph, ui->radioButton_kph, ui->radioButton_knots,
+                               ui->radioButton_feet, ui->radioButton_meter, ui->radioButton_degF,
+                               ui->radioButton_degC, ui->radioButton_inhg, ui->radioButton_mbar}) {
+        connect(unit, &QRadioButton::toggled, this, &MainWindow::onUnitsChanged);
+    }
+    const std::pair<QSpinBox *, void (MainWindow::*)(int)> speeds[] = {
+        {ui->spinBox_vmin, &MainWindow::onVminChanged},
+        {ui->spinBox_vs0, &MainWindow::onVs0Changed},
+        {ui->spinBox_vs1, &MainWindow::onVs1Changed},
+        {ui->spinBox_vfe, &MainWindow::onVfeChanged},
+        {ui->spinBox_vn0, &MainWindow::onVn0Changed},
+        {ui->spinBox_vne, &MainWindow::onVneChanged},
+        {ui->spinBox_vref, &MainWindow::onVrefChanged},
+        {ui->spinBox_vlo, &MainWindow::onVloChanged}};
+    for (const auto &[box, slot] : speeds) {
+        connect(box, &QSpinBox::valueChanged, this, slot);
+    }
+    const std::pair<QDoubleSpinBox *, void (MainWindow::*)(double)> decimals[] = {
+        {ui->min_volt_warn_value, &MainWindow::onMinVoltChanged},
+        {ui->max_volt_warn_value, &MainWindow::onMaxVoltChanged},
+        {ui->min_volt_alert_value, &MainWindow::onMinVoltAlertChanged},
+        {ui->max_volt_alert_value, &MainWindow::onMaxVoltAlertChanged},
+        {ui->roll_corr_spinbox, &MainWindow::onRollCorrectionChanged},
+        {ui->pitch_corr_spinbox, &MainWindow::onPitchCorrectionChanged}};
+    for (const auto &[box, slot] : decimals) {
+        connect(box, &QDoubleSpinBox::valueChanged, this, slot);
+    }
     connect(ui->comboBox_reg_prefix, &QComboBox::currentTextChanged, this,
             &MainWindow::onRegistrationChanged);
     connect(ui->text_registration_num, &QPlainTextEdit::textChanged, this,
@@ -186,10 +155,6 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::onBacklightBrightnessChanged);
     connect(ui->text_bg_alpha_slider, &QSlider::valueChanged, this,
             &MainWindow::onTextBgAlphaChanged);
-    connect(ui->roll_corr_spinbox, &QDoubleSpinBox::valueChanged, this,
-            &MainWindow::onRollCorrectionChanged);
-    connect(ui->pitch_corr_spinbox, &QDoubleSpinBox::valueChanged, this,
-            &MainWindow::onPitchCorrectionChanged);
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
@@ -206,6 +171,9 @@ MainWindow::MainWindow(QWidget *parent)
     setUpDeviceMenu();
     file_actions->setConnection(connection);
     setUpUpdatePage();
+    values_note = new FormValuesNote(findChild<QWidget *>("windowBody"),
+                                     findChild<QVBoxLayout *>("windowBodyLayout"), ui->tabWidget,
+                                     ui->tab, session, connection);
     addLogAndHelpMenus(this);
     preview_dock = new PreviewDock([this] { return formRecord(); }, this);
     preview_dock->addTo(ui->menubar->findChild<QMenu *>("menuView"));
@@ -219,13 +187,13 @@ MainWindow::MainWindow(QWidget *parent)
 
     QThread::msleep(100);
 
-    if (!openUnit()) {
+    if (!device_menu->open()) {
         qDebug() << "Failed to establish connection via USB HID or CAN FD";
-        showConnection(false);
-        watchForUnit();
+        device_menu->showConnection(false);
+        device_menu->watch();
         return;
     }
-    showConnection(true);
+    device_menu->showConnection(true);
     loadConfigFromDevice();
 }
 
@@ -242,12 +210,14 @@ void MainWindow::refreshEditState() {
     file_actions->refresh();
 }
 
-bool MainWindow::mayLoseEdits(EditLoss loss) {
-    return edit_guard->mayLose(loss);
+void MainWindow::showStatus(const QString &text) {
+    if (!text.isEmpty()) {
+        ui->statusbar->showMessage(text, 0);
+    }
 }
 
-bool MainWindow::settingsProblemsAccepted(const Settings_t &record) {
-    return edit_guard->problemsAccepted(record);
+bool MainWindow::mayLoseEdits(EditLoss loss) {
+    return edit_guard->mayLose(loss);
 }
 
 void MainWindow::refreshPreview() {
@@ -269,6 +239,7 @@ void MainWindow::showAsEdits(const Settings_t &record) {
     previous_record = &previous;
     updateUIFromConfig();
     previous_record = nullptr;
+    values_note->fileShown();
 }
 
 void MainWindow::updateUIFromConfig() {
@@ -303,8 +274,23 @@ void MainWindow::updateConfigFromUI() {
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX,
-                           layUnitChoices(session.record().units, form->unitChoices()).units_value);
+    const uint32_t units = layUnitChoices(session.record().units, form->unitChoices()).units_value;
+    // Shown as edits (an import), the record already holds the new units and its V-speeds.
+    if (previous_record == nullptr) {
+        // One click toggles two buttons: the second finds nothing left to change.
+        if (units == session.record().units.units_value) {
+            return;
+        }
+        const FormBinder::SpeedUnitChange change =
+            form->changeSpeedUnit(this, session.record(), units);
+        if (!change.status.isEmpty()) {
+            ui->statusbar->showMessage(change.status, 0);
+        }
+        if (!change.go_on) {
+            return;
+        }
+    }
+    updateConfigValueLocal(UNITS_VALUE_INDEX, units);
 }
 
 // ---- device configuration flows ---------------------------------------------
@@ -312,51 +298,20 @@ void MainWindow::onUnitsChanged() {
 void MainWindow::loadConfigFromDevice() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
 
     const LoadResult result = session.load(comms);
-    for (const int i : result.unread_fields) {
-        qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
+    const flow_words::Said said = flow_words::load(result, session.unitChecksum());
+    for (const QString &line : said.log) {
+        qDebug().noquote() << line;
     }
-    switch (result.outcome) {
-    case LoadOutcome::NotConnected:
-        return;
-    case LoadOutcome::HeaderUnread: {
-        // The form keeps what it shows.
-        const HeaderWordText text = headerWordText(result.header);
-        qDebug() << text.log;
-        ui->statusbar->showMessage(text.status, 0);
-        return;
+    if (result.outcome == LoadOutcome::Loaded) {
+        updateUIFromConfig();
     }
-    case LoadOutcome::FieldRejected:
-        qDebug() << "Error setting value for index" << result.rejected_field;
-        ui->statusbar->showMessage("Error: Failed to process configuration data", 0);
-        return;
-    case LoadOutcome::Loaded:
-        break;
-    }
-
-    if (!result.crc_matches && !result.erased) {
-        qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
-                 << "Stored=" << QString::number(session.unitChecksum(), 16);
-        ui->statusbar->showMessage("Warning: Configuration CRC verification failed", 0);
-    }
-
-    updateUIFromConfig();
-    record_loaded = true;
-    record_crc_matches = result.crc_matches;
-
-    // A mismatch stays on the status bar: the values shown are not what the unit stored.
-    if (result.erased) {
-        // Not a failure: the unit holds no record, and a save writes one.
-        qDebug() << "The unit's settings record is erased";
-        ui->statusbar->showMessage(QString::fromLatin1(ERASED_RECORD_TEXT), 0);
-    } else if (result.crc_matches) {
-        ui->statusbar->showMessage("Configuration successfully loaded from device", 0);
-    }
+    showStatus(said.status);
 }
 
 void MainWindow::onLoadClicked() {
@@ -368,42 +323,34 @@ void MainWindow::onLoadClicked() {
 void MainWindow::onUpdateClicked() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
     if (!session.hasUnsentEdits()) {
         ui->statusbar->showMessage("No changes to send", 0);
         return;
     }
-    if (!settingsProblemsAccepted(session.record())) {
+    if (!edit_guard->problemsAccepted(session.record())) {
         ui->statusbar->showMessage(tr("Update cancelled: nothing sent"), 0);
         return;
     }
 
-    const SendResult result = session.sendEdits(comms, form->unitChoices());
-    for (const int index : result.failed) {
-        qDebug() << "Failed to send value for index" << index;
+    const flow_words::Said said = flow_words::send(session.sendEdits(comms, form->unitChoices()));
+    for (const QString &line : said.log) {
+        qDebug().noquote() << line;
     }
-    const int success_count = static_cast<int>(result.sent.size());
-    const int fail_count = static_cast<int>(result.failed.size());
-    if (fail_count > 0) {
-        ui->statusbar->showMessage(
-            QString("Sent %1 value(s), %2 failed").arg(success_count).arg(fail_count), 0);
-    } else {
-        ui->statusbar->showMessage(
-            QString("Successfully sent %1 configuration value(s) to device").arg(success_count), 0);
-    }
+    showStatus(said.status);
 }
 
 void MainWindow::onSaveClicked() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
-    if (!settingsProblemsAccepted(formRecord())) {
+    if (!edit_guard->problemsAccepted(formRecord())) {
         ui->statusbar->showMessage(tr("Save cancelled: nothing sent"), 0);
         return;
     }
@@ -412,76 +359,22 @@ void MainWindow::onSaveClicked() {
     updateConfigFromUI();
 
     const SaveResult result = session.save(comms, before, form->unitChoices(), store_settings);
-    switch (result.outcome) {
-    case SaveOutcome::Unread:
-        for (const int index : result.unread) {
-            qDebug() << "Failed to read value for index" << index;
-        }
-        ui->statusbar->showMessage(
-            QString("Error: %1 value(s) could not be read; settings not saved")
-                .arg(result.unread.size()),
-            0);
-        return;
-    case SaveOutcome::SendFailed:
-        for (const int index : result.failed) {
-            qDebug() << "Failed to send value for index" << index;
-        }
-        ui->statusbar->showMessage(
-            QString("Error: %1 value(s) could not be sent; settings not saved")
-                .arg(result.failed.size()),
-            0);
-        return;
-    case SaveOutcome::HeaderUnread: {
-        const HeaderWordText text = headerWordText(result.header);
-        qDebug() << text.log;
-        ui->statusbar->showMessage(text.status, 0);
-        return;
+    const flow_words::Said said = flow_words::save(result);
+    for (const QString &line : said.log) {
+        qDebug().noquote() << line;
     }
-    case SaveOutcome::StoreFailed:
-        qDebug() << "Error storing configuration to EEPROM";
-        ui->statusbar->showMessage("Error: Failed to store configuration to EEPROM", 0);
-        return;
-    case SaveOutcome::Saved:
-        break;
+    if (result.outcome == SaveOutcome::Saved) {
+        updateUIFromConfig();
     }
-
-    updateUIFromConfig();
-    ui->statusbar->showMessage("Configuration saved to EEPROM successfully", 0);
+    showStatus(said.status);
 }
 
 int store_settings(CommsManager *comms, uint32_t crc) {
     const StoreResult result = store_settings_exchange(comms, crc);
-    switch (result.outcome) {
-    case StoreOutcome::NotConnected:
-        return -1;
-    case StoreOutcome::SendFailed:
-        qDebug() << "Failed to send store command";
-        return -1;
-    case StoreOutcome::EraseTimeout:
-        qDebug() << "Timeout waiting for erase status frame";
-        return -1;
-    case StoreOutcome::EraseFailed:
-        qDebug() << "Flash erase failed";
-        return -1;
-    case StoreOutcome::UnexpectedErase:
-        qDebug() << "Unexpected erase status frame, CAN ID:" << QString::number(result.can_id, 16);
-        return -1;
-    case StoreOutcome::AckTimeout:
-    case StoreOutcome::UnexpectedAck:
-    case StoreOutcome::Stored:
-        break;
+    for (const QString &line : flow_words::store(result)) {
+        qDebug().noquote() << line;
     }
-    qDebug() << "Flash erase succeeded";
-    if (result.outcome == StoreOutcome::AckTimeout) {
-        qDebug() << "Timeout waiting for ACK/NACK frame";
-        return -1;
-    }
-    if (result.outcome == StoreOutcome::UnexpectedAck) {
-        qDebug() << "Unexpected ACK/NACK frame, CAN ID:" << QString::number(result.can_id, 16);
-        return -1;
-    }
-    qDebug() << "Received ACK/NACK frame";
-    return 0;
+    return result.outcome == StoreOutcome::Stored ? 0 : -1;
 }
 
 // ---- field edit handlers ----------------------------------------------------
@@ -554,62 +447,52 @@ void MainWindow::onRegistrationChanged() {
         ui->text_registration_num->toPlainText().isEmpty()) {
         return;
     }
-    const std::array<uint32_t, 3> words = form->takeRegistration();
+    QString refused;
+    const std::array<uint32_t, 3> words = form->takeRegistration(&refused);
+    if (!refused.isEmpty()) {
+        ui->statusbar->showMessage(refused, 0);
+    }
     updateConfigValueLocal(REGISTRATION_1_INDEX, words[0]);
     updateConfigValueLocal(REGISTRATION_2_INDEX, words[1]);
     updateConfigValueLocal(REGISTRATION_3_INDEX, words[2]);
 }
 
-// The pickers open the colour dialog on the field's colour; the button then shows the choice.
-void MainWindow::onSkyColorPickerClicked() {
-    if (form->pickColour(this, SKY_COLOR_0_INDEX, session.record().sky_color[0])) {
-        onSkyColor0Changed();
+// The pickers open the colour dialog on the field's colour; the button then shows the choice,
+// and the field's colour handler takes it.
+void MainWindow::pickColour(settings_struct_index index, void (MainWindow::*handler)()) {
+    if (form->pickColour(this, index, settings_get_value(&session.record(), index))) {
+        (this->*handler)();
     }
+}
+void MainWindow::onSkyColorPickerClicked() {
+    pickColour(SKY_COLOR_0_INDEX, &MainWindow::onSkyColor0Changed);
 }
 void MainWindow::onSkyColor1PickerClicked() {
-    if (form->pickColour(this, SKY_COLOR_1_INDEX, session.record().sky_color[1])) {
-        onSkyColor1Changed();
-    }
+    pickColour(SKY_COLOR_1_INDEX, &MainWindow::onSkyColor1Changed);
 }
 void MainWindow::onGroundColorPickerClicked() {
-    if (form->pickColour(this, GROUND_COLOR_0_INDEX, session.record().ground_color[0])) {
-        onGroundColor0Changed();
-    }
+    pickColour(GROUND_COLOR_0_INDEX, &MainWindow::onGroundColor0Changed);
 }
 void MainWindow::onGroundColor1PickerClicked() {
-    if (form->pickColour(this, GROUND_COLOR_1_INDEX, session.record().ground_color[1])) {
-        onGroundColor1Changed();
-    }
+    pickColour(GROUND_COLOR_1_INDEX, &MainWindow::onGroundColor1Changed);
 }
 void MainWindow::onApproachIndiColorPickerClicked() {
-    if (form->pickColour(this, APPROACH_COLOR_INDEX, session.record().vref_indi_color)) {
-        onApproachIndiColorChanged();
-    }
+    pickColour(APPROACH_COLOR_INDEX, &MainWindow::onApproachIndiColorChanged);
 }
 void MainWindow::onAirplaneColorPickerClicked() {
-    if (form->pickColour(this, AIRPLANE_COLOR_INDEX, session.record().airplane_color)) {
-        onAirplaneColorChanged();
-    }
+    pickColour(AIRPLANE_COLOR_INDEX, &MainWindow::onAirplaneColorChanged);
 }
 void MainWindow::onGreenArcColorPickerClicked() {
-    if (form->pickColour(this, GREEN_ARC_COLOR_INDEX, session.record().green_arc_color)) {
-        onGreenArcColorChanged();
-    }
+    pickColour(GREEN_ARC_COLOR_INDEX, &MainWindow::onGreenArcColorChanged);
 }
 void MainWindow::onYellowArcColorPickerClicked() {
-    if (form->pickColour(this, YELLOW_ARC_COLOR_INDEX, session.record().yellow_arc_color)) {
-        onYellowArcColorChanged();
-    }
+    pickColour(YELLOW_ARC_COLOR_INDEX, &MainWindow::onYellowArcColorChanged);
 }
 void MainWindow::onRedArcColorPickerClicked() {
-    if (form->pickColour(this, RED_ARC_COLOR_INDEX, session.record().red_arc_color)) {
-        onRedArcColorChanged();
-    }
+    pickColour(RED_ARC_COLOR_INDEX, &MainWindow::onRedArcColorChanged);
 }
 void MainWindow::onGearIndiColorPickerClicked() {
-    if (form->pickColour(this, GEAR_INDI_COLOR_INDEX, session.record().gear_indi_color)) {
-        onGearIndiColorChanged();
-    }
+    pickColour(GEAR_INDI_COLOR_INDEX, &MainWindow::onGearIndiColorChanged);
 }
 
 // The colour handlers take the colour the field's button holds.
@@ -735,8 +618,8 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 void MainWindow::onRebootClicked() {
     const EditStateRefresh refresh{this};
     if (!isConnected(comms)) {
-        qDebug() << NOT_CONNECTED_LOG;
-        ui->statusbar->showMessage(NOT_CONNECTED_STATUS, 0);
+        qDebug().noquote() << NOT_CONNECTED.log;
+        ui->statusbar->showMessage(NOT_CONNECTED.status, 0);
         return;
     }
     // After an update that did not complete, the unit may not start again.
@@ -747,12 +630,12 @@ void MainWindow::onRebootClicked() {
         return;
     }
 
-    if (!reboot_unit(comms)) {
-        qDebug() << "Failed to send reboot command";
-        ui->statusbar->showMessage("Error: Failed to send reboot command", 0);
-    } else {
-        qDebug() << "Reboot command sent successfully";
-        ui->statusbar->showMessage("Reboot command sent to device", 0);
+    const bool sent = reboot_unit(comms);
+    const outcome::Words said =
+        outcome::words(sent ? outcome::Result::RebootSent : outcome::Result::RebootFailed);
+    qDebug().noquote() << said.log;
+    ui->statusbar->showMessage(said.status, 0);
+    if (sent) {
         if (update_page != nullptr) {
             update_page->rebootSent(); // after an update: waits for the unit, then compares
         }
@@ -774,16 +657,6 @@ void MainWindow::setUpDeviceMenu() {
     menu.mayLoseEditsToReconnect = [this] { return mayLoseEdits(EditLoss::Reconnect); };
     menu.session = &session;
     menu.load = [this] { loadConfigFromDevice(); };
-    menu.record = [this]() -> std::optional<unit_info::Facts::Record> {
-        if (!record_loaded) {
-            return std::nullopt;
-        }
-        unit_info::Facts::Record record;
-        record.header = session.record();
-        record.checksum = session.unitChecksum();
-        record.crc_matches = record_crc_matches;
-        return record;
-    };
     menu.awaitingReturn = [this] { return update_page->awaitingReturn(); };
     menu.lookForReturn = [this] { return update_page->lookForReturn(); };
     menu.unitBack = [this](const unit_locator::Look &look) { update_page->unitBack(look); };
@@ -791,20 +664,4 @@ void MainWindow::setUpDeviceMenu() {
     device_menu->setObjectName("deviceMenu");
     connection = device_menu->connection();
     comms = connection->comms();
-}
-
-bool MainWindow::openUnit() {
-    return device_menu->open();
-}
-
-void MainWindow::showConnection(bool connected) {
-    device_menu->showConnection(connected);
-}
-
-void MainWindow::watchForUnit() {
-    device_menu->watch();
-}
-
-void MainWindow::pollForUnit() {
-    device_menu->pollForUnit();
 }

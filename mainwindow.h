@@ -1,47 +1,29 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
-#include <QStringList>
 
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <set>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "comms.h"
 #include "edit_guard.h"
-#include "discovery.h"
-#include "firmware_ops.h"
-#include "unit_connection.h"
-#include "settings_file.h"
-#include "settings_flows.h"
 #include "settings_session.h"
 #include "settings_types.h"
-#include "update_job.h"
 
-QT_BEGIN_NAMESPACE
+class DeviceMenu;
 class FittingForm;
+class FormValuesNote;
 class FormBinder;
 class PreviewDock;
-class QAction;
 class QCloseEvent;
-class QLabel;
-class QMenu;
-class QMessageBox;
-class QPushButton;
-class QTimer;
-class DeviceMenu;
-class UpdatePage;
-class QRadioButton;
 class SettingsFileActions;
+class UnitConnection;
+class UpdatePage;
 
+QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
 }
@@ -133,21 +115,16 @@ private:
     // lost or contradicting settings are sent), the settings files, the preview. These ask them.
     void refreshEditState();
     bool mayLoseEdits(EditLoss loss);
-    bool settingsProblemsAccepted(const Settings_t &record);
     // Refreshes the edit state when a flow ends, by whichever return.
     struct EditStateRefresh {
         MainWindow *window;
         ~EditStateRefresh() { window->refreshEditState(); }
     };
-    // The unit's connection, through the Device menu's part (gui/device_menu): openUnit closes
-    // any open interface and connects as at start-up (true when the unit confirmed itself);
-    // showConnection puts the outcome in the status bar in start-up's words; while the unit is
-    // not connected the poll looks for its interface every two seconds.
+    // A flow's outcome on the status bar; an empty text leaves the bar as it is.
+    void showStatus(const QString &text);
+    // The Device menu (gui/device_menu) over the unit's connection: connect, choose, the poll
+    // while no unit is connected, Unit Information.
     void setUpDeviceMenu();
-    bool openUnit();
-    void showConnection(bool connected);
-    void pollForUnit();
-    void watchForUnit();
     // The display preview draws the form's values again after an edit or a fill of the form.
     void refreshPreview();
     // The form's values as a record; the session's record stays as it is.
@@ -162,8 +139,11 @@ private:
     void updateConfigFromUI();
     void loadConfigFromDevice();
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+    // Opens the colour dialog for a colour field; a colour chosen goes to its colour handler.
+    void pickColour(settings_struct_index index, void (MainWindow::*handler)());
     // Sets a colour field from the colour its button holds.
     void takeColour(settings_struct_index index);
+    bool registrationShownUnread() const;
 
     Ui::MainWindow *ui;
     // The settings tab's widgets bound to the record's fields.
@@ -172,9 +152,8 @@ private:
     // The connection's comms manager (UnitConnection owns it), the same for the window's life.
     CommsManager *comms;
     // What the unit holds, what is edited over it, what it took but has not stored, and what
-    // could not be read.
+    // could not be read (and whether the last load's checksum matched).
     SettingsSession session;
-    bool registrationShownUnread() const;
     // While showAsEdits runs: the record as it stood before.
     const Settings_t *previous_record = nullptr;
 
@@ -187,10 +166,9 @@ private:
     // connection's state.
     UnitConnection *connection = nullptr;
     DeviceMenu *device_menu = nullptr;
-    // The checksum check of the last load that read the record: unknown until one did.
-    bool record_loaded = false;
-    bool record_crc_matches = false;
     UpdatePage *update_page = nullptr;
+    // Says above the form when its values are not the connected unit's.
+    FormValuesNote *values_note = nullptr;
 };
 
 #endif // MAINWINDOW_H

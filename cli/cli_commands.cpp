@@ -16,6 +16,9 @@ const QList<OptionSpec> &globalOptions() {
 const QList<OptionSpec> &commandOptions() {
     static const QList<OptionSpec> options = {
         {"save", nullptr, "set: store the settings afterwards."},
+        {"convert-speeds", nullptr,
+         "set: with a new speed_unit, convert the V-speeds (rounded to whole numbers)."},
+        {"keep-speeds", nullptr, "set: with a new speed_unit, keep the V-speed numbers."},
         {"dry-run", nullptr, "import: show the differences only."},
         {"force", nullptr,
          "set, import: send settings that contradict each other; export, flash --backup: "
@@ -51,9 +54,14 @@ const QList<CommandSpec> &commands() {
          "  get [FIELD...]          the settings (all, or the fields named)\n",
          0, -1, Reach::Settings, false, unit, runGet},
         {"set",
-         "  set FIELD=VALUE... [--save] [--force]\n"
-         "                          sends the values; --save stores the settings afterwards\n",
-         1, -1, Reach::Settings, false, unit + QStringList{"save", "force"}, runSet},
+         "  set FIELD=VALUE... [--save] [--force] [--convert-speeds | --keep-speeds]\n"
+         "                          sends the values; --save stores the settings afterwards;\n"
+         "                          a new speed_unit while V-speeds are set needs\n"
+         "                          --convert-speeds (the V-speeds not named converted, rounded\n"
+         "                          to whole numbers; refused beyond 0 to 255) or --keep-speeds\n"
+         "                          (the numbers kept, read in the new unit)\n",
+         1, -1, Reach::Settings, false,
+         unit + QStringList{"save", "force", "convert-speeds", "keep-speeds"}, runSet},
         {"save",
          "  save                    stores the unit's settings in its non-volatile memory\n",
          0, 0, Reach::Settings, false, unit, runSave},

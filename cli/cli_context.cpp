@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "codecs.h"
 #include "efis_cli.h"
 #include "get_set.h"
 #include "settings_flows.h"
@@ -51,6 +52,11 @@ void endRun(FILE *out, bool json, int status) {
     std::fflush(out);
 }
 
+int failed(const outcome::Words &words) {
+    error(words.cli);
+    return static_cast<int>(words.exit);
+}
+
 void note(const QString &text) {
     error_lines << text;
     std::fprintf(stderr, "%s\n", shown_text::escapeControls(text).toLocal8Bit().constData());
@@ -84,12 +90,22 @@ QString fieldList(const std::vector<int> &fields) {
 QString registrationProblem(const Settings_t &record) {
     const QString registration =
         settings_file::settingsObject(record).value(QStringLiteral("registration")).toString();
-    if (!shown_text::hasControls(registration)) {
-        return QString();
+    if (shown_text::hasControls(registration)) {
+        return QStringLiteral("the registration \"%1\" holds control characters: only "
+                              "printable characters are taken")
+            .arg(registration);
     }
-    return QStringLiteral("the registration \"%1\" holds control characters: only printable "
-                          "characters are taken")
-        .arg(registration);
+    // The window's registration box keeps out the same characters.
+    for (const char32_t c : registration.toUcs4()) {
+        if (!codecs::registrationCharStorable(c)) {
+            return QStringLiteral("the registration \"%1\" holds U+%2, which the unit cannot "
+                                  "store: only printable Latin-1 characters are taken")
+                .arg(registration, QString::number(static_cast<uint>(c), 16)
+                                       .toUpper()
+                                       .rightJustified(4, QLatin1Char('0')));
+        }
+    }
+    return QString();
 }
 
 QString unitOptions(const QCommandLineParser &parser) {
@@ -123,26 +139,10 @@ int storeAndKeep(CommsManager *comms, uint32_t crc) {
     return last_store.outcome == StoreOutcome::Stored ? 0 : -1;
 }
 
+// What a store exchange came to, in efis-cli's words.
 QString storeText(const StoreResult &store) {
-    switch (store.outcome) {
-    case StoreOutcome::NotConnected:
-        return QStringLiteral("no unit connected");
-    case StoreOutcome::SendFailed:
-        return QStringLiteral("the store command could not be sent");
-    case StoreOutcome::EraseTimeout:
-        return QStringLiteral("no erase status within the time-out");
-    case StoreOutcome::EraseFailed:
-        return QStringLiteral("the unit could not erase its settings memory");
-    case StoreOutcome::UnexpectedErase:
-        return QStringLiteral("unexpected erase status 0x%1").arg(store.can_id, 0, 16);
-    case StoreOutcome::AckTimeout:
-        return QStringLiteral("no acknowledgement of the store within the time-out");
-    case StoreOutcome::UnexpectedAck:
-        return QStringLiteral("unexpected store reply 0x%1").arg(store.can_id, 0, 16);
-    case StoreOutcome::Stored:
-        break;
-    }
-    return QStringLiteral("stored");
+    return outcome::words(outcome::storeResult(store.outcome), {QString::number(store.can_id, 16)})
+        .cli;
 }
 
 } // namespace
@@ -160,31 +160,28 @@ int Context::load() {
     loaded = session.load(comms.get());
     switch (loaded.outcome) {
     case LoadOutcome::NotConnected:
-        error(QStringLiteral("no unit connected"));
-        return CLI_NO_UNIT;
+        return failed(outcome::words(outcome::Result::NoConnection));
     case LoadOutcome::HeaderUnread:
-        error(QStringLiteral("could not read header word %1 of the unit's settings")
-                  .arg(static_cast<int>(loaded.header)));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::headerUnread(loaded.header),
+                                     {QString::number(static_cast<int>(loaded.header))}));
     case LoadOutcome::FieldRejected:
-        error(QStringLiteral("field %1 could not be taken").arg(loaded.rejected_field));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::Result::FieldRejected,
+                                     {QString::number(loaded.rejected_field)}));
     case LoadOutcome::Loaded:
         break;
     }
     // A partial read is said, as the window says it; what could not be read stays out of any
     // save (the save reads it again and keeps the unit's own), and out of any file.
     if (!loaded.unread_fields.empty()) {
-        error(QStringLiteral("warning: could not read field(s) %1 of the unit's settings: they "
-                             "are left out of any save")
-                  .arg(fieldList(loaded.unread_fields)));
+        error(outcome::words(outcome::Result::FieldUnread, {fieldList(loaded.unread_fields)}).cli);
     }
     if (loaded.erased) {
-        error(QString::fromLatin1(ERASED_RECORD_TEXT));
+        error(outcome::words(outcome::Result::RecordErased).cli);
     } else if (!loaded.crc_matches) {
-        error(QStringLiteral("warning: the unit's checksum %1 does not match its settings (%2)")
-                  .arg(settings_file::hexWord(session.unitChecksum()),
-                       settings_file::hexWord(loaded.calculated_crc)));
+        error(outcome::words(outcome::Result::ChecksumMismatch,
+                             {settings_file::hexWord(loaded.calculated_crc),
+                              settings_file::hexWord(session.unitChecksum())})
+                  .cli);
     }
     return CLI_OK;
 }
@@ -214,9 +211,8 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
     if (session.hasUnsentEdits()) {
         const SendResult result = session.sendEdits(comms.get(), UnitChoices{});
         if (!result.failed.empty()) {
-            error(
-                QStringLiteral("the unit did not take field(s) %1").arg(fieldList(result.failed)));
-            return CLI_UNIT_FAILED;
+            return failed(
+                outcome::words(outcome::Result::FieldNotSent, {fieldList(result.failed)}));
         }
     }
     report->insert("sent", sent);
@@ -228,10 +224,10 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
         const Settings_t before = record;
         const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
         if (saved.outcome != SaveOutcome::Saved) {
-            error(saved.outcome == SaveOutcome::StoreFailed
-                      ? QStringLiteral("settings not stored: %1").arg(storeText(last_store))
-                      : QStringLiteral("settings not stored: the unit did not answer"));
-            return CLI_UNIT_FAILED;
+            return failed(outcome::words(outcome::Result::StoreFailed,
+                                         {saved.outcome == SaveOutcome::StoreFailed
+                                              ? storeText(last_store)
+                                              : QStringLiteral("the unit did not answer")}));
         }
         report->insert("stored", true);
         report->insert("checksum", settings_file::hexWord(saved.new_crc));

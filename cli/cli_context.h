@@ -16,6 +16,7 @@
 
 #include "comms.h"
 #include "firmware_ops.h"
+#include "outcome.h"
 #include "settings_file.h"
 #include "settings_session.h"
 
@@ -40,6 +41,8 @@ struct Streams {
 // One line on standard error, "efis-cli: " first, its control characters escaped. The line is
 // also kept for the JSON object a failed command ends with under --json.
 void error(const QString &text);
+// Says an outcome as efis-cli words it, as an error line, and returns its exit status.
+int failed(const outcome::Words &words);
 
 // A line on standard error that follows an error line (a list under it), kept with it.
 void note(const QString &text);

@@ -87,8 +87,7 @@ int afterReboot(Context &c, const update_job::Before &before, bool restore, QJso
     // Where the unit is reached and which others are present, while it is still there.
     const unit_locator::Target target = update_job::returnTarget(c.comms.get());
     if (!update_job::rebootAndLetGo(c.comms.get())) {
-        error(QStringLiteral("the reboot command could not be sent"));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::Result::RebootFailed));
     }
     if (!c.s.json) {
         std::fprintf(c.s.out,
@@ -110,14 +109,12 @@ int afterReboot(Context &c, const update_job::Before &before, bool restore, QJso
                       .arg(QString::fromStdString(in_use)));
             return CLI_IN_USE;
         }
-        error(QStringLiteral("the unit did not come back within %1 s of its reboot")
-                  .arg(unit_locator::RETURN_TIMEOUT.count()));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::Result::UnitNotBack,
+                                     {QString::number(unit_locator::RETURN_TIMEOUT.count())}));
     case unit_locator::Return::Other:
-        error(QStringLiteral("another unit answered after the reboot (serial number %1, not %2): "
-                             "its settings were not compared")
-                  .arg(settings_file::hexWord(back.serial), settings_file::hexWord(before.serial)));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(
+            outcome::Result::OtherUnitBack,
+            {settings_file::hexWord(back.serial), settings_file::hexWord(before.serial)}));
     case unit_locator::Return::Same:
         break;
     }
@@ -202,8 +199,7 @@ int runFlash(Context &c, const Invocation &in) {
     // The file first: a file that cannot be written whole is refused before any exchange.
     const update_job::ImageStep image = update_job::checkImage(path);
     if (!image.ok()) {
-        error(QStringLiteral("%1 %2").arg(path, image.problem));
-        return CLI_USAGE;
+        return failed(outcome::words(outcome::Result::ImageRefused, {path, image.problem}));
     }
     if (!c.s.json) {
         c.say(
@@ -274,21 +270,17 @@ int runFlash(Context &c, const Invocation &in) {
                              "may not start")
             : QString();
     if (done.result.end == FwTransferEnd::Cancelled) {
-        error(QStringLiteral("interrupted during the firmware update at %1 of %2 bytes: the "
-                             "update is incomplete%3")
-                  .arg(done.result.bytes_confirmed)
-                  .arg(done.result.bytes_total)
-                  .arg(not_rebooted));
-        return CLI_INTERRUPTED;
+        return failed(outcome::words(outcome::Result::UpdateCancelled,
+                                     {QString::number(done.result.bytes_confirmed),
+                                      QString::number(done.result.bytes_total), not_rebooted}));
     }
     if (done.result.end != FwTransferEnd::Completed) {
-        error(QStringLiteral("firmware update failed: %1 (--verbose shows the unit's exchanges)%2")
-                  .arg(done.reasonText(), not_rebooted));
-        return static_cast<int>(outcome::words(outcome::Result::UpdateFailed).exit);
+        return failed(
+            outcome::words(outcome::Result::UpdateFailed, {done.reasonText(), not_rebooted}));
     }
     report.insert("flashed", path);
     if (!c.s.json) {
-        c.say(QStringLiteral("firmware written from %1").arg(path));
+        c.say(outcome::words(outcome::Result::UpdateCompleted, {path}).cli);
     }
     if (!options.reboot && !options.restore_settings) {
         if (c.s.json) {
@@ -315,8 +307,8 @@ std::optional<int> checkFlashRequest(Context &, const Invocation &in) {
     // A file that cannot be written whole is refused before any exchange.
     const update_job::ImageStep image = update_job::checkImage(in.args.at(0));
     if (!image.ok()) {
-        error(QStringLiteral("%1 %2").arg(in.args.at(0), image.problem));
-        return CLI_USAGE;
+        return failed(
+            outcome::words(outcome::Result::ImageRefused, {in.args.at(0), image.problem}));
     }
     return std::nullopt;
 }

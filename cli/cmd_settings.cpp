@@ -4,8 +4,57 @@
 #include "cli_context.h"
 #include "cli_handlers.h"
 #include "efis_cli.h"
+#include "field_catalogue.h"
+#include "speed_units.h"
 
 namespace cli {
+
+namespace {
+
+// A new speed unit changes what every V-speed set means: the person says whether the numbers
+// are converted or kept. Converted, the V-speeds named in this set are taken as typed, in the
+// new unit; the others are the unit's, converted. False (after the error) for bad usage or a
+// conversion that does not fit the unit's byte.
+bool speedsFollowTheUnit(const Settings_t &unit, Settings_t *target, const QStringList &named,
+                         const QCommandLineParser &parser) {
+    const bool convert = parser.isSet(QStringLiteral("convert-speeds"));
+    const bool keep = parser.isSet(QStringLiteral("keep-speeds"));
+    if (convert && keep) {
+        error(QStringLiteral("--convert-speeds and --keep-speeds exclude each other: give one"));
+        return false;
+    }
+    const std::optional<SpeedUnit> from = speedUnitOf(unit.units.units_value);
+    const std::optional<SpeedUnit> to = speedUnitOf(target->units.units_value);
+    if (!from || !to || *from == *to || !anyVSpeedSet(unit) || keep) {
+        return true;
+    }
+    const QString from_symbol = QString::fromLatin1(speedSymbol(*from));
+    const QString to_symbol = QString::fromLatin1(speedSymbol(*to));
+    if (!convert) {
+        error(QStringLiteral("the V-speeds are set in %1: changing the speed unit to %2 needs "
+                             "--convert-speeds (converted, rounded to whole numbers) or "
+                             "--keep-speeds (the numbers kept, read in %2)")
+                  .arg(from_symbol, to_symbol));
+        return false;
+    }
+    std::vector<settings_struct_index> typed;
+    for (const QString &key : named) {
+        const FieldRow *row = fieldByKey(key.toLatin1().constData());
+        if (row != nullptr) {
+            typed.push_back(row->index);
+        }
+    }
+    const SpeedConversion conversion = convertSpeeds(*target, *from, *to, typed);
+    if (!conversion.fits) {
+        error(QStringLiteral("the V-speeds cannot be converted to %1: %2; nothing sent")
+                  .arg(to_symbol, QString::fromStdString(tooLargeText(conversion, *from, *to))));
+        return false;
+    }
+    *target = conversion.record;
+    return true;
+}
+
+} // namespace
 
 int runGet(Context &c, const Invocation &in) {
     const QStringList &fields = in.args;
@@ -63,6 +112,9 @@ int runSet(Context &c, const Invocation &in) {
             error(problem);
             return CLI_USAGE;
         }
+    }
+    if (!speedsFollowTheUnit(c.record, &target, named, in.parser)) {
+        return CLI_USAGE;
     }
     if (const QString refused = registrationProblem(target); !refused.isEmpty()) {
         error(refused);

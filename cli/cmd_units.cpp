@@ -78,15 +78,14 @@ int runInfo(Context &c, const Invocation &) {
 
 int runReboot(Context &c, const Invocation &) {
     if (!reboot_unit(c.comms.get())) {
-        error(QStringLiteral("the reboot command could not be sent"));
-        return CLI_UNIT_FAILED;
+        return failed(outcome::words(outcome::Result::RebootFailed));
     }
     if (c.s.json) {
         QJsonObject o;
         o.insert("reboot", "sent");
         c.printJson(o);
     } else {
-        std::fprintf(c.s.out, "reboot command sent\n");
+        c.say(outcome::words(outcome::Result::RebootSent).cli);
     }
     return CLI_OK;
 }

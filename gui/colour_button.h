@@ -2,9 +2,12 @@
 #define COLOUR_BUTTON_H
 
 // A colour button of the settings form: it holds the colour it shows as its own property
-// ("colour", a QColor; invalid until a colour is shown), paints it as its background, and
-// lets a person pick another in the colour dialog. The colour is never read back from the
-// button's look: what a person sees follows the property, not the other way round.
+// ("colour", a QColor; invalid until a colour is shown), paints it flat, as the unit shows it,
+// with its #RRGGBB on it in black or white, whichever reads better, and lets a person pick
+// another in the colour dialog. The colour is never read back from the button's look: what a
+// person sees follows the property, not the other way round. Its style sheet still names the
+// colour; the painting (flat fill, the value, the focus frame, the edited mark) is its own,
+// since a style draws a button's background as a lightened gradient.
 
 #include <QColor>
 
@@ -17,7 +20,7 @@ class QWidget;
 
 class ColourButton {
 public:
-    explicit ColourButton(QPushButton *button) : button_(button) {}
+    explicit ColourButton(QPushButton *button);
 
     // Shows the colour of a colour word (its low three bytes; the top byte is not shown).
     void show(uint32_t word);
@@ -28,6 +31,9 @@ public:
     bool pick(QWidget *parent, const ColourPicker &picker, uint32_t current);
 
     QPushButton *button() const { return button_; }
+
+    // Black or white: the one with the greater contrast on `background`.
+    static QColor textColourOn(const QColor &background);
 
 private:
     QPushButton *button_;

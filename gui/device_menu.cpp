@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "hid_access.h"
+#include "outcome.h"
 #include "settings_file.h"
 
 DeviceMenu::DeviceMenu(const Window &window, QObject *parent) : QObject(parent), w(window) {
@@ -212,13 +213,17 @@ void DeviceMenu::onUnitLost() {
 
 void DeviceMenu::showUnitInformation() {
     if (!connection_->isConnected() || w.updateRunning()) {
-        qDebug() << "No communication interface connected";
-        showStatus("Error: No communication interface connected (USB HID or CAN FD)");
+        const outcome::Words said = outcome::words(outcome::Result::NoConnection);
+        qDebug().noquote() << said.log;
+        showStatus(said.status);
         return;
     }
     unit_info::Facts facts =
         unit_info::gather(connection_->comms(), connection_->connectedInterface());
-    facts.record = w.record();
+    if (w.session->recordRead()) {
+        facts.record = unit_info::Facts::Record{w.session->record(), w.session->unitChecksum(),
+                                                w.session->checksumMatched()};
+    }
     QStringList lines;
     for (const unit_info::Row &row : unit_info::rows(facts)) {
         lines << QStringLiteral("%1: %2").arg(row.label,

@@ -9,7 +9,6 @@
 #include <QObject>
 
 #include <functional>
-#include <optional>
 
 #include "discovery.h"
 #include "settings_session.h"
@@ -39,11 +38,10 @@ public:
         // loads (true: go on).
         std::function<bool()> mayLoseEditsToOtherUnit;
         std::function<bool()> mayLoseEditsToReconnect;
-        // What is edited over the unit's values: the session says it, nothing is copied.
+        // What is edited over the unit's values and what the last load read of the record: the
+        // session says it, nothing is copied.
         const SettingsSession *session = nullptr;
         std::function<void()> load;
-        // What the last load read of the record, for Unit Information; empty before one did.
-        std::function<std::optional<unit_info::Facts::Record>()> record;
         // After an update's reboot: whether the window waits for the unit, one look for it, and
         // the unit connected after it.
         std::function<bool()> awaitingReturn;

@@ -18,12 +18,17 @@
 #include <vector>
 
 #include "get_set.h"
+#include "speed_unit_question.h"
+#include "speed_units.h"
 
 namespace {
 
 const char *const REGISTRATION_LIMIT =
-    "The registration after its prefix: letters and digits, at most 11 characters with the "
-    "prefix";
+    "The registration after its prefix: letters (in capitals), digits and signs of Western "
+    "European text, at most 11 characters with the prefix";
+const char *const REGISTRATION_REFUSED =
+    "%1 cannot be stored in the registration: the unit holds only letters, digits "
+    "and signs of Western European text (Latin-1)";
 const char *const REGISTRATION_UNREAD =
     "The registration could not be read from the unit; Save keeps the unit's registration "
     "unless you type a new one";
@@ -79,6 +84,11 @@ FormBinder::FormBinder(QWidget *form) : form_(form) {
     }
     widgetAs<QPlainTextEdit>(*fieldByIndex(REGISTRATION_1_INDEX), 1)
         ->setToolTip(tr(REGISTRATION_LIMIT));
+    for (const UnitOption &choice : fieldByIndex(UNITS_VALUE_INDEX)->choices) {
+        QObject::connect(qobject_cast<QRadioButton *>(widget(choice.widget)),
+                         &QRadioButton::toggled, form, [this] { showSpeedUnit(); });
+    }
+    showSpeedUnit();
 }
 
 QWidget *FormBinder::widget(const char *name) const {
@@ -179,6 +189,7 @@ FormBinder::Filled FormBinder::fill(const Settings_t &record, const Fill &how) {
             named.second->blockSignals(false);
         }
     }
+    showSpeedUnit(); // the buttons were set with their signals blocked
     // What no widget shows is marked by its word alone.
     for (const FieldRow &row : fieldCatalogue()) {
         if (!from_unit && !hasWidgets(row) && changed(row) && how.edit) {
@@ -274,13 +285,19 @@ std::array<uint32_t, 3> FormBinder::registrationWords() const {
     return codecs::joinRegistration(bytes, text.toLatin1().toStdString());
 }
 
-std::array<uint32_t, 3> FormBinder::takeRegistration() {
+std::array<uint32_t, 3> FormBinder::takeRegistration(QString *refused) {
     const FieldRow &row = *fieldByIndex(REGISTRATION_1_INDEX);
     QPlainTextEdit *box = widgetAs<QPlainTextEdit>(row, 1);
     const QString typed = box->toPlainText();
     const int room = codecs::REGISTRATION_TEXT_LEN -
                      static_cast<int>(widgetAs<QComboBox>(row, 0)->currentText().size());
-    const QString kept = form_binding::registrationInput(typed, room);
+    QString note;
+    const QString kept = form_binding::registrationInput(typed, room, &note);
+    // The tool tip says why a character was kept out until the next one is taken.
+    box->setToolTip(note.isEmpty() ? tr(REGISTRATION_LIMIT) : note);
+    if (refused != nullptr) {
+        *refused = note;
+    }
     if (kept != typed) {
         // The cursor stays after what it followed.
         const int position = static_cast<int>(
@@ -296,6 +313,61 @@ std::array<uint32_t, 3> FormBinder::takeRegistration() {
 
 int FormBinder::mark(const SettingsSession &session) {
     return form_binding::markEdited(form_, session);
+}
+
+void FormBinder::showSpeedUnit() {
+    const std::optional<SpeedUnit> unit = speedUnitOf(unitChoices().bits);
+    const QString suffix =
+        unit ? QStringLiteral(" ") + QString::fromLatin1(speedSymbol(*unit)) : QString();
+    for (const settings_struct_index index : vSpeedIndices()) {
+        widgetAs<QSpinBox>(*fieldByIndex(index))->setSuffix(suffix);
+    }
+}
+
+FormBinder::SpeedUnitChange FormBinder::changeSpeedUnit(QWidget *parent, const Settings_t &record,
+                                                        uint32_t units) {
+    const std::optional<SpeedUnit> from = speedUnitOf(record.units.units_value);
+    const std::optional<SpeedUnit> to = speedUnitOf(units);
+    SpeedUnitChange change;
+    // Without a known unit before and after, the numbers have no meaning to keep or convert.
+    if (!from || !to || *from == *to || !anyVSpeedSet(record)) {
+        return change;
+    }
+    const SpeedConversion conversion = convertSpeeds(record, *from, *to);
+    const speed_unit_question::Answer answer =
+        speed_unit_question::ask(parent, conversion, *from, *to);
+    change.status = speed_unit_question::outcomeText(answer, *from, *to,
+                                                     static_cast<int>(conversion.speeds.size()));
+    switch (answer) {
+    case speed_unit_question::Answer::Cancel: {
+        // The buttons show the record's choice again; nothing reaches an edit handler.
+        change.go_on = false;
+        const FieldRow &row = *fieldByIndex(UNITS_VALUE_INDEX);
+        for (const UnitOption &choice : row.choices) {
+            widget(choice.widget)->blockSignals(true);
+        }
+        for (const UnitOption &choice : row.choices) {
+            if ((record.units.units_value & choice.bit) != 0) {
+                qobject_cast<QRadioButton *>(widget(choice.widget))->setChecked(true);
+            }
+        }
+        for (const UnitOption &choice : row.choices) {
+            widget(choice.widget)->blockSignals(false);
+        }
+        showSpeedUnit();
+        break;
+    }
+    case speed_unit_question::Answer::Convert:
+        // Each box takes its new value as a person's edit would: its handler marks it.
+        for (const ConvertedSpeed &speed : conversion.speeds) {
+            widgetAs<QSpinBox>(*fieldByIndex(speed.index))
+                ->setValue(static_cast<int>(settings_get_value(&conversion.record, speed.index)));
+        }
+        break;
+    case speed_unit_question::Answer::Keep:
+        break;
+    }
+    return change;
 }
 
 namespace form_binding {
@@ -375,14 +447,25 @@ int markEdited(QWidget *form, const SettingsSession &session) {
     return count;
 }
 
-QString registrationInput(const QString &typed, int room) {
+QString registrationInput(const QString &typed, int room, QString *refused) {
     QString kept;
-    for (const QChar c : typed) {
-        if (kept.size() >= room) {
-            break;
+    for (const char32_t c : typed.toUcs4()) {
+        const char32_t upper = codecs::registrationUpper(c);
+        if (!codecs::registrationCharStorable(upper)) {
+            if (refused != nullptr && refused->isEmpty()) {
+                // Named by its code as well: a control character or a space look like nothing.
+                QString name = QStringLiteral("U+") + QString::number(static_cast<uint>(c), 16)
+                                                          .toUpper()
+                                                          .rightJustified(4, QLatin1Char('0'));
+                if (QChar::isPrint(c) && !QChar::isSpace(c)) {
+                    name = QStringLiteral("\"%1\" (%2)").arg(QString::fromUcs4(&c, 1), name);
+                }
+                *refused = tr(REGISTRATION_REFUSED).arg(name);
+            }
+            continue;
         }
-        if (c.isPrint()) {
-            kept += c.toUpper();
+        if (kept.size() < room) {
+            kept += QChar(static_cast<char16_t>(upper));
         }
     }
     return kept;

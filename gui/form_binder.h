@@ -56,15 +56,30 @@ public:
     // Lets a person pick the colour of a colour field, starting from `current`; false when
     // cancelled (nothing changes but the dialog's custom colour slot).
     bool pickColour(QWidget *parent, settings_struct_index index, uint32_t current);
-    // Keeps in the number box only what the record may hold (printable characters, letters in
-    // upper case, no more than the prefix leaves room for) and returns the registration's three
-    // words as the form shows it.
-    std::array<uint32_t, 3> takeRegistration();
+    // Keeps in the number box only what the unit can store (printable Latin-1, letters in upper
+    // case, no more than the prefix leaves room for) and returns the registration's three words
+    // as the form shows it. A character kept out is named in `refused` (and in the box's tool
+    // tip) with the reason; empty when every character typed was taken.
+    std::array<uint32_t, 3> takeRegistration(QString *refused = nullptr);
     // The registration's three words as the form shows it.
     std::array<uint32_t, 3> registrationWords() const;
 
     // Marks the widgets of the fields the session holds as edited; the count of marked fields.
     int mark(const SettingsSession &session);
+
+    // Each V-speed box shows the speed unit the radio buttons choose ("kt", "mph", "km/h"), or
+    // none while none is chosen. Follows the buttons by itself; a fill calls it too.
+    void showSpeedUnit();
+    // The radio buttons now choose `units` while `record` holds the V-speeds in its own speed
+    // unit. With V-speeds set and both units known, asks whether to convert them or keep the
+    // numbers: converted, each V-speed box takes its new value through its edit handler;
+    // cancelled, the buttons show the record's units again and `go_on` is false. `status` is
+    // the outcome for the status bar; empty when nothing was asked.
+    struct SpeedUnitChange {
+        bool go_on = true;
+        QString status;
+    };
+    SpeedUnitChange changeSpeedUnit(QWidget *parent, const Settings_t &record, uint32_t units);
 
 private:
     QWidget *widget(const char *name) const;
@@ -77,9 +92,12 @@ private:
 
 namespace form_binding {
 
-// The style of a marked widget.
+// The style of a marked widget (the colour buttons, which paint themselves, draw the same
+// frame in EDITED_COLOUR).
+#define EFIS_EDITED_COLOUR "#e08000"
+inline constexpr const char *EDITED_COLOUR = EFIS_EDITED_COLOUR;
 inline constexpr const char *EDITED_STYLE =
-    "*[edited=\"true\"] { border: 2px solid #e08000; border-radius: 3px; }";
+    "*[edited=\"true\"] { border: 2px solid " EFIS_EDITED_COLOUR "; border-radius: 3px; }";
 
 // The form's label for a settings file key; the key itself when the form has no such field.
 QString labelOf(const QString &key);
@@ -94,9 +112,10 @@ Settings_t asTheFormHoldsIt(const Settings_t &record);
 // elsewhere and restyles the widgets that changed. Returns how many fields are marked.
 int markEdited(QWidget *form, const SettingsSession &session);
 
-// What the number box keeps of what was typed: printable characters only, letters in upper
-// case, at most `room` characters.
-QString registrationInput(const QString &typed, int room);
+// What the number box keeps of what was typed: the characters the unit can store, letters in
+// upper case, at most `room` characters. The first character kept out for what it is (not for
+// want of room) goes to `refused`.
+QString registrationInput(const QString &typed, int room, QString *refused = nullptr);
 
 } // namespace form_binding
 

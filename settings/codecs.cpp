@@ -160,6 +160,17 @@ RegistrationSplit splitRegistration(const RegistrationBytes &bytes) {
     return split;
 }
 
+bool registrationCharStorable(char32_t c) {
+    return (c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFE && c != 0xAD);
+}
+
+char32_t registrationUpper(char32_t c) {
+    // Latin-1 keeps each small letter 0x20 below its capital; the division sign 0xF7 sits where
+    // a letter would.
+    const bool small = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    return small ? c - 0x20 : c;
+}
+
 std::array<uint32_t, 3> joinRegistration(RegistrationBytes &bytes, const std::string &latin1) {
     std::memset(bytes, 0, sizeof(bytes));
     for (std::size_t i = 0; i < latin1.size() && i < REGISTRATION_TEXT_LEN && latin1[i] != '\0';

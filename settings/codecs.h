@@ -78,6 +78,14 @@ struct RegistrationSplit {
 };
 RegistrationSplit splitRegistration(const RegistrationBytes &bytes);
 
+// True when the unit can store and show the character `c` (a Unicode code point) in its
+// registration: printable Latin-1, that is 0x20 to 0x7E and 0xA0 to 0xFE without the soft
+// hyphen 0xAD, which shows nothing. 0xFF is not taken: erased flash ends the text there.
+bool registrationCharStorable(char32_t c);
+// `c` in upper case where that is a storable character too ("\u00E9" gives "\u00C9"); else `c`
+// (the upper cases of "\u00FF" and "\u00B5" lie beyond Latin-1, and "\u00DF" has none).
+char32_t registrationUpper(char32_t c);
+
 // Writes a text (Latin-1 bytes) into the registration: all zero when `text` is empty, else at
 // most 11 bytes, stopping at a zero byte, and byte 11 zero. Returns the three words.
 std::array<uint32_t, 3> joinRegistration(RegistrationBytes &bytes, const std::string &latin1);

@@ -16,6 +16,7 @@
 #include "field_catalogue.h"
 #include "get_set.h"
 #include "input_file.h"
+#include "json_reader.h"
 
 namespace settings_file {
 
@@ -304,95 +305,6 @@ bool headerWord(const QJsonObject &unit, const char *key, uint32_t *out, QString
     return true;
 }
 
-// A JSON string's text from the character after its opening quote; `at` ends after the closing
-// quote. The text has passed the JSON parser, so every escape is well formed.
-QString stringAt(const QByteArray &text, qsizetype *at) {
-    QString decoded;
-    qsizetype i = *at;
-    qsizetype run = i; // start of the bytes not yet decoded
-    while (i < text.size() && text[i] != '"') {
-        if (text[i] != '\\') {
-            ++i;
-            continue;
-        }
-        decoded += QString::fromUtf8(text.constData() + run, i - run);
-        const char escape = i + 1 < text.size() ? text[i + 1] : '\0';
-        i += 2;
-        switch (escape) {
-        case 'b':
-            decoded += QChar(u'\b');
-            break;
-        case 'f':
-            decoded += QChar(u'\f');
-            break;
-        case 'n':
-            decoded += QChar(u'\n');
-            break;
-        case 'r':
-            decoded += QChar(u'\r');
-            break;
-        case 't':
-            decoded += QChar(u'\t');
-            break;
-        case 'u': {
-            bool ok = false;
-            const ushort unit = text.mid(i, 4).toUShort(&ok, 16);
-            decoded += QChar(ok ? unit : ushort{0xFFFD});
-            i += 4;
-            break;
-        }
-        default: // '"', '\\', '/'
-            decoded += QLatin1Char(escape);
-            break;
-        }
-        run = i;
-    }
-    decoded += QString::fromUtf8(text.constData() + run, std::min(i, text.size()) - run);
-    *at = i + 1;
-    return decoded;
-}
-
-// The refusal of a key that an object names twice, or empty when none does. A JSON reader keeps
-// one of the two values without a word, so the file is read once more for its keys alone.
-QString duplicateKey(const QByteArray &text) {
-    struct Open {
-        bool object;
-        bool expecting_key;
-        QString name; // the key the object stands under, as the messages name it
-        QSet<QString> keys;
-    };
-    std::vector<Open> open;
-    QString last_key = QStringLiteral("the file");
-    qsizetype i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c == '"') {
-            ++i;
-            const QString s = stringAt(text, &i);
-            if (!open.empty() && open.back().object && open.back().expecting_key) {
-                Open &o = open.back();
-                o.expecting_key = false;
-                if (o.keys.contains(s)) {
-                    return QStringLiteral("Duplicate key \"%1\" in %2").arg(s, o.name);
-                }
-                o.keys.insert(s);
-                last_key = QStringLiteral("\"%1\"").arg(s);
-            }
-            continue;
-        }
-        if (c == '{' || c == '[') {
-            open.push_back(
-                {c == '{', c == '{', open.empty() ? QStringLiteral("the file") : last_key, {}});
-        } else if ((c == '}' || c == ']') && !open.empty()) {
-            open.pop_back();
-        } else if (c == ',' && !open.empty() && open.back().object) {
-            open.back().expecting_key = true;
-        }
-        ++i;
-    }
-    return QString();
-}
-
 } // namespace
 
 QString hexWord(uint32_t value) {
@@ -501,15 +413,10 @@ bool takeBeyondForm(const QJsonObject &beyond, Settings_t *record, QSet<QString>
 } // namespace
 
 bool read(const QByteArray &text, Settings_t *record, UnitHeader *unit, QString *error) {
-    QJsonParseError parse{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &parse);
-    if (parse.error != QJsonParseError::NoError) {
-        return fail(error, QStringLiteral("Not a settings file: %1 at byte %2")
-                               .arg(parse.errorString())
-                               .arg(parse.offset));
-    }
-    if (const QString repeated = duplicateKey(text); !repeated.isEmpty()) {
-        return fail(error, repeated);
+    QString refused;
+    const QJsonDocument document = json_reader::parse(text, &refused);
+    if (!refused.isEmpty()) {
+        return fail(error, refused);
     }
     if (!document.isObject()) {
         return fail(error, QStringLiteral("Not a settings file: the text is not a JSON object"));

@@ -145,6 +145,7 @@ LoadResult SettingsSession::load(CommsManager *comms) {
         }
     }
     record_read_ = result.outcome == LoadOutcome::Loaded;
+    checksum_matched_ = record_read_ && result.crc_matches;
     changed();
     return result;
 }

@@ -60,6 +60,8 @@ public:
     int unstoredFieldCount() const;
     // True once a load has read the unit's record (its header words and fields).
     bool recordRead() const { return record_read_; }
+    // True when the last load read the record and its checksum was the one the unit reported.
+    bool checksumMatched() const { return checksum_matched_; }
     bool unknownOnUnit(settings_struct_index index) const {
         return unknown_on_unit_.count(index) != 0;
     }
@@ -108,6 +110,7 @@ private:
     // The unit that took them (its serial number): another unit's load does not keep them.
     uint32_t took_serial_ = 0xFFFFFFFFu;
     bool record_read_ = false;
+    bool checksum_matched_ = false;
     std::vector<Listener> listeners_;
 };
 

@@ -208,7 +208,7 @@ std::vector<Fault> SimUnit::matchingFaults(const Message &request) const {
     return matching;
 }
 
-int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
+int SimUnit::onOutputReport(const uint8_t *data, std::size_t length, uint8_t iface) {
     if (unplugged() || data == nullptr || length == 0) {
         return -1;
     }
@@ -219,7 +219,7 @@ int SimUnit::onOutputReport(const uint8_t *data, std::size_t length) {
     Message request;
     bool well_formed = length >= OUTPUT_HEADER && data[0] == OUTPUT_REPORT_ID;
     if (well_formed) {
-        request.iface = USB_HID;
+        request.iface = iface;
         request.can_id = le32(data + 1);
         request.msg_len = data[5];
         well_formed =

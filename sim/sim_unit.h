@@ -151,6 +151,10 @@ public:
     // The device list; by default the unit alone, on the vendor usage page.
     std::vector<EnumEntry> &enumeration() { return enumeration_; }
     const std::vector<EnumEntry> &enumeration() const { return enumeration_; }
+    // The CAN FD interface whose bus the unit is also on (reached through the simulated SocketCAN
+    // of sim/socketcan, where a test program links it); empty, as at first: on no bus.
+    void setCanInterface(const std::string &name) { can_interface_ = name; }
+    const std::string &canInterface() const { return can_interface_; }
     // hid_open_path fails for every path.
     void setOpenFails(bool fails) { open_fails_ = fails; }
     bool openFails() const { return open_fails_; }
@@ -202,7 +206,8 @@ public:
     // ---- transport side, used by the hidapi backend ---------------------
     // An output report as handed to hid_write; returns what hid_write returns:
     // length once taken, -1 once unplugged (or for no bytes at all).
-    int onOutputReport(const uint8_t *data, std::size_t length);
+    // `iface` is the link it came over (the simulated CAN FD bus hands its frames over so too).
+    int onOutputReport(const uint8_t *data, std::size_t length, uint8_t iface = USB_HID);
     // Fills buf with the next input report (cut to length, as hidapi does) and
     // returns the bytes stored; 0 when none is pending (at once, whatever the
     // time-out: the held-back replies become pending then), -1 once unplugged.
@@ -227,6 +232,7 @@ private:
     SimFlash flash_;
     std::vector<Fault> faults_;
     std::vector<EnumEntry> enumeration_;
+    std::string can_interface_;
     bool open_fails_ = false;
     int open_error_ = 0;
     unsigned reply_delay_us_ = 0;

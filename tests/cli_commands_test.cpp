@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -63,7 +64,7 @@ TEST_F(Cli, InfoAndGetReadTheUnitWithCleanOutput) {
 }
 
 TEST_F(Cli, SetSendsOnlyWhatChangesAndSaveStoresUnderAMatchingChecksum) {
-    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--save"});
+    CliRun r = cli({"set", "vne=180", "speed_unit=mph", "--keep-speeds", "--save"});
     ASSERT_EQ(r.status, CLI_OK) << r.err;
     EXPECT_EQ(r.out.substr(0, 31), "sent speed_unit\nsent vne\nstored");
     EXPECT_EQ(sim::unit().settings().vspeeds.Vne, 180);
@@ -117,8 +118,19 @@ TEST_F(Cli, FlashAndReboot) {
     EXPECT_EQ(sim::unit().flash().read(FW_PARTITION_1_START_BLOCK * MX25_BLOCK_SIZE, image.size()),
               image);
 
-    EXPECT_EQ(cli({"reboot"}).status, CLI_OK);
+    EXPECT_NE(r.out.find("firmware written from " + path + "\n"), std::string::npos) << r.out;
+
+    r = cli({"reboot"});
+    EXPECT_EQ(r.status, CLI_OK);
+    EXPECT_EQ(r.out, "reboot command sent\n");
     EXPECT_TRUE(sim::unit().rebootRequested());
+    // A reboot command that cannot be written is said so, and fails.
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::UnplugBeforeWrite, CANMSG_ENTER_BL));
+    r = cli({"reboot"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_EQ(r.err.rfind("efis-cli: the reboot command could not be sent\n", 0), 0u) << r.err;
+    EXPECT_EQ(sim::unit().reboots(), 0u);
 }
 
 TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
@@ -132,7 +144,10 @@ TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
     EXPECT_NE(r.err.find("newer than this tool reads"), std::string::npos) << r.err;
 
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_SET_USER_SETTING));
-    EXPECT_EQ(cli({"set", "vne=170"}).status, CLI_UNIT_FAILED);
+    r = cli({"set", "vne=170"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: the unit did not take field(s) 6\n"), std::string::npos)
+        << r.err;
     sim::reset(); // requests counted afresh
     sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
     r = cli({"export", dir.filePath("partial.json").toStdString()});
@@ -143,6 +158,41 @@ TEST_F(Cli, ExitStatusTellsTheKindOfFailure) {
     r = cli({"info"});
     EXPECT_EQ(r.status, CLI_NO_UNIT);
     EXPECT_NE(r.err.find("no EFIS unit found"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, ALoadOrStoreThatFailsIsSaidWithWhy) {
+    // The marker word (the second header word) unanswered: nothing more is read.
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 1));
+    CliRun r = cli({"get", "vne"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: could not read header word 253 of the unit's settings\n"),
+              std::string::npos)
+        << r.err;
+
+    // The unit reports a checksum its record does not have: said, and the values still shown.
+    sim::reset();
+    sim::unit().settings().crc32 = 0x00C0FFEEu;
+    char computed[16];
+    std::snprintf(computed, sizeof(computed), "0x%08X",
+                  static_cast<unsigned>(sim::SimUnit::storeChecksum(sim::unit().settings())));
+    r = cli({"get", "vne"});
+    EXPECT_EQ(r.status, CLI_OK) << r.err;
+    EXPECT_NE(r.err.find(std::string("warning: the unit's checksum 0x00C0FFEE does not match its "
+                                     "settings (") +
+                         computed + ")\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("vne: "), std::string::npos) << r.out;
+
+    // A store the unit refuses: the values were sent, and the line says why nothing was stored.
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_SAVE_USER_SETTINGS));
+    r = cli({"set", "vne=181", "--save"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: settings not stored: the unit could not erase its settings "
+                         "memory\n"),
+              std::string::npos)
+        << r.err;
 }
 
 // Windows has neither named pipes in the file system nor /dev/zero.
@@ -383,4 +433,10 @@ TEST_F(Cli, ControlCharactersFromAUnitOrAFileAreShownEscapedAndNeverSent) {
         << r.err;
     EXPECT_EQ(setRequests(), sets);
     EXPECT_EQ(std::string(sim::unit().settings().registration), "G-ABCD");
+
+    // The same rule as the window's box: a soft hyphen shows nothing on the unit.
+    r = cli({"set", "registration=\"G-A\u00adB\""});
+    EXPECT_EQ(r.status, CLI_USAGE);
+    EXPECT_NE(r.err.find("holds U+00AD"), std::string::npos) << r.err;
+    EXPECT_EQ(setRequests(), sets);
 }

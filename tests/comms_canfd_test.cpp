@@ -1,5 +1,6 @@
-// The CAN FD transport's frame lengths, and the transport on a machine without a CAN FD
-// interface (the bus itself is exercised over a virtual CAN interface in the guest check).
+// The CAN FD transport's frame lengths, the transport without a CAN FD interface, and the unit
+// reached over its bus: the simulated bus behind the SocketCAN calls here, a virtual CAN interface
+// of the kernel in the guest check.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -8,6 +9,10 @@
 #include <string>
 
 #include "canfd.h"
+#include "capture.h"
+#include "comms.h"
+#include "sim_socketcan.h"
+#include "sim_unit.h"
 
 namespace {
 
@@ -66,4 +71,42 @@ TEST(CanFdWithoutInterface, ConnectFailsCleanly) {
     msg.msg_len = 2;
     EXPECT_EQ(can.write(msg), -1);
     EXPECT_EQ(can.read(&msg, 0), -1);
+}
+
+TEST(CanFdBus, TheUnitAnswersOverItsBusAndEveryFrameIsWhole) {
+    sim::reset();
+    sim::unit().enumeration().clear(); // on the bus alone
+    sim::unit().setCanInterface("efis-sim-can");
+    const sim::CanCalls before = sim::canCalls();
+    {
+        CommsManager comms;
+        UnitChoice choice;
+        choice.use_usb = false;
+        choice.can_interface = "efis-sim-can";
+        comms.choose(choice);
+        uint32_t vne = 0;
+        captureStdout([&] {
+            ASSERT_TRUE(comms.establish_connection());
+            EXPECT_EQ(set_value(&comms, SETTINGS_COMMS, VNE_INDEX, 171), 0);
+            EXPECT_TRUE(get_value_checked(&comms, SETTINGS_COMMS, VNE_INDEX, &vne));
+        });
+        EXPECT_EQ(comms.confirmedSerial(CAN_FD), sim::SimUnit::DEFAULT_SERIAL);
+        EXPECT_EQ(vne, 171u);
+        EXPECT_EQ(sim::unit().received().back().iface, CAN_FD);
+
+        // A length that a controller would pad is refused, and nothing reaches the bus.
+        const int frames = sim::canCalls().frames_written;
+        COMMS_MSG_t msg{};
+        msg.can_ID = CANMSG_SET_USER_SETTING;
+        msg.msg_len = 9;
+        EXPECT_EQ(comms.getCANFD()->write(msg), -1);
+        EXPECT_EQ(sim::canCalls().frames_written, frames);
+
+        // An interface no unit is on cannot be opened; the open one stays as it was.
+        CANFD other;
+        EXPECT_FALSE(other.connect("efis-sim-none"));
+        EXPECT_TRUE(comms.getCANFD()->isConnected());
+    }
+    EXPECT_EQ(sim::canCalls().opened - before.opened, sim::canCalls().closed - before.closed)
+        << "a CAN socket was left open";
 }

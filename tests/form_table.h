@@ -294,7 +294,8 @@ inline constexpr const char *kTipVlo =
 inline const ExpectedWidget kExpectedForm[] = {
     // Window level.
     widget("MainWindow", "QMainWindow", nullptr).at(0, 0, 860, 598).withText("RK_62 EFIS Config"),
-    widget("windowBody", "QWidget", "MainWindow").holds("windowBodyLayout", "QVBoxLayout", 2),
+    widget("windowBody", "QWidget", "MainWindow").holds("windowBodyLayout", "QVBoxLayout", 3),
+    widget("label_formValuesNote", "QLabel", "windowBody"),
     widget("formScrollArea", "QScrollArea", "windowBody"),
     widget("settingsButtonBar", "QWidget", "windowBody")
         .holds("settingsButtonBarLayout", "QHBoxLayout", 3),
@@ -362,7 +363,7 @@ inline const ExpectedWidget kExpectedForm[] = {
 
     // V-speeds: labels keep Qt's default alignment and carry the tool tips.
     widget("gridLayoutWidget", "QWidget", "tab")
-        .at(210, 60, 121, 320)
+        .at(205, 60, 155, 320)
         .holds("v_speed_layout", "QGridLayout", 16),
     label("label_vmin", "gridLayoutWidget", "Vmin").in("v_speed_layout", 0, 0).tip(kTipVmin),
     speedBox("spinBox_vmin").in("v_speed_layout", 0, 1),
@@ -428,7 +429,7 @@ inline const ExpectedWidget kExpectedForm[] = {
 
     // Colours: label column and button column.
     widget("layoutWidget_3", "QWidget", "tab")
-        .at(365, 60, 152, 321)
+        .at(363, 60, 152, 321)
         .holds("colors_label_layout", "QVBoxLayout", 10),
     colourLabel("sky_top_label", 0, "Sky Upper"),
     colourLabel("sky_bottom_label", 1, "Sky Lower"),
@@ -441,7 +442,7 @@ inline const ExpectedWidget kExpectedForm[] = {
     colourLabel("yellow_label", 8, "Yellow Arc"),
     colourLabel("red_label", 9, "Red Arc"),
     widget("layoutWidget", "QWidget", "tab")
-        .at(523, 60, 47, 316)
+        .at(519, 60, 78, 316)
         .holds("colors_layout", "QVBoxLayout", 10),
     colourButton("color_picker_sky0", 0),
     colourButton("color_picker_sky1", 1),
@@ -463,8 +464,8 @@ inline const ExpectedWidget kExpectedForm[] = {
         .at(110, 10, 104, 31)
         .font(kFormFont)
         .wrap(QPlainTextEdit::NoWrap)
-        .tip("The registration after its prefix: letters and digits, at most 11 characters with "
-             "the prefix")
+        .tip("The registration after its prefix: letters (in capitals), digits and signs of "
+             "Western European text, at most 11 characters with the prefix")
         .noScrollBars()
         .policy(QSizePolicy::Expanding, QSizePolicy::Fixed),
 

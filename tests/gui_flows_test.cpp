@@ -198,6 +198,8 @@ TEST_F(WindowTest, UpdateSendsEachEditedFieldOnceInIndexOrderAndRetriesFailures)
         d->accept();
     });
     w<QPushButton>("color_picker_sky0")->click();
+    whenModal<QMessageBox>(
+        [](QMessageBox *box) { box->findChild<QPushButton *>("keepSpeedsButton")->click(); });
     w<QRadioButton>("radioButton_mph")->click();
     w<QDoubleSpinBox>("min_volt_warn_value")->setValue(12.3);
     for (int v : {140, 150, 160}) {

@@ -331,6 +331,9 @@ TEST_F(MappingTest, SwitchingTheSpeedUnitTogglesTwiceAndKeepsTheSpeeds) {
         spies.push_back(
             std::make_unique<QSignalSpy>(w<QRadioButton>(name), &QRadioButton::toggled));
     }
+    // Asked what becomes of the V-speeds, the person keeps the numbers.
+    whenModal<QMessageBox>(
+        [](QMessageBox *box) { box->findChild<QPushButton *>("keepSpeedsButton")->click(); });
     w<QRadioButton>("radioButton_mph")->click();
 
     // One toggle per button, each connected to onUnitsChanged once: two runs.

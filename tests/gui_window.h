@@ -29,6 +29,7 @@
 #include "get_set.h"
 #include "mainwindow.h"
 #include "sim_unit.h"
+#include "unit_connection.h"
 
 // Reaches the window's private steps and state.
 class MainWindowTestPeer {
@@ -51,7 +52,7 @@ public:
     void startUpdate() { w_->onStartUpdateClicked(); }
     void skyColor0Changed() { w_->onSkyColor0Changed(); }
     // One tick of the poll that looks for the unit while it is not connected.
-    void pollForUnit() { w_->pollForUnit(); }
+    void pollForUnit() { w_->connection->pollForUnit(); }
 
 private:
     MainWindow *w_;

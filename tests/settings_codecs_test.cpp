@@ -127,4 +127,24 @@ TEST(Codecs, RegistrationSplitJoinAndWords) {
     EXPECT_EQ(codecs::registrationWords(bytes)[1], 0xE9000000u);
 }
 
+TEST(Codecs, RegistrationCharactersAreWhatTheUnitCanStoreInCapitals) {
+    for (const char32_t c : {U'A', U'7', U'-', U' ', U'\u00C9', U'\u00A0', U'\u00FE'}) {
+        EXPECT_TRUE(codecs::registrationCharStorable(c)) << static_cast<int>(c);
+    }
+    // Controls (C0, DEL, C1), the soft hyphen that shows nothing, the byte erased flash ends the
+    // text with, and everything beyond Latin-1.
+    for (const char32_t c : {U'\0', U'\t', U'\u007F', U'\u0085', U'\u00AD', U'\u00FF', U'\u017D',
+                             U'\u20AC', U'\U0001F600'}) {
+        EXPECT_FALSE(codecs::registrationCharStorable(c)) << static_cast<int>(c);
+    }
+    EXPECT_EQ(codecs::registrationUpper(U'\u00E9'), U'\u00C9');
+    EXPECT_EQ(codecs::registrationUpper(U'\u00F7'), U'\u00F7'); // the division sign
+    // A character taken never turns into one the unit cannot store.
+    for (char32_t c = 0; c <= 0xFF; ++c) {
+        if (codecs::registrationCharStorable(c)) {
+            EXPECT_TRUE(codecs::registrationCharStorable(codecs::registrationUpper(c))) << c;
+        }
+    }
+}
+
 } // namespace

@@ -1,10 +1,9 @@
 // The connection owner over the simulated unit: the signals the window and the firmware update
 // build on (connected with the serial number, lost, a unit worth a try), the busy state of an
 // update, the unit let go for its reboot and found again, and the poll's patience with an
-// interface that would not answer.
+// interface that would not answer. Without a window: the suite's entry point owns the application.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -18,12 +17,6 @@ namespace {
 
 class Connection : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_connection";
-        static char *argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
-    }
     void SetUp() override { sim::reset(); }
 
     bool open() {
