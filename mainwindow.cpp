@@ -538,10 +538,6 @@ void MainWindow::setUpUpdatePage() {
             session.edit(index, settings_get_value(&plan.target, index));
         }
         updateUIFromConfig();
-        ui->statusbar->showMessage(
-            tr("%n value(s) of the backup are edits now - Update sends them, Save stores them",
-               nullptr, static_cast<int>(plan.fields.size())),
-            0);
     };
     update_page = new UpdatePage(page, this);
     update_page->setObjectName("updatePage");
@@ -618,6 +614,9 @@ void MainWindow::onRebootClicked() {
     qDebug().noquote() << said.log;
     ui->statusbar->showMessage(said.status, 0);
     if (sent) {
+        if (update_page != nullptr) {
+            update_page->rebootSent(); // after an update: waits for the unit, then compares
+        }
         session.unitRestarted();
         // The unit restarts and leaves the bus: the open interface leads nowhere now. The poll
         // finds the unit again when it is back.

@@ -151,12 +151,12 @@ RestorePlan restorePlan(const Settings_t &backup, const Settings_t &now) {
     return plan;
 }
 
-std::vector<settings_file::Difference> changes(const Before &before, const Settings_t &now) {
-    if (!before.has_settings) {
-        return {};
-    }
-    const RestorePlan plan = restorePlan(before.settings, now);
-    std::vector<settings_file::Difference> rows = settings_file::differences(before.settings, now);
+namespace {
+
+std::vector<settings_file::Difference> rowsBetween(const Settings_t &before,
+                                                   const Settings_t &now) {
+    const RestorePlan plan = restorePlan(before, now);
+    std::vector<settings_file::Difference> rows = settings_file::differences(before, now);
     // A field whose words differ though its text reads the same (bits no choice shows, a NaN
     // turned infinite) is listed by its words.
     FieldSet shown;
@@ -177,8 +177,7 @@ std::vector<settings_file::Difference> changes(const Before &before, const Setti
             }
         }
         shown.insert(index);
-        rows.push_back({key, index,
-                        settings_file::hexWord(settings_get_value(&before.settings, index)),
+        rows.push_back({key, index, settings_file::hexWord(settings_get_value(&before, index)),
                         settings_file::hexWord(settings_get_value(&now, index))});
     }
     // Rows the texts found where no word differs (none today) are not changes.
@@ -189,6 +188,35 @@ std::vector<settings_file::Difference> changes(const Before &before, const Setti
         }
     }
     return kept;
+}
+
+} // namespace
+
+std::vector<settings_file::Difference> changes(const Before &before, const Settings_t &now) {
+    if (!before.has_settings) {
+        return {};
+    }
+    return rowsBetween(before.settings, now);
+}
+
+Comparison compare(const Before &before, const Settings_t &now) {
+    // Without a backup only the values sent are known: every other field is taken as it is now.
+    Settings_t then = before.has_settings ? before.settings : now;
+    FieldSet unsaved;
+    for (const auto &[index, word] : before.unstored) {
+        settings_set_value(&then, index, &word);
+        unsaved.insert(index);
+    }
+    // The registration is one text: sent as one, lost as one.
+    if (anyRegistrationWordIn(unsaved)) {
+        unsaved.insert(std::begin(REGISTRATION_WORDS), std::end(REGISTRATION_WORDS));
+    }
+    Comparison comparison;
+    comparison.plan = restorePlan(then, now);
+    for (const settings_file::Difference &row : rowsBetween(then, now)) {
+        (unsaved.count(row.index) != 0 ? comparison.unsaved : comparison.changed).push_back(row);
+    }
+    return comparison;
 }
 
 } // namespace update_job

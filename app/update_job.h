@@ -50,6 +50,9 @@ struct Before {
     bool has_settings = false;
     Settings_t settings{};
     QString backup_path; // empty when no file was written
+    // The values the unit had taken but not stored when it restarted into the new firmware,
+    // with the words it took: the restart loses them, whatever the update did.
+    FieldWords unstored;
 };
 
 // Where the backup goes: the default name (made up by the tool, never over another file) or a
@@ -117,6 +120,18 @@ RestorePlan restorePlan(const Settings_t &backup, const Settings_t &now);
 // The settings in which the unit now differs from the backup, as rows to show: (key, before,
 // now), one or more per field of the restore plan.
 std::vector<settings_file::Difference> changes(const Before &before, const Settings_t &now);
+
+// The unit back after its update compared with what it held before: the backup's values, and
+// the values sent but not stored, which are known even without a backup. A field sent but not
+// stored that differs now was lost by the restart, which the update only caused: it is listed
+// apart, never as changed by the update. The plan puts back both.
+struct Comparison {
+    RestorePlan plan;
+    std::vector<settings_file::Difference> changed; // changed by the update
+    std::vector<settings_file::Difference> unsaved; // sent but not saved before the update
+    bool empty() const { return plan.empty(); }
+};
+Comparison compare(const Before &before, const Settings_t &now);
 
 } // namespace update_job
 

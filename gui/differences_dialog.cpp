@@ -39,8 +39,11 @@ DifferencesDialog::DifferencesDialog(const Wording &wording,
         const settings_file::Difference &d = differences[row];
         // One name for a setting wherever the window shows it: the form's label. A value from a
         // unit or a file shows its control characters as escapes.
-        const QString cells[] = {form_binding::labelOf(d.key),
-                                 shown_text::escapeControls(d.current),
+        QString name = form_binding::labelOf(d.key);
+        if (wording.marked.count(d.index) != 0) {
+            name = QStringLiteral("%1 (%2)").arg(name, wording.marked_note);
+        }
+        const QString cells[] = {name, shown_text::escapeControls(d.current),
                                  shown_text::escapeControls(d.other)};
         for (int column = 0; column < 3; ++column) {
             table->setItem(static_cast<int>(row), column, new QTableWidgetItem(cells[column]));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "settings_file.h"
+#include "settings_flows.h"
 
 class DifferencesDialog : public QDialog {
     Q_OBJECT
@@ -30,6 +31,9 @@ public:
         QString take_name;
         QString keep_text; // the answer that leaves everything as it is
         QString keep_name;
+        // Rows of these fields carry the note after the setting's name: why they differ.
+        FieldSet marked;
+        QString marked_note;
     };
 
     // `differences` holds each differing setting's current and other value; `notes`, when

@@ -45,24 +45,6 @@ QString consequence(EditGuard::Loss loss) {
     return QString();
 }
 
-// The fields the unit took and has not stored; the three registration words are one field.
-int unstoredFieldCount(const SettingsSession &session) {
-    int count = 0;
-    bool registration = false;
-    for (const settings_struct_index index : allSettingsFields()) {
-        if (session.state(index) != FieldState::SentNotStored) {
-            continue;
-        }
-        const bool word = index == REGISTRATION_1_INDEX || index == REGISTRATION_2_INDEX ||
-                          index == REGISTRATION_3_INDEX;
-        if (!word || !registration) {
-            ++count;
-        }
-        registration = registration || word;
-    }
-    return count;
-}
-
 // The unit's side of a session: what a flow changes and an edit does not.
 bool sameUnitSide(const SettingsSession &a, const SettingsSession &b) {
     return std::memcmp(&a.unitRecord(), &b.unitRecord(), sizeof(Settings_t)) == 0 &&
@@ -124,7 +106,10 @@ void EditGuard::refresh() {
     const bool modified = session_.hasUnsentEdits();
     window_->setWindowTitle(modified ? QStringLiteral("%1[*]").arg(WINDOW_TITLE) : WINDOW_TITLE);
     window_->setWindowModified(modified);
-    const int unstored = unstoredFieldCount(session_);
+    if (!session_.hasUnstoredValues()) {
+        accepted_unstored_.clear();
+    }
+    const int unstored = session_.unstoredFieldCount();
     unstored_note_->setText(
         tr("%n value(s) sent, not saved - Save stores them", nullptr, unstored));
     unstored_note_->setVisible(unstored > 0);
@@ -173,7 +158,8 @@ void EditGuard::revert() {
 bool EditGuard::mayLose(Loss loss) {
     const bool restart =
         loss == Loss::Close || loss == Loss::Reboot || loss == Loss::FirmwareUpdate;
-    const bool unstored = restart && session_.hasUnstoredValues();
+    const bool unstored =
+        restart && session_.hasUnstoredValues() && session_.unstoredValues() != accepted_unstored_;
     // A firmware update leaves the form as it is: only what the unit took is at stake.
     const bool edits = loss != Loss::FirmwareUpdate && session_.hasUnsentEdits();
     if (!edits && !unstored) {
@@ -201,6 +187,9 @@ bool EditGuard::mayLose(Loss loss) {
         emit saveRequested();
         return !session_.hasUnstoredValues() && (!edits || !session_.hasUnsentEdits());
     case QMessageBox::Discard:
+        if (unstored) {
+            accepted_unstored_ = session_.unstoredValues();
+        }
         if (edits) {
             // What follows a load replaces the form anyway, and a failed load leaves it as it is.
             session_.revertAll();

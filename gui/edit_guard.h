@@ -80,6 +80,9 @@ private:
     std::vector<SettingsSession> redo_;
     // An edit of this pass of the event loop already opened a step.
     bool step_open_ = false;
+    // The values sent but not stored whose loss the person accepted (Discard): a restart that
+    // follows (the reboot offered after an update) does not ask about them again.
+    FieldWords accepted_unstored_;
 };
 
 #endif // EDIT_GUARD_H

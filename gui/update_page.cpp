@@ -85,6 +85,13 @@ UpdatePage::UpdatePage(const Window &window, QObject *parent) : QObject(parent),
     note->hide();
 
     connect(w.ui->pushButton_cancel_update, &QPushButton::clicked, this, [this] { cancel(); });
+    // A unit updated and not restarted since that leaves the bus restarts into its new firmware
+    // (power cycled, or restarted by itself): it is compared when it is back, as after a reboot.
+    connect(w.connection, &UnitConnection::lost, this, [this] {
+        if (pending_ && !running_ && w.connection->lastSerialNumber() == pending_->serial) {
+            awaitReturn();
+        }
+    });
 
     return_timer = new QTimer(this);
     return_timer->setObjectName("afterUpdateReturnTimer");
@@ -179,6 +186,7 @@ bool UpdatePage::backUpFirst() {
     before_ = update_job::Before{};
     before_->serial = w.connection->serialNumber();
     const SettingsSession &session = *w.session;
+    before_->unstored = session.unstoredValues();
     // Only a record read from the unit is worth keeping.
     if (session.allUnknownOnUnit()) {
         return true;
@@ -304,7 +312,12 @@ bool UpdatePage::finish(outcome::Result result) {
     if (close_after) {
         return true;
     }
-    if (result == outcome::Result::UpdateCompleted) {
+    if (result == outcome::Result::UpdateCompleted && w.connection->isConnected()) {
+        // Compared whenever the unit restarts into the new firmware during this session.
+        pending_ = before_.value_or(update_job::Before{});
+        pending_->serial = w.connection->serialNumber();
+        // Where it is reached and which other units are present, while it is still there.
+        target_ = update_job::returnTarget(w.connection->comms());
         offerReboot();
     }
     return false;
@@ -400,35 +413,45 @@ void UpdatePage::closeRefused() {
 }
 
 void UpdatePage::offerReboot() {
-    if (!w.connection->isConnected()) {
-        return;
-    }
     const bool backed_up = before_ && before_->has_settings;
     QMessageBox box(QMessageBox::Question, tr("Reboot EFIS"),
                     tr("Firmware update completed. Reboot the EFIS now to start the new firmware?"),
                     QMessageBox::Yes | QMessageBox::No, w.widget);
     box.setObjectName("rebootAfterUpdateBox");
-    box.setInformativeText(backed_up ? tr("The window then waits for the EFIS to come back "
-                                          "and compares its settings with the backup.")
-                                     : tr("The window then waits for the EFIS to come back "
-                                          "and loads its settings."));
+    box.setInformativeText((backed_up ? tr("The window then waits for the EFIS to come back "
+                                           "and compares its settings with the backup.")
+                                      : tr("The window then waits for the EFIS to come back "
+                                           "and loads its settings.")) +
+                           QLatin1Char(' ') +
+                           tr("Later: the same happens when the EFIS next restarts while the "
+                              "window is open."));
     box.button(QMessageBox::Yes)->setText(tr("Reboot Now"));
     box.button(QMessageBox::No)->setText(tr("Later"));
     box.setDefaultButton(QMessageBox::Yes);
-    if (box.exec() != QMessageBox::Yes) {
+    // Later: the comparison waits for the unit's restart (see rebootSent and the lost unit).
+    if (box.exec() == QMessageBox::Yes) {
+        w.reboot();
+    }
+}
+
+void UpdatePage::rebootSent() {
+    // Another unit chosen since and rebooted: the unit updated has not restarted.
+    if (!pending_ || w.connection->serialNumber() != pending_->serial) {
         return;
     }
-    update_job::Before before = before_.value_or(update_job::Before{});
-    before.serial = w.connection->serialNumber();
-    // Where it is reached and which other units are present, while it is still there.
-    target_ = update_job::returnTarget(w.connection->comms());
-    w.reboot();
-    if (w.connection->isConnected()) {
-        return; // not sent: the reboot's own status says so
-    }
-    awaiting_ = before;
+    awaitReturn();
     return_timer->start();
     showStatus(tr("Reboot command sent - waiting for the EFIS to come back with its new firmware"));
+}
+
+void UpdatePage::awaitReturn() {
+    update_job::Before before = *pending_;
+    pending_.reset();
+    // What the unit took since the update and has not stored is lost by this restart as well.
+    for (const auto &[index, word] : w.session->unstoredValues()) {
+        before.unstored[index] = word;
+    }
+    awaiting_ = before;
 }
 
 unit_locator::Look UpdatePage::lookForReturn() const {
@@ -468,32 +491,61 @@ void UpdatePage::unitBack(const unit_locator::Look &look) {
                     [&session](settings_struct_index i) { return session.unknownOnUnit(i); })) {
         return; // the load's own status says what it could not read
     }
-    if (!before.has_settings) {
+    const update_job::Comparison comparison = update_job::compare(before, session.record());
+    if (!before.has_settings && comparison.empty()) {
         showStatus(tr("The EFIS is back after its update - settings loaded; no backup was "
                       "exported to compare them with"));
         return;
     }
-    showChanges(before);
+    showChanges(before, comparison);
 }
 
-void UpdatePage::showChanges(const update_job::Before &before) {
-    const Settings_t now = w.session->record();
-    const update_job::RestorePlan plan = update_job::restorePlan(before.settings, now);
-    const std::vector<settings_file::Difference> changes = update_job::changes(before, now);
-    if (plan.empty()) {
+void UpdatePage::showChanges(const update_job::Before &before,
+                             const update_job::Comparison &comparison) {
+    if (comparison.empty()) {
         const outcome::Words words = outcome::words(outcome::Result::SettingsUnchanged);
         qDebug().noquote() << words.log;
         showStatus(words.status);
         return;
     }
-    qDebug().noquote()
-        << outcome::words(outcome::Result::SettingsChanged, {QString::number(changes.size())}).log;
+    if (!comparison.changed.empty()) {
+        qDebug().noquote() << outcome::words(outcome::Result::SettingsChanged,
+                                             {QString::number(comparison.changed.size())})
+                                  .log;
+    }
+    if (!comparison.unsaved.empty()) {
+        qDebug().noquote() << QStringLiteral("Sent but not saved before the update: %1")
+                                  .arg(comparison.unsaved.size());
+    }
     DifferencesDialog::Wording wording;
     wording.dialog_name = "settingsChangedByUpdateDialog";
-    wording.title = tr("Settings Changed by the Update");
-    wording.intro = tr("The EFIS holds other settings than before its update. Restore puts the "
-                       "backup's values into the form as edits, which Save stores; Keep leaves "
-                       "the unit as it is now.");
+    const QString not_saved = tr("sent but not saved before the update");
+    if (comparison.changed.empty()) {
+        // The unit restarted with what it had stored, as every restart does: not the update's
+        // doing.
+        wording.title = tr("Values Not Saved before the Update");
+        wording.intro = tr("The EFIS restarted with the settings it had stored: the values below "
+                           "were sent to it but not saved before the update. Restore puts them "
+                           "into the form as edits, which Save stores; Keep leaves the unit as it "
+                           "is now.");
+    } else {
+        wording.title = tr("Settings Changed by the Update");
+        wording.intro = tr("The EFIS holds other settings than before its update. Restore puts the "
+                           "backup's values into the form as edits, which Save stores; Keep leaves "
+                           "the unit as it is now.");
+        if (!comparison.unsaved.empty()) {
+            wording.intro +=
+                QLatin1Char(' ') + tr("The values marked \"%1\" were never stored in the unit: its "
+                                      "restart lost them, not the update.")
+                                       .arg(not_saved);
+        }
+    }
+    for (const settings_file::Difference &row : comparison.unsaved) {
+        wording.marked.insert(row.index);
+    }
+    wording.marked_note = not_saved;
+    std::vector<settings_file::Difference> changes = comparison.changed;
+    changes.insert(changes.end(), comparison.unsaved.begin(), comparison.unsaved.end());
     wording.table_name = "tableWidget_updateDifferences";
     wording.current_heading = tr("Before the update");
     wording.other_heading = tr("Now");
@@ -505,5 +557,14 @@ void UpdatePage::showChanges(const update_job::Before &before) {
         showStatus(tr("Settings kept as the EFIS holds them after the update"));
         return;
     }
-    w.restore(plan);
+    // Edits only: the person's Save stores them, as every other edit.
+    w.restore(comparison.plan);
+    const int restored = static_cast<int>(comparison.plan.fields.size());
+    showStatus(before.has_settings
+                   ? tr("%n value(s) of the backup are edits now - Update sends them, Save "
+                        "stores them",
+                        nullptr, restored)
+                   : tr("%n value(s) sent before the update are edits now - Update sends them, "
+                        "Save stores them",
+                        nullptr, restored));
 }

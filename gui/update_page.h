@@ -76,7 +76,13 @@ public:
     // A close request during the transfer: the note and the question that offers the cancel.
     void closeRefused();
 
-    // True from the reboot after an update until the unit has come back.
+    // The reboot command went out (the Reboot button, or the reboot offered after the update):
+    // after a completed update whose unit has not restarted since, the window now waits for it
+    // to come back and compares its settings. Called before the session forgets what the unit
+    // had not stored.
+    void rebootSent();
+
+    // True from the restart after an update until the unit has come back.
     bool awaitingReturn() const { return awaiting_.has_value(); }
     // One look for the updated unit while it is away: the window connects only where it
     // answered (Same or Other); NotYet leaves the poll looking.
@@ -97,7 +103,9 @@ private:
     bool confirmWrite(const update_job::ImageStep &image);
     bool backUpFirst();
     void offerReboot();
-    void showChanges(const update_job::Before &before);
+    // The completed update's unit restarts now: the window waits for it.
+    void awaitReturn();
+    void showChanges(const update_job::Before &before, const update_job::Comparison &comparison);
     void showStatus(const QString &text);
 
     Window w;
@@ -113,7 +121,10 @@ private:
     QMessageBox *close_question = nullptr;
     // The unit and its settings before the running or last update, for the comparison after.
     std::optional<update_job::Before> before_;
-    // Set from the reboot after an update until the unit has come back.
+    // Set when an update completed, until its unit restarts ("Later" leaves it set): by the
+    // reboot command, or by itself (it leaves the bus and comes back).
+    std::optional<update_job::Before> pending_;
+    // Set from the restart after an update until the unit has come back.
     std::optional<update_job::Before> awaiting_;
     unit_locator::Target target_;
     QTimer *return_timer = nullptr;

@@ -8,6 +8,7 @@
 // that they have always printed.
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "settings_types.h"
 
 using FieldSet = std::set<settings_struct_index>;
+// Fields with a word each: what the unit took of them, for instance.
+using FieldWords = std::map<settings_struct_index, uint32_t>;
 
 // What the tool holds of the unit's settings between flows. The references point at the
 // caller's own record and sets, which outlive the flows.

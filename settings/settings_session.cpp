@@ -59,15 +59,37 @@ void SettingsSession::changed() const {
     }
 }
 
-int SettingsSession::editedFieldCount() const {
-    int count = anyRegistrationWordIn(edits_) ? 1 : 0;
-    for (const settings_struct_index index : edits_) {
+namespace {
+
+// How many of the form's fields `fields` are: the three registration words are one.
+int formFieldCount(const FieldSet &fields) {
+    int count = anyRegistrationWordIn(fields) ? 1 : 0;
+    for (const settings_struct_index index : fields) {
         if (index != REGISTRATION_1_INDEX && index != REGISTRATION_2_INDEX &&
             index != REGISTRATION_3_INDEX) {
             ++count;
         }
     }
     return count;
+}
+
+// The serial number of the unit `comms` reaches (0xFFFFFFFF when it did not say).
+uint32_t serialOf(const CommsManager *comms) {
+    return comms != nullptr ? comms->confirmedSerial(comms->getActiveInterface()) : 0xFFFFFFFFu;
+}
+
+} // namespace
+
+int SettingsSession::editedFieldCount() const {
+    return formFieldCount(edits_);
+}
+
+int SettingsSession::unstoredFieldCount() const {
+    FieldSet fields;
+    for (const auto &sent : sent_not_stored_) {
+        fields.insert(sent.first);
+    }
+    return formFieldCount(fields);
 }
 
 Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
@@ -81,7 +103,7 @@ Settings_t SettingsSession::withoutUnknown(const Settings_t &record) const {
     return known;
 }
 
-void SettingsSession::settle(bool stored) {
+void SettingsSession::settle(CommsManager *comms, bool stored) {
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);
         if (edits_.count(index) != 0 || unknown_on_unit_.count(index) != 0) {
@@ -90,7 +112,8 @@ void SettingsSession::settle(bool stored) {
         const uint32_t value = settings_get_value(&record_, index);
         if (value != settings_get_value(&unit_, index)) {
             settings_set_value(&unit_, index, &value);
-            sent_not_stored_.insert(index);
+            sent_not_stored_[index] = value;
+            took_serial_ = serialOf(comms);
         }
     }
     if (stored) {
@@ -99,14 +122,28 @@ void SettingsSession::settle(bool stored) {
 }
 
 LoadResult SettingsSession::load(CommsManager *comms) {
+    const FieldWords sent = sent_not_stored_;
     SettingsState state = flowState();
     LoadResult result = load_settings(comms, state);
     if (result.outcome == LoadOutcome::NotConnected) {
         return result;
     }
-    // What the unit reported is what it holds and has stored.
+    // What the unit reported is what it holds. A load reads the unit's working values, not its
+    // stored record (and the unit's checksum word follows every value it takes, so it tells
+    // nothing of what is stored): a value it took and still reads out as taken is still not
+    // stored. One it reads out otherwise was changed there since (by another program, or by a
+    // restart this window did not see), so what Update sent is gone from it; one the load
+    // could not read is taken to be there still, so that a restart is still asked about.
     unit_ = record_;
     sent_not_stored_.clear();
+    // Another unit's load: what the first one took says nothing of this one.
+    const bool same_unit = serialOf(comms) == took_serial_;
+    for (const auto &[index, word] : sent) {
+        if (same_unit &&
+            (unknown_on_unit_.count(index) != 0 || settings_get_value(&unit_, index) == word)) {
+            sent_not_stored_[index] = word;
+        }
+    }
     record_read_ = result.outcome == LoadOutcome::Loaded;
     checksum_matched_ = record_read_ && result.crc_matches;
     changed();
@@ -116,7 +153,7 @@ LoadResult SettingsSession::load(CommsManager *comms) {
 SendResult SettingsSession::sendEdits(CommsManager *comms, UnitChoices choices) {
     SettingsState state = flowState();
     SendResult result = send_changed_settings(comms, state, choices);
-    settle(false);
+    settle(comms, false);
     changed();
     return result;
 }
@@ -125,13 +162,15 @@ SaveResult SettingsSession::save(CommsManager *comms, const Settings_t &before, 
                                  StoreFunction store) {
     SettingsState state = flowState();
     SaveResult result = save_settings(comms, state, before, choices, store);
-    settle(result.outcome == SaveOutcome::Saved);
+    settle(comms, result.outcome == SaveOutcome::Saved);
     changed();
     return result;
 }
 
 void SettingsSession::unitRestarted() {
-    unknown_on_unit_.insert(sent_not_stored_.begin(), sent_not_stored_.end());
+    for (const auto &sent : sent_not_stored_) {
+        unknown_on_unit_.insert(sent.first);
+    }
     sent_not_stored_.clear();
     changed();
 }

@@ -50,8 +50,14 @@ public:
     bool hasUnsentEdits() const { return !edits_.empty(); }
     // How many of the form's fields are edited: the three registration words are one field.
     int editedFieldCount() const;
-    // Values the unit took since its last store: a restart of the unit loses them.
+    // Values the unit took since its last store: a restart of the unit loses them. A load keeps
+    // them while it reads back the words the unit took (the unit reads out what it holds, not
+    // what it stored); only a store, or a restart, ends them.
     bool hasUnstoredValues() const { return !sent_not_stored_.empty(); }
+    // Those values: each field with the word the unit took.
+    const FieldWords &unstoredValues() const { return sent_not_stored_; }
+    // How many of the form's fields they are: the three registration words are one field.
+    int unstoredFieldCount() const;
     // True once a load has read the unit's record (its header words and fields).
     bool recordRead() const { return record_read_; }
     // True when the last load read the record and its checksum was the one the unit reported.
@@ -91,7 +97,7 @@ private:
     SettingsState flowState();
     // After a flow: every field neither edited nor unknown is on the unit as the record holds
     // it; what changed there since the last store is not stored yet.
-    void settle(bool stored);
+    void settle(CommsManager *comms, bool stored);
     void changed() const;
 
     Settings_t record_{};
@@ -100,7 +106,9 @@ private:
     FieldSet edits_;
     FieldSet unknown_on_unit_;
     FieldSet unread_at_load_;
-    FieldSet sent_not_stored_;
+    FieldWords sent_not_stored_;
+    // The unit that took them (its serial number): another unit's load does not keep them.
+    uint32_t took_serial_ = 0xFFFFFFFFu;
     bool record_read_ = false;
     bool checksum_matched_ = false;
     std::vector<Listener> listeners_;

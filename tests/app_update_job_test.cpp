@@ -286,3 +286,32 @@ TEST(TransferMeter, OneRuleForShareRateAndTimeLeft) {
     r = meter.update(4064, 200064, 1, 2400);
     EXPECT_EQ(r.rateText(), "1:38 left, 2.0 kB/s") << r.rateText().toStdString();
 }
+
+TEST(UpdateJobCompare, ValuesSentButNotStoredAreNamedApartFromWhatTheUpdateChanged) {
+    // Sent before the update: Vne 170 and one registration word. The unit comes back with its
+    // stored Vne and registration, and the new firmware reset Vs0.
+    update_job::Before before;
+    before.has_settings = true;
+    before.settings = sim::SimUnit::defaultSettings();
+    before.unstored = {{VNE_INDEX, 170u}, {REGISTRATION_2_INDEX, 0x45000000u}};
+    Settings_t now = before.settings;
+    now.vspeeds.Vs0 = 33;
+    const auto keys = [](const std::vector<settings_file::Difference> &rows) {
+        QStringList k;
+        for (const settings_file::Difference &row : rows) {
+            k << row.key;
+        }
+        return k;
+    };
+    const update_job::Comparison both = update_job::compare(before, now);
+    EXPECT_EQ(keys(both.changed), QStringList({"vs0"}));
+    EXPECT_EQ(keys(both.unsaved), QStringList({"vne", "registration"}));
+    EXPECT_EQ(both.plan.target.vspeeds.Vne, 170);
+
+    // Without a backup the values sent are still known, and only they are compared.
+    before.has_settings = false;
+    const update_job::Comparison sent = update_job::compare(before, now);
+    EXPECT_TRUE(sent.changed.empty());
+    EXPECT_EQ(sent.plan.fields, (FieldSet{VNE_INDEX, REGISTRATION_1_INDEX, REGISTRATION_2_INDEX,
+                                          REGISTRATION_3_INDEX}));
+}

@@ -157,10 +157,14 @@ TEST_F(DeviceTest, TheDeviceMenuListsTheUnitsAndConnectsToTheOneChosen) {
     EXPECT_EQ(other->text(), "EFIS 0x0BADCAFE - USB sim:second");
     EXPECT_FALSE(other->isChecked());
 
+    // Sent to the first unit and not saved: not taken for the second's, though its Vne is the same.
+    w<QSpinBox>("spinBox_vne")->setValue(171);
+    run([&] { w<QPushButton>("pushButton_update")->click(); });
     const std::size_t asked_first = sim::unit().received().size();
     run([&] { other->trigger(); });
     EXPECT_EQ(status(), kLoaded);
     EXPECT_EQ(w<QSpinBox>("spinBox_vne")->value(), 171);
+    EXPECT_TRUE(w<QLabel>("unstoredValuesNote")->isHidden());
     // The first unit is asked its serial number for the count of units, and nothing else.
     EXPECT_TRUE(requests(CANMSG_REQUEST_USER_SETTING, asked_first).empty());
     EXPECT_TRUE(requests(CANMSG_SET_USER_SETTING, asked_first).empty());

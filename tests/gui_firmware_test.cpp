@@ -7,6 +7,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSlider>
+#include <QSpinBox>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -467,12 +469,15 @@ TEST_F(FirmwareTabTest, AFileThatCannotBeWrittenWholeIsRefusedBeforeAnyExchange)
 
 class AfterUpdateTest : public FirmwareTabTest {
 protected:
-    // Updates with a backup exported (or declined), then takes the reboot offered.
-    void updateAndReboot(bool with_backup) {
+    // Updates with a backup exported (or declined), then takes the reboot offered (or Later).
+    // With `unstored`, the question about values sent but not saved comes first: Discard.
+    void updateAndReboot(bool with_backup, QMessageBox::StandardButton reboot = QMessageBox::Yes,
+                         bool unstored = false) {
         chooseImage(makeImage(200));
         const QString backup = dir.filePath(QString("backup%1.json").arg(++backups));
-        confirmUpdate([with_backup, backup] {
+        const auto backupOffer = [with_backup, backup] {
             whenModal<QMessageBox>([with_backup, backup](QMessageBox *box) {
+                EXPECT_EQ(box->objectName(), "backupBeforeUpdateBox");
                 box->button(with_backup ? QMessageBox::Yes : QMessageBox::No)->click();
                 if (with_backup) {
                     whenModal<QFileDialog>([backup](QFileDialog *d) {
@@ -481,10 +486,38 @@ protected:
                     });
                 }
             });
+        };
+        confirmUpdate([backupOffer, unstored] {
+            if (!unstored) {
+                backupOffer();
+                return;
+            }
+            whenModal<QMessageBox>([backupOffer](QMessageBox *box) {
+                EXPECT_EQ(box->objectName(), "unstoredValuesBox");
+                box->button(QMessageBox::Discard)->click();
+                backupOffer();
+            });
         });
-        answerRebootOffer(QMessageBox::Yes);
+        answerRebootOffer(reboot);
+        const std::size_t from = requestCount();
         run([&] { w<QPushButton>("pushButton_start_update")->click(); });
-        EXPECT_TRUE(sim::unit().rebootRequested());
+        EXPECT_EQ(requests(CANMSG_ENTER_BL, from).size(), reboot == QMessageBox::Yes ? 1u : 0u);
+    }
+    // Answers the comparison after the update: its title and rows ("setting: before -> now")
+    // into `seen`, then Restore or Keep.
+    static void answerComparison(QStringList *seen, bool restore) {
+        whenModal<QDialog>([seen, restore](QDialog *d) {
+            EXPECT_EQ(d->objectName(), "settingsChangedByUpdateDialog");
+            *seen << d->windowTitle();
+            auto *table = d->findChild<QTableWidget *>("tableWidget_updateDifferences");
+            for (int r = 0; table != nullptr && r < table->rowCount(); ++r) {
+                *seen << table->item(r, 0)->text() + ": " + table->item(r, 1)->text() + " -> " +
+                             table->item(r, 2)->text();
+            }
+            d->findChild<QPushButton *>(restore ? "pushButton_restoreSettings"
+                                                : "pushButton_keepSettings")
+                ->click();
+        });
     }
     // Ticks of the window's poll until it is connected again (at most `ticks`).
     void pollUntilBack(int ticks = 5) {
@@ -510,18 +543,11 @@ TEST_F(AfterUpdateTest, SettingsResetByTheUpdateAreListedAndRestored) {
                         "firmware");
 
     QStringList rows;
-    whenModal<QDialog>([&](QDialog *d) {
-        EXPECT_EQ(d->objectName(), "settingsChangedByUpdateDialog");
-        auto *table = d->findChild<QTableWidget *>("tableWidget_updateDifferences");
-        for (int r = 0; table != nullptr && r < table->rowCount(); ++r) {
-            rows << table->item(r, 0)->text() + ": " + table->item(r, 1)->text() + " -> " +
-                        table->item(r, 2)->text();
-        }
-        d->findChild<QPushButton *>("pushButton_restoreSettings")->click();
-    });
+    answerComparison(&rows, true);
     pollUntilBack();
     // The same dialog and the same names as the import's: the form's labels.
-    EXPECT_EQ(rows, QStringList({"Vne: 150 -> 99", "Display Brightness: 15 -> 3"}));
+    EXPECT_EQ(rows, QStringList({"Settings Changed by the Update", "Vne: 150 -> 99",
+                                 "Display Brightness: 15 -> 3"}));
     // Restore makes edits only: nothing is stored until Save.
     EXPECT_EQ(status(), "2 value(s) of the backup are edits now - Update sends them, Save stores "
                         "them");
@@ -596,4 +622,40 @@ TEST_F(AfterUpdateTest, TheWindowWaitsForTheUnitUpdatedNotForAnotherOnTheBench) 
     EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
     EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 150);
     EXPECT_EQ(settingsRequests(), 0);
+}
+
+TEST_F(AfterUpdateTest, ValuesSentButNotSavedAreNamedSoWhenTheUnitRestartsAfterLater) {
+    open();
+    w<QSpinBox>("spinBox_vne")->setValue(170);
+    run([&] { w<QPushButton>("pushButton_update")->click(); });
+    updateAndReboot(true, QMessageBox::No, true); // Discard them, export a backup, Later
+    EXPECT_EQ(status(), "Firmware update completed");
+
+    // Reboot later: not asked again about the values discarded; the window waits and compares.
+    QStringList seen;
+    answerComparison(&seen, true);
+    run([&] { w<QPushButton>("pushButton_reboot")->click(); });
+    pollUntilBack();
+    // The unit came back with its stored 150: the restart lost 170, not the update.
+    EXPECT_EQ(seen, QStringList({"Values Not Saved before the Update",
+                                 "Vne (sent but not saved before the update): 170 -> 150"}));
+    EXPECT_EQ(window->changedValues(), (std::set<settings_struct_index>{VNE_INDEX}));
+    EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 150); // Restore makes edits only
+    w<QPushButton>("pushButton_save")->click();
+    EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 170);
+
+    // Later again, then the unit restarts by itself (power cycled): compared when it is back.
+    updateAndReboot(false, QMessageBox::No);
+    w<QSlider>("backlight_slider")->setValue(12);
+    run([&] { w<QPushButton>("pushButton_update")->click(); });
+    seen.clear();
+    answerComparison(&seen, false);
+    sim::unit().unplug();
+    run([&] { peer().connection()->checkPresence(); });
+    sim::unit().settings() = sim::unit().storedSettings();
+    sim::unit().plugIn();
+    pollUntilBack();
+    EXPECT_EQ(seen, QStringList({"Values Not Saved before the Update",
+                                 "Display Brightness (sent but not saved before the update): "
+                                 "12 -> 15"}));
 }

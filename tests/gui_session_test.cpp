@@ -3,6 +3,7 @@
 // number box as one line, and a window smaller than the form.
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -96,6 +97,12 @@ TEST_F(WindowTest, CloseAndRebootAskWhileTheUnitHoldsValuesItHasNotStored) {
     window->show();
     w<QSpinBox>("spinBox_vne")->setValue(170);
     run([&] { w<QPushButton>("pushButton_update")->click(); });
+    // A load reads back what the unit took, which it still has not stored: still said and asked.
+    run([&] { w<QPushButton>("pushButton_load")->click(); });
+    EXPECT_EQ(w<QSpinBox>("spinBox_vne")->value(), 170);
+    EXPECT_EQ(w<QLabel>("unstoredValuesNote")->text(),
+              "1 value(s) sent, not saved - Save stores them");
+    EXPECT_FALSE(w<QLabel>("unstoredValuesNote")->isHidden());
 
     answerEditsQuestion(QMessageBox::Cancel, "unstoredValuesBox");
     EXPECT_FALSE(window->close());

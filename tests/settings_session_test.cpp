@@ -2,6 +2,7 @@
 // session against the simulated unit, the rules on their boundaries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -171,4 +172,40 @@ TEST_F(SessionTest, SaveStoresWhatWasSentAndAFailedSendStaysEdited) {
     EXPECT_EQ(session.state(VNE_INDEX), FieldState::InStep);
     EXPECT_FALSE(session.hasUnstoredValues());
     EXPECT_EQ(sim::unit().settings().vspeeds.Vs0, 44);
+}
+
+TEST_F(SessionTest, ALoadKeepsWhatTheUnitTookUntilItIsStoredOrGoneFromTheUnit) {
+    captureStdout([&] { session.load(&comms); });
+    session.edit(VNE_INDEX, 170);
+    session.edit(VS0_INDEX, 44);
+    session.edit(REGISTRATION_1_INDEX, 0x44414243u);
+    session.edit(REGISTRATION_2_INDEX, 0);
+    captureStdout([&] { session.sendEdits(&comms, {}); });
+    EXPECT_EQ(session.unstoredFieldCount(), 3);
+
+    // The unit reads out what it took (its checksum word follows it): a load does not store it.
+    captureStdout([&] { EXPECT_TRUE(session.load(&comms).crc_matches); });
+    EXPECT_EQ(session.state(VNE_INDEX), FieldState::SentNotStored);
+    EXPECT_EQ(session.unstoredFieldCount(), 3);
+
+    // Vs0 changed on the unit since (another program): what Update sent is gone from it. A field
+    // the load could not read is still taken to be there.
+    sim::unit().settings().vspeeds.Vs0 = 47;
+    const auto gets_so_far = static_cast<unsigned>(std::count_if(
+        sim::unit().received().begin(), sim::unit().received().end(),
+        [](const sim::Message &m) { return m.can_id == CANMSG_REQUEST_USER_SETTING; }));
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::Nack, CANMSG_REQUEST_USER_SETTING,
+                                        gets_so_far + 4 + VNE_INDEX)); // after the header words
+    captureStdout([&] { session.load(&comms); });
+    sim::unit().clearFaults();
+    EXPECT_EQ(session.state(VS0_INDEX), FieldState::InStep);
+    EXPECT_EQ(session.state(VNE_INDEX), FieldState::Unread);
+    EXPECT_EQ(session.unstoredFieldCount(), 2);
+
+    // The unit restarted by itself, unseen: it reads out its stored record, which holds nothing
+    // of what was sent.
+    sim::unit().settings() = sim::unit().storedSettings();
+    captureStdout([&] { session.load(&comms); });
+    EXPECT_EQ(session.state(VNE_INDEX), FieldState::InStep);
+    EXPECT_FALSE(session.hasUnstoredValues());
 }
