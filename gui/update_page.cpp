@@ -427,7 +427,9 @@ void UpdatePage::offerReboot() {
                               "window is open."));
     box.button(QMessageBox::Yes)->setText(tr("Reboot Now"));
     box.button(QMessageBox::No)->setText(tr("Later"));
-    box.setDefaultButton(QMessageBox::Yes);
+    // Enter and Escape are Later: a reboot ends what the unit holds unsaved, so it takes a click.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     // Later: the comparison waits for the unit's restart (see rebootSent and the lost unit).
     if (box.exec() == QMessageBox::Yes) {
         w.reboot();

@@ -136,8 +136,11 @@ TEST_F(FirmwareTabTest, UpdateWritesTheChosenImageAndFollowsItsProgress) {
         }
     });
     answerBackupOffer(QMessageBox::No);
-    answerRebootOffer(QMessageBox::No);
+    // Enter in the reboot offered afterwards is Later: the reboot needs its own click.
+    actOnBox("rebootAfterUpdateBox",
+             [](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
     const Output o = run([&] { w<QPushButton>("pushButton_start_update")->click(); });
+    EXPECT_FALSE(sim::unit().rebootRequested());
 
     EXPECT_EQ(while_updating, (std::vector<bool>{false, false, false, true, true}));
     EXPECT_EQ(messages, QStringList({"Starting firmware update...", "Erasing: 1 / 2 blocks",

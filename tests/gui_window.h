@@ -201,17 +201,23 @@ inline void answerBackupOffer(QMessageBox::StandardButton button) {
 
 // Answers the message box named `name` with `button` once it is open, looking every 5 ms for up
 // to `tries` times (a box that opens after a transfer or another dialog).
-inline void answerBox(const QString &name, QMessageBox::StandardButton button, int tries = 4000) {
-    QTimer::singleShot(5, qApp, [name, button, tries] {
+// Runs `act` on the question box named `name` once it is the modal widget.
+inline void actOnBox(const QString &name, const std::function<void(QMessageBox *)> &act,
+                     int tries = 4000) {
+    QTimer::singleShot(5, qApp, [name, act, tries] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (box != nullptr && box->objectName() == name) {
-            box->button(button)->click();
+            act(box);
         } else if (tries > 0) {
-            answerBox(name, button, tries - 1);
+            actOnBox(name, act, tries - 1);
         } else {
             ADD_FAILURE() << "no " << name.toStdString() << " opened";
         }
     });
+}
+
+inline void answerBox(const QString &name, QMessageBox::StandardButton button) {
+    actOnBox(name, [button](QMessageBox *box) { box->button(button)->click(); });
 }
 
 // Answers the reboot offered after a completed firmware update.
