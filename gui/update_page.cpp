@@ -561,7 +561,7 @@ void UpdatePage::showChanges(const update_job::Before &before,
     }
     // Edits only: the person's Save stores them, as every other edit.
     w.restore(comparison.plan);
-    const int restored = static_cast<int>(comparison.plan.fields.size());
+    const int restored = formFieldCount(comparison.plan.fields);
     showStatus(before.has_settings
                    ? tr("%n value(s) of the backup are edits now - Update sends them, Save "
                         "stores them",

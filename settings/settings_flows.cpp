@@ -85,6 +85,17 @@ bool anyRegistrationWordIn(const FieldSet &set) {
     return false;
 }
 
+int formFieldCount(const FieldSet &set) {
+    int count = anyRegistrationWordIn(set) ? 1 : 0;
+    for (const settings_struct_index index : set) {
+        if (index != REGISTRATION_1_INDEX && index != REGISTRATION_2_INDEX &&
+            index != REGISTRATION_3_INDEX) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 units_t layUnitChoices(units_t base, UnitChoices choices) {
     units_t units;
     units.units_value = (base.units_value & ~choices.mask) | (choices.bits & choices.mask);

@@ -35,6 +35,8 @@ FieldSet allSettingsFields();
 inline constexpr settings_struct_index REGISTRATION_WORDS[] = {
     REGISTRATION_1_INDEX, REGISTRATION_2_INDEX, REGISTRATION_3_INDEX};
 bool anyRegistrationWordIn(const FieldSet &set);
+// How many of the form's fields `set` holds: the three registration words count as one.
+int formFieldCount(const FieldSet &set);
 
 // The unit choices (units word bits) that the user has set, and which bits those choices
 // cover: the rest of the word is the unit's own.

@@ -61,18 +61,6 @@ void SettingsSession::changed() const {
 
 namespace {
 
-// How many of the form's fields `fields` are: the three registration words are one.
-int formFieldCount(const FieldSet &fields) {
-    int count = anyRegistrationWordIn(fields) ? 1 : 0;
-    for (const settings_struct_index index : fields) {
-        if (index != REGISTRATION_1_INDEX && index != REGISTRATION_2_INDEX &&
-            index != REGISTRATION_3_INDEX) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 // The serial number of the unit `comms` reaches (0xFFFFFFFF when it did not say).
 uint32_t serialOf(const CommsManager *comms) {
     return comms != nullptr ? comms->confirmedSerial(comms->getActiveInterface()) : 0xFFFFFFFFu;

@@ -538,6 +538,9 @@ TEST_F(AfterUpdateTest, SettingsResetByTheUpdateAreListedAndRestored) {
     Settings_t reset = sim::unit().storedSettings();
     reset.vspeeds.Vne = 99;
     reset.backlight_brightness = 3;
+    // The registration's three words are one value of the form.
+    std::memset(reset.registration, 0, sizeof(reset.registration));
+    std::memcpy(reset.registration, "D-EFGH", 6);
     reset.crc32 = sim::SimUnit::storeChecksum(reset);
     behaviour.settings_after = reset;
     sim::unit().setRebootBehaviour(behaviour);
@@ -550,12 +553,12 @@ TEST_F(AfterUpdateTest, SettingsResetByTheUpdateAreListedAndRestored) {
     pollUntilBack();
     // The same dialog and the same names as the import's: the form's labels.
     EXPECT_EQ(rows, QStringList({"Settings Changed by the Update", "Vne: 150 -> 99",
-                                 "Display Brightness: 15 -> 3"}));
+                                 "Registration: G-ABCD -> D-EFGH", "Display Brightness: 15 -> 3"}));
     // Restore makes edits only: nothing is stored until Save.
-    EXPECT_EQ(status(), "2 value(s) of the backup are edits now - Update sends them, Save stores "
+    EXPECT_EQ(status(), "3 value(s) of the backup are edits now - Update sends them, Save stores "
                         "them");
     EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 99);
-    EXPECT_EQ(window->changedValues().size(), 2u);
+    EXPECT_EQ(window->changedValues().size(), 5u); // words: the registration has three
     w<QPushButton>("pushButton_save")->click();
     EXPECT_EQ(status(), "Configuration saved to EEPROM successfully");
     EXPECT_EQ(sim::unit().storedSettings().vspeeds.Vne, 150);
