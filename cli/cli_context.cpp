@@ -145,6 +145,24 @@ QString storeText(const StoreResult &store) {
         .cli;
 }
 
+// Why a save stored nothing, in efis-cli's words: the fields it could not read or send, the
+// header word it could not read, or the store exchange's end.
+QString saveFailure(const SaveResult &saved, const StoreResult &store) {
+    switch (saved.outcome) {
+    case SaveOutcome::Unread:
+        return outcome::words(outcome::Result::FieldNotReadForSave, {fieldList(saved.unread)}).cli;
+    case SaveOutcome::SendFailed:
+        return outcome::words(outcome::Result::FieldNotSent, {fieldList(saved.failed)}).cli;
+    case SaveOutcome::HeaderUnread:
+        return outcome::words(outcome::headerUnread(saved.header), {QString::number(saved.header)})
+            .cli;
+    case SaveOutcome::StoreFailed:
+    case SaveOutcome::Saved:
+        break;
+    }
+    return storeText(store);
+}
+
 } // namespace
 
 void Context::say(const QString &line) const {
@@ -224,10 +242,8 @@ int Context::sendAndStore(const Settings_t &target, bool store, QJsonObject *rep
         const Settings_t before = record;
         const SaveResult saved = session.save(comms.get(), before, UnitChoices{}, storeAndKeep);
         if (saved.outcome != SaveOutcome::Saved) {
-            return failed(outcome::words(outcome::Result::StoreFailed,
-                                         {saved.outcome == SaveOutcome::StoreFailed
-                                              ? storeText(last_store)
-                                              : QStringLiteral("the unit did not answer")}));
+            return failed(
+                outcome::words(outcome::Result::StoreFailed, {saveFailure(saved, last_store)}));
         }
         report->insert("stored", true);
         report->insert("checksum", settings_file::hexWord(saved.new_crc));

@@ -193,6 +193,30 @@ TEST_F(Cli, ALoadOrStoreThatFailsIsSaidWithWhy) {
                          "memory\n"),
               std::string::npos)
         << r.err;
+
+    // A field the load could not read, and the save's read of it fails again: the line names it.
+    const auto reads = [] {
+        std::size_t n = 0;
+        for (const sim::Message &m : sim::unit().received()) {
+            n += m.can_id == CANMSG_REQUEST_USER_SETTING ? 1 : 0;
+        }
+        return static_cast<unsigned>(n);
+    };
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
+    cli({"get", "vne"});
+    const unsigned loaded = reads();
+    sim::reset();
+    sim::unit().addFault(sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, 9));
+    sim::unit().addFault(
+        sim::Fault::on(sim::FaultKind::NoReply, CANMSG_REQUEST_USER_SETTING, loaded));
+    r = cli({"set", "vne=181", "--save"});
+    EXPECT_EQ(r.status, CLI_UNIT_FAILED);
+    EXPECT_NE(r.err.find("efis-cli: settings not stored: could not read field(s) "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(", which the save keeps as the unit holds them\n"), std::string::npos)
+        << r.err;
 }
 
 // Windows has neither named pipes in the file system nor /dev/zero.
