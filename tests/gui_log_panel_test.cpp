@@ -82,10 +82,15 @@ protected:
 
 TEST_F(LogPanelTest, HoldsALoadsLinesInTheTerminalsOrderAndTheTerminalStillGetsThem) {
     unitMissingField5();
-    const std::string terminal = bothStreams([] {
+    std::string terminal = bothStreams([] {
         qInstallMessageHandler(customMessageHandler);
         MainWindow w;
     });
+    // Where CAN FD is missing, a program says so once: in whichever of the two runs comes first.
+    const std::string once = "CAN FD is not available on this system\n";
+    if (const std::size_t at = terminal.find(once); at != std::string::npos) {
+        terminal.erase(at, once.size());
+    }
     // The reference interleaves: the load's device-layer lines, then the window's warning
     // through the log handler (a fully buffered standard output would come after it).
     const std::size_t warning = terminal.find("Debug: Warning: Failed to read value for index");
@@ -148,7 +153,13 @@ TEST_F(LogPanelTest, SaveLogWritesTheCapture) {
 }
 
 TEST_F(LogPanelTest, EveryLineWrittenByAnotherThreadReachesTheView) {
+#if defined(_WIN32)
+    // Under wine every write to the capture's pipe is a round trip through its server, some
+    // thousand times what it costs on Linux or on Windows itself: fewer lines, the same race.
+    constexpr int LINES = 5000;
+#else
     constexpr int LINES = 50000;
+#endif
     run([&] {
         LogCapture capture;
         ASSERT_TRUE(capture.start(customMessageHandler));
